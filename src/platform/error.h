@@ -1,0 +1,27 @@
+// The program's general error type: every failure of the core that reaches the user is an
+// Error carrying a Japanese message meant to be shown as it is.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+class Error : public std::exception {
+  public:
+    explicit Error(std::u16string message);
+    // For messages assembled from UTF-8 text (for example the system's strerror).
+    static Error FromUtf8(std::string_view message);
+
+    // The message as the user sees it.
+    const std::u16string& Message() const noexcept { return message_; }
+    // The same message in UTF-8, for logs and terminals.
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+  private:
+    std::u16string message_;
+    std::string utf8_;
+};
+
+}  // namespace qm

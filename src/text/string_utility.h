@@ -1,0 +1,41 @@
+// Reading a text file whole: detection glue, code pages, decoding; and LastPos.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/stream.h"
+#include "text/encode_detect.h"
+
+namespace qm {
+
+// Code pages in the Windows numbering; 65535 means none (bytes widened one to one).
+using TCodePage = std::uint16_t;
+constexpr TCodePage kNoCodePage = 65535;
+constexpr std::int64_t kDetectionSampleSize = 102400;
+
+// A stream decoded to text, with how it was decoded.
+struct TStreamText {
+    std::u16string text;
+    TDetectedEncoding encoding = deNone;
+    TCodePage codePage = kNoCodePage;
+};
+
+// The whole stream, decoded. Never fails on bad bytes; stream errors propagate.
+std::u16string ReadStreamText(TStream& stream);
+TStreamText ReadStreamTextDetailed(TStream& stream);
+
+TCodePage DetectStreamCodePage(TStream& stream);
+TDetectedEncoding DetectStreamEncoding(TStream& stream, std::int64_t limit);
+TCodePage EncodingToCodePage(TDetectedEncoding encoding);
+std::string ReadStreamBytes(TStream& stream);
+std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage);
+bool HasUTF8BOM(std::string_view bytes);
+bool HasUTF16LEBOM(std::string_view bytes);
+bool HasUTF16BEBOM(std::string_view bytes);
+
+// 1-based start of the last occurrence of sub in text; 0 when there is none or sub is empty.
+std::size_t LastPos(std::u16string_view text, std::u16string_view sub);
+
+}  // namespace qm

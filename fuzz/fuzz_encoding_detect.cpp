@@ -30,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TStreamText read = ReadStreamTextDetailed(stream);
     if (read.codePage != EncodingToCodePage(read.encoding)) std::abort();
 
-    static constexpr TCodePage kCodePages[] = {932,  20932, 51932, 50220, 50221, 50222,
-                                               1200, 1201,  65001, 12000, 12001, 65535,
-                                               1252, 28591, 0};
+    static constexpr TCodePage kCodePages[] = {932,   20932, 51932, 50220, 50221, 50222, 1200, 1201,
+                                               65001, 12000, 12001, 65535, 1252,  28591, 0};
     for (TCodePage codePage : kCodePages) {
         std::u16string text = DecodeBytes(bytes, codePage);
         // Byte-oriented decoders give at most one unit per byte.

@@ -25,20 +25,17 @@ struct TCodePageName {
 };
 
 constexpr TCodePageName kCodePageNames[] = {
-    {437, "CP437"},          {850, "CP850"},          {866, "CP866"},
-    {874, "CP874"},          {932, "CP932"},          {936, "GBK"},
-    {949, "CP949"},          {950, "BIG5"},           {1200, "UTF-16LE"},
-    {1201, "UTF-16BE"},      {1250, "CP1250"},        {1251, "CP1251"},
-    {1252, "CP1252"},        {1253, "CP1253"},        {1254, "CP1254"},
-    {1255, "CP1255"},        {1256, "CP1256"},        {1257, "CP1257"},
-    {1258, "CP1258"},        {12000, "UTF-32LE"},     {12001, "UTF-32BE"},
-    {20127, "ASCII"},        {20866, "KOI8-R"},       {20932, "EUC-JP-MS"},
-    {21866, "KOI8-U"},       {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},
-    {28593, "ISO-8859-3"},   {28594, "ISO-8859-4"},   {28595, "ISO-8859-5"},
-    {28596, "ISO-8859-6"},   {28597, "ISO-8859-7"},   {28598, "ISO-8859-8"},
-    {28599, "ISO-8859-9"},   {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"},
-    {50220, "ISO-2022-JP"},  {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"},
-    {51932, "EUC-JP-MS"},    {54936, "GB18030"},      {65001, "UTF-8"},
+    {437, "CP437"},         {850, "CP850"},         {866, "CP866"},         {874, "CP874"},
+    {932, "CP932"},         {936, "GBK"},           {949, "CP949"},         {950, "BIG5"},
+    {1200, "UTF-16LE"},     {1201, "UTF-16BE"},     {1250, "CP1250"},       {1251, "CP1251"},
+    {1252, "CP1252"},       {1253, "CP1253"},       {1254, "CP1254"},       {1255, "CP1255"},
+    {1256, "CP1256"},       {1257, "CP1257"},       {1258, "CP1258"},       {12000, "UTF-32LE"},
+    {12001, "UTF-32BE"},    {20127, "ASCII"},       {20866, "KOI8-R"},      {20932, "EUC-JP-MS"},
+    {21866, "KOI8-U"},      {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},
+    {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},
+    {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
+    {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"}, {51932, "EUC-JP-MS"},
+    {54936, "GB18030"},     {65001, "UTF-8"},
 };
 
 // One iconv descriptor, closed on every path.
@@ -99,19 +96,14 @@ std::u16string IconvDecode(std::string_view bytes, const char* charset,
             out.resize(out.size() * 2);
         } else if (flushing) {
             break;  // nothing left to decode; a failed reset has no text to give
-        } else if (error == EINVAL || inLeft == 0) {
-            // The input ends inside a character.
-            put(kReplacement);
-            in += inLeft;
-            inLeft = 0;
-            flushing = true;
         } else {
+            // An invalid sequence, or one the input ends inside (EINVAL). glibc reports the
+            // latter for any lead byte near the end, even when the bytes after it could never
+            // continue it, so the charset's own rule decides how much one U+FFFD replaces.
             put(kReplacement);
-            std::size_t skip = 1;
-            if (badLength) {
-                skip = badLength(reinterpret_cast<const unsigned char*>(in), inLeft);
-                if (skip == 0 || skip > inLeft) skip = 1;
-            }
+            std::size_t skip = error == EINVAL ? inLeft : 1;
+            if (badLength) skip = badLength(reinterpret_cast<const unsigned char*>(in), inLeft);
+            if (skip == 0 || skip > inLeft) skip = error == EINVAL ? inLeft : 1;
             in += skip;
             inLeft -= skip;
         }
@@ -176,7 +168,9 @@ TIconvSequenceDecoder::TIconvSequenceDecoder(const char* charset)
         throw Error(u"文字コード変換を開始できません: " + Utf8ToUtf16(charset));
 }
 
-TIconvSequenceDecoder::~TIconvSequenceDecoder() { iconv_close(static_cast<iconv_t>(cd_)); }
+TIconvSequenceDecoder::~TIconvSequenceDecoder() {
+    iconv_close(static_cast<iconv_t>(cd_));
+}
 
 char16_t TIconvSequenceDecoder::DecodeUnit(const unsigned char* bytes, std::size_t count) {
     auto cd = static_cast<iconv_t>(cd_);
@@ -196,8 +190,7 @@ char16_t TIconvSequenceDecoder::DecodeUnit(const unsigned char* bytes, std::size
 std::string EncodeToCodePage(std::u16string_view text, std::uint16_t codePage) {
     const char* charset = CodePageCharset(codePage);
     if (charset == nullptr)
-        throw Error(u"対応していないコードページです: " +
-                    Utf8ToUtf16(std::to_string(codePage)));
+        throw Error(u"対応していないコードページです: " + Utf8ToUtf16(std::to_string(codePage)));
     return IconvEncode(text, charset);
 }
 

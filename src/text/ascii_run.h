@@ -14,8 +14,7 @@ namespace qm {
 
 // Widens the run of 7-bit bytes that starts at s[i] into o (o[0] for s[i]); returns its length,
 // which is 0 when s[i] is not 7-bit.
-inline std::size_t CopyAsciiRun(const unsigned char* s, std::size_t i, std::size_t n,
-                                char16_t* o) {
+inline std::size_t CopyAsciiRun(const unsigned char* s, std::size_t i, std::size_t n, char16_t* o) {
     const std::size_t start = i;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
@@ -24,7 +23,8 @@ inline std::size_t CopyAsciiRun(const unsigned char* s, std::size_t i, std::size
         int high = _mm_movemask_epi8(chunk);
         if (high != 0) {
             auto ascii = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
-            for (std::size_t k = 0; k < ascii; ++k) o[i - start + k] = s[i + k];
+            for (std::size_t k = 0; k < ascii; ++k)
+                o[i - start + k] = s[i + k];
             return i + ascii - start;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + (i - start)),
@@ -38,7 +38,8 @@ inline std::size_t CopyAsciiRun(const unsigned char* s, std::size_t i, std::size
         std::uint64_t word;
         std::memcpy(&word, s + i, sizeof word);
         if ((word & 0x8080808080808080ull) != 0) break;
-        for (std::size_t k = 0; k < 8; ++k) o[i - start + k] = s[i + k];
+        for (std::size_t k = 0; k < 8; ++k)
+            o[i - start + k] = s[i + k];
         i += 8;
     }
 #endif

@@ -27,8 +27,10 @@ std::uint64_t Load8(const std::uint8_t* p) {
 // nothing to any counter, so the multi-byte tests stride over ASCII eight bytes at a time; this
 // keeps a check over a whole large file (see ReadStreamText) cheap.
 std::int64_t SkipAscii(const std::uint8_t* s, std::int64_t i, std::int64_t n) {
-    while (i + 8 <= n && (Load8(s + i) & kHighBits) == 0) i += 8;
-    while (i < n && s[i] < 0x80) ++i;
+    while (i + 8 <= n && (Load8(s + i) & kHighBits) == 0)
+        i += 8;
+    while (i < n && s[i] < 0x80)
+        ++i;
     return i;
 }
 
@@ -38,23 +40,33 @@ void AddToCounter(std::int32_t& counter, std::int64_t amount) {
     counter = static_cast<std::int32_t>(std::min<std::int64_t>(sum, INT32_MAX));
 }
 
-bool InRange(std::uint8_t c, std::uint8_t lo, std::uint8_t hi) { return c >= lo && c <= hi; }
+bool InRange(std::uint8_t c, std::uint8_t lo, std::uint8_t hi) {
+    return c >= lo && c <= hi;
+}
 
 // Byte classes of the UTF-7 test.
 enum : std::uint8_t { kUtf7Plain = 0, kUtf7Forbidden = 1, kUtf7Base64 = 2 };
 
 constexpr std::array<std::uint8_t, 256> MakeUtf7Classes() {
     std::array<std::uint8_t, 256> classes{};
-    for (int c = 0x80; c < 256; ++c) classes[c] = kUtf7Forbidden;
-    for (int c = 0x21; c <= 0x26; ++c) classes[c] = kUtf7Forbidden;
+    for (int c = 0x80; c < 256; ++c)
+        classes[c] = kUtf7Forbidden;
+    for (int c = 0x21; c <= 0x26; ++c)
+        classes[c] = kUtf7Forbidden;
     classes['*'] = kUtf7Forbidden;
-    for (int c = 0x3B; c <= 0x3E; ++c) classes[c] = kUtf7Forbidden;
+    for (int c = 0x3B; c <= 0x3E; ++c)
+        classes[c] = kUtf7Forbidden;
     classes['@'] = kUtf7Forbidden;
-    for (int c = 0x5B; c <= 0x60; ++c) classes[c] = kUtf7Forbidden;
-    for (int c = 0x7B; c <= 0x7E; ++c) classes[c] = kUtf7Forbidden;
-    for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kUtf7Base64;
-    for (int c = 'a'; c <= 'z'; ++c) classes[c] = kUtf7Base64;
-    for (int c = '0'; c <= '9'; ++c) classes[c] = kUtf7Base64;
+    for (int c = 0x5B; c <= 0x60; ++c)
+        classes[c] = kUtf7Forbidden;
+    for (int c = 0x7B; c <= 0x7E; ++c)
+        classes[c] = kUtf7Forbidden;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        classes[c] = kUtf7Base64;
+    for (int c = 'a'; c <= 'z'; ++c)
+        classes[c] = kUtf7Base64;
+    for (int c = '0'; c <= '9'; ++c)
+        classes[c] = kUtf7Base64;
     classes['+'] = kUtf7Base64;
     classes['/'] = kUtf7Base64;
     return classes;
@@ -71,22 +83,35 @@ bool MatchesAt(const std::uint8_t* s, std::int64_t i, std::int64_t n, const char
 
 const char* DetectedEncodingName(TDetectedEncoding encoding) {
     switch (encoding) {
-        case deNone: return "deNone";
-        case deSJIS: return "deSJIS";
-        case deEUC: return "deEUC";
-        case deJIS: return "deJIS";
-        case de16LE: return "de16LE";
-        case de16BE: return "de16BE";
-        case deUTF8: return "deUTF8";
-        case deUTF8BOM: return "deUTF8BOM";
-        case de32LE: return "de32LE";
-        case de32BE: return "de32BE";
-        case deUTF7: return "deUTF7";
+        case deNone:
+            return "deNone";
+        case deSJIS:
+            return "deSJIS";
+        case deEUC:
+            return "deEUC";
+        case deJIS:
+            return "deJIS";
+        case de16LE:
+            return "de16LE";
+        case de16BE:
+            return "de16BE";
+        case deUTF8:
+            return "deUTF8";
+        case deUTF8BOM:
+            return "deUTF8BOM";
+        case de32LE:
+            return "de32LE";
+        case de32BE:
+            return "de32BE";
+        case deUTF7:
+            return "deUTF7";
     }
     return "deNone";
 }
 
-bool IsASCII(std::uint8_t byte) { return byte <= 0x7F; }
+bool IsASCII(std::uint8_t byte) {
+    return byte <= 0x7F;
+}
 
 TBOMType BOMCheck(const std::uint8_t* sample, std::int64_t n, TIgnoreEncodes ignore) {
     if (Ignored(ignore, ieBOM)) return btNone;
@@ -119,11 +144,10 @@ bool IsJIS(const std::uint8_t* s, std::int64_t n, TIgnoreEncodes ignore) {
         }
         std::uint8_t c = s[i];
         if (c > 0x7F) return false;
-        if (c == 0x1B &&
-            (MatchesAt(s, i, n, "\x1B(B", 3) || MatchesAt(s, i, n, "\x1B(J", 3) ||
-             MatchesAt(s, i, n, "\x1B(I", 3) || MatchesAt(s, i, n, "\x1B$@", 3) ||
-             MatchesAt(s, i, n, "\x1B$B", 3) || MatchesAt(s, i, n, "\x1B$(D", 4) ||
-             MatchesAt(s, i, n, "\x1B&@\x1B$B", 6)))
+        if (c == 0x1B && (MatchesAt(s, i, n, "\x1B(B", 3) || MatchesAt(s, i, n, "\x1B(J", 3) ||
+                          MatchesAt(s, i, n, "\x1B(I", 3) || MatchesAt(s, i, n, "\x1B$@", 3) ||
+                          MatchesAt(s, i, n, "\x1B$B", 3) || MatchesAt(s, i, n, "\x1B$(D", 4) ||
+                          MatchesAt(s, i, n, "\x1B&@\x1B$B", 6)))
             return true;
         ++i;
     }
@@ -221,8 +245,9 @@ bool IsUTF8(const std::uint8_t* s, std::int64_t n, std::int32_t& counter, TIgnor
             }
         }
         if (!valid) break;
-        if (k < length) break;  // a character cut by the end of the sample, wherever it is cut,
-                                // is accepted and not counted
+        if (k < length)
+            break;  // a character cut by the end of the sample, wherever it is cut,
+                    // is accepted and not counted
         count += length;
         i += length;
     }
@@ -263,12 +288,18 @@ TDetectedEncoding CheckEncodingScored(const std::uint8_t* sample, std::int64_t n
     scores = TEncodingScores{};
     if (n <= 0) return deNone;
     switch (BOMCheck(sample, n, ignore)) {
-        case btUTF8: return deUTF8BOM;
-        case bt16LE: return de16LE;
-        case bt16BE: return de16BE;
-        case bt32LE: return de32LE;
-        case bt32BE: return de32BE;
-        case btNone: break;
+        case btUTF8:
+            return deUTF8BOM;
+        case bt16LE:
+            return de16LE;
+        case bt16BE:
+            return de16BE;
+        case bt32LE:
+            return de32LE;
+        case bt32BE:
+            return de32BE;
+        case btNone:
+            break;
     }
     if (IsJIS(sample, n, ignore)) return deJIS;
 
@@ -301,8 +332,7 @@ TDetectedEncoding CheckEncodingScored(const std::uint8_t* sample, std::int64_t n
     return utf8Holds ? deUTF8 : deNone;
 }
 
-TDetectedEncoding CheckEncoding(const std::uint8_t* sample, std::int64_t n,
-                                TIgnoreEncodes ignore) {
+TDetectedEncoding CheckEncoding(const std::uint8_t* sample, std::int64_t n, TIgnoreEncodes ignore) {
     TEncodingScores scores;
     return CheckEncodingScored(sample, n, ignore, scores);
 }

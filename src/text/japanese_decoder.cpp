@@ -12,11 +12,19 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool InRange(unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; }
+bool InRange(unsigned char c, unsigned char lo, unsigned char hi) {
+    return c >= lo && c <= hi;
+}
 
-bool IsCp932Lead(unsigned char c) { return InRange(c, 0x81, 0x9F) || InRange(c, 0xE0, 0xFC); }
-bool IsCp932Trail(unsigned char c) { return InRange(c, 0x40, 0x7E) || InRange(c, 0x80, 0xFC); }
-bool IsEucByte(unsigned char c) { return InRange(c, 0xA1, 0xFE); }
+bool IsCp932Lead(unsigned char c) {
+    return InRange(c, 0x81, 0x9F) || InRange(c, 0xE0, 0xFC);
+}
+bool IsCp932Trail(unsigned char c) {
+    return InRange(c, 0x40, 0x7E) || InRange(c, 0x80, 0xFC);
+}
+bool IsEucByte(unsigned char c) {
+    return InRange(c, 0xA1, 0xFE);
+}
 
 // One legacy code page as lookup tables. A zero entry means "no character here" (U+0000 is
 // only ever the byte 00, which is a single-byte character).
@@ -102,7 +110,9 @@ const TLegacyTable& EucJpTable() {
     return table;
 }
 
-char16_t OrReplacement(char16_t unit) { return unit != 0 ? unit : kReplacement; }
+char16_t OrReplacement(char16_t unit) {
+    return unit != 0 ? unit : kReplacement;
+}
 
 // The shared decoding loop. Every supported code page yields at most one UTF-16 unit per byte,
 // so the text is allocated once. An unmapped character of valid shape becomes one U+FFFD as a
@@ -148,9 +158,13 @@ std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes
 
 }  // namespace
 
-std::u16string DecodeCp932(std::string_view bytes) { return DecodeWithTable(Cp932Table(), bytes); }
+std::u16string DecodeCp932(std::string_view bytes) {
+    return DecodeWithTable(Cp932Table(), bytes);
+}
 
-std::u16string DecodeEucJp(std::string_view bytes) { return DecodeWithTable(EucJpTable(), bytes); }
+std::u16string DecodeEucJp(std::string_view bytes) {
+    return DecodeWithTable(EucJpTable(), bytes);
+}
 
 std::u16string DecodeIso2022Jp(std::string_view bytes) {
     const TLegacyTable& table = EucJpTable();
@@ -174,10 +188,9 @@ std::u16string DecodeIso2022Jp(std::string_view bytes) {
                 Mode mode;
             };
             static constexpr Designation kDesignations[] = {
-                {"\x1B(B", Mode::Ascii},     {"\x1B(J", Mode::Ascii},
-                {"\x1B(I", Mode::Katakana},  {"\x1B$@", Mode::Jis0208},
-                {"\x1B$B", Mode::Jis0208},   {"\x1B$(D", Mode::Jis0212},
-                {"\x1B$(@", Mode::Jis0208},  {"\x1B$(B", Mode::Jis0208},
+                {"\x1B(B", Mode::Ascii},    {"\x1B(J", Mode::Ascii},    {"\x1B(I", Mode::Katakana},
+                {"\x1B$@", Mode::Jis0208},  {"\x1B$B", Mode::Jis0208},  {"\x1B$(D", Mode::Jis0212},
+                {"\x1B$(@", Mode::Jis0208}, {"\x1B$(B", Mode::Jis0208},
             };
             bool designated = false;
             for (const auto& d : kDesignations) {

@@ -39,16 +39,25 @@ TDetectedEncoding DetectBytesEncoding(std::string_view bytes) {
 
 TCodePage EncodingToCodePage(TDetectedEncoding encoding) {
     switch (encoding) {
-        case deSJIS: return 932;
-        case deEUC: return 20932;
-        case deJIS: return 50220;
-        case de16LE: return 1200;
-        case de16BE: return 1201;
+        case deSJIS:
+            return 932;
+        case deEUC:
+            return 20932;
+        case deJIS:
+            return 50220;
+        case de16LE:
+            return 1200;
+        case de16BE:
+            return 1201;
         case deUTF8:
-        case deUTF8BOM: return 65001;
-        case de32LE: return 12000;
-        case de32BE: return 12001;
-        default: return kNoCodePage;
+        case deUTF8BOM:
+            return 65001;
+        case de32LE:
+            return 12000;
+        case de32BE:
+            return 12001;
+        default:
+            return kNoCodePage;
     }
 }
 
@@ -60,9 +69,15 @@ std::string ReadStreamBytes(TStream& stream) {
     return bytes;
 }
 
-bool HasUTF8BOM(std::string_view bytes) { return bytes.starts_with("\xEF\xBB\xBF"); }
-bool HasUTF16LEBOM(std::string_view bytes) { return bytes.starts_with("\xFF\xFE"); }
-bool HasUTF16BEBOM(std::string_view bytes) { return bytes.starts_with("\xFE\xFF"); }
+bool HasUTF8BOM(std::string_view bytes) {
+    return bytes.starts_with("\xEF\xBB\xBF");
+}
+bool HasUTF16LEBOM(std::string_view bytes) {
+    return bytes.starts_with("\xFF\xFE");
+}
+bool HasUTF16BEBOM(std::string_view bytes) {
+    return bytes.starts_with("\xFE\xFF");
+}
 
 std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage) {
     switch (codePage) {
@@ -75,14 +90,18 @@ std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage) {
         case 1201:
             if (HasUTF16BEBOM(bytes)) bytes.remove_prefix(2);
             return DecodeUtf16(bytes, true);
-        case kNoCodePage: return MecsStretchElement(bytes);
-        case 932: return MecsMappingFix_CP932ToUnicode(AnsiToUTF16(bytes, codePage));
+        case kNoCodePage:
+            return MecsStretchElement(bytes);
+        case 932:
+            return MecsMappingFix_CP932ToUnicode(AnsiToUTF16(bytes, codePage));
         case 20932:
         case 50220:
         case 50221:
         case 50222:
-        case 51932: return MecsMappingFix_JISX0208ToUnicode(AnsiToUTF16(bytes, codePage));
-        default: return AnsiToUTF16(bytes, codePage);
+        case 51932:
+            return MecsMappingFix_JISX0208ToUnicode(AnsiToUTF16(bytes, codePage));
+        default:
+            return AnsiToUTF16(bytes, codePage);
     }
 }
 
@@ -124,7 +143,9 @@ TStreamText ReadStreamTextDetailed(TStream& stream) {
     return result;
 }
 
-std::u16string ReadStreamText(TStream& stream) { return ReadStreamTextDetailed(stream).text; }
+std::u16string ReadStreamText(TStream& stream) {
+    return ReadStreamTextDetailed(stream).text;
+}
 
 std::size_t LastPos(std::u16string_view text, std::u16string_view sub) {
     if (sub.empty()) return 0;

@@ -12,7 +12,9 @@ namespace {
 const std::uint8_t* Bytes(const std::string& s) {
     return reinterpret_cast<const std::uint8_t*>(s.data());
 }
-std::int64_t Size(const std::string& s) { return static_cast<std::int64_t>(s.size()); }
+std::int64_t Size(const std::string& s) {
+    return static_cast<std::int64_t>(s.size());
+}
 
 TDetectedEncoding Check(const std::string& s, TIgnoreEncodes ignore = 0) {
     return CheckEncoding(Bytes(s), Size(s), ignore);
@@ -27,7 +29,11 @@ TEST(EncodeDetect, VerdictOverSample) {
         {"empty", "", deNone},
         {"UTF-8 mark then anything", "\xEF\xBB\xBF\x82\xFF", deUTF8BOM},
         {"UTF-8 mark alone", "\xEF\xBB\xBF", deUTF8BOM},
-        {"UTF-16LE mark then text", std::string("\xFF\xFE" "a\0b\0", 6), de16LE},
+        {"UTF-16LE mark then text",
+         std::string("\xFF\xFE"
+                     "a\0b\0",
+                     6),
+         de16LE},
         {"UTF-16BE mark then text", std::string("\xFE\xFF\0a", 4), de16BE},
         {"UTF-32LE mark wins over UTF-16LE", std::string("\xFF\xFE\0\0", 4), de32LE},
         {"UTF-32BE mark", std::string("\0\0\xFE\xFF", 4), de32BE},
@@ -36,7 +42,10 @@ TEST(EncodeDetect, VerdictOverSample) {
         {"UTF-7 run", "1+1", deUTF7},
         {"UTF-7 run then a quote", "1+1\"", deNone},
         {"quote before the run", "\"1+1", deNone},
-        {"JIS escape after text", "abc\x1B$B" "0B", deJIS},
+        {"JIS escape after text",
+         "abc\x1B$B"
+         "0B",
+         deJIS},
         {"JIS escape followed by 8-bit bytes", "\x1B$B\x82\xA0", deJIS},
         {"8-bit byte before the JIS escape", "\x82\xA0\x1B$B", deSJIS},
         {"cut JIS escape", "abc\x1B$", deNone},
@@ -91,7 +100,8 @@ TEST(EncodeDetect, Utf8CharacterCutBySampleEndIsAccepted) {
     // A sample the size that files are judged by, of ordinary UTF-8 CSV text, stays UTF-8
     // whichever byte of a character the end of the sample falls on.
     std::string text;
-    while (text.size() < 102400 + 16) text += "1,\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E,\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\r\n";
+    while (text.size() < 102400 + 16)
+        text += "1,\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E,\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\r\n";
     int tested = 0;
     for (std::size_t cut = 102400; tested < 4; ++cut) {
         // Only ends that fall inside a character: after its lead or after a continuation byte.
@@ -171,8 +181,8 @@ TEST(EncodeDetect, IgnoreSetSwitchesTestsOff) {
 }
 
 TEST(EncodeDetect, JisEscapes) {
-    const char* escapes[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$@", "\x1B$B", "\x1B$(D",
-                             "\x1B&@\x1B$B"};
+    const char* escapes[] = {"\x1B(B", "\x1B(J",  "\x1B(I",      "\x1B$@",
+                             "\x1B$B", "\x1B$(D", "\x1B&@\x1B$B"};
     for (const char* e : escapes) {
         std::string text = std::string("abc") + e;
         SCOPED_TRACE(text);

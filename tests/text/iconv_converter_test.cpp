@@ -18,9 +18,11 @@ TEST(IconvConverter, DecodesAndReplacesBadSequences) {
     } cases[] = {
         {"CP932 text", "a\x82\xA0\xB1", "CP932", nullptr, u"a\u3042\uFF71"},
         {"CP932 NEC row 13", "\x87\x40", "CP932", nullptr, u"\u2460"},
-        {"invalid single byte", "a\x80" "b", "CP932", nullptr, u"a\uFFFDb"},
-        {"unmapped pair skipped whole", "\x85\x40z", "CP932", Cp932BadSequenceLength,
-         u"\uFFFDz"},
+        {"invalid single byte",
+         "a\x80"
+         "b",
+         "CP932", nullptr, u"a\uFFFDb"},
+        {"unmapped pair skipped whole", "\x85\x40z", "CP932", Cp932BadSequenceLength, u"\uFFFDz"},
         {"lead before a byte that cannot trail", "\x82,", "CP932", Cp932BadSequenceLength,
          u"\uFFFD,"},
         {"lead cut by the end", "a\x82", "CP932", nullptr, u"a\uFFFD"},
@@ -43,12 +45,11 @@ TEST(IconvConverter, EncodesAndReplacesUnmappableCharacters) {
     } cases[] = {
         {"CP932", u"a\u3042\uFF5E", "CP932", "a\x82\xA0\x81\x60"},
         {"unmappable", u"a\u00E9\U0001F600b", "CP932", "a??b"},
-        {"lone surrogates", std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)},
-         "UTF-8", "a?b?"},
-        {"lone high surrogate at the end", std::u16string{u'a', char16_t(0xD800)}, "CP932",
-         "a?"},
-        {"ISO-2022-JP returns to ASCII around replacements", u"\u3042\u00E9\u3044",
-         "ISO-2022-JP", "\x1B$B$\"\x1B(B?\x1B$B$$\x1B(B"},
+        {"lone surrogates", std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)}, "UTF-8",
+         "a?b?"},
+        {"lone high surrogate at the end", std::u16string{u'a', char16_t(0xD800)}, "CP932", "a?"},
+        {"ISO-2022-JP returns to ASCII around replacements", u"\u3042\u00E9\u3044", "ISO-2022-JP",
+         "\x1B$B$\"\x1B(B?\x1B$B$$\x1B(B"},
         {"UTF-8", u"\u3042", "UTF-8", "\xE3\x81\x82"},
         {"empty", u"", "CP932", ""},
     };

@@ -20,7 +20,8 @@ TStreamText Read(const std::string& bytes) {
 // ASCII CSV lines, at least `size` bytes, ending on a line end.
 std::string AsciiLines(std::size_t size) {
     std::string text;
-    while (text.size() < size) text += "12345,abcde,XYZ\r\n";
+    while (text.size() < size)
+        text += "12345,abcde,XYZ\r\n";
     return text;
 }
 
@@ -36,13 +37,22 @@ TEST(ReadStreamText, DecodesByTheDetectedEncoding) {
         {"7-bit is widened as it is", "a,b\r\n", deNone, 65535, u"a,b\r\n"},
         {"binary is widened", std::string("\0\x80\xFF", 3), deNone, 65535,
          std::u16string{0, 0x80, 0xFF}},
-        {"UTF-8 mark", "\xEF\xBB\xBF" "a,\xE3\x81\x82", deUTF8BOM, 65001, u"a,\u3042"},
+        {"UTF-8 mark",
+         "\xEF\xBB\xBF"
+         "a,\xE3\x81\x82",
+         deUTF8BOM, 65001, u"a,\u3042"},
         {"UTF-8 by content", "a,\xE6\x97\xA5\xE6\x9C\xAC", deUTF8, 65001, u"a,\u65E5\u672C"},
-        {"UTF-16LE mark and odd byte", std::string("\xFF\xFE" "a\0,\0x", 7), de16LE, 1200,
-         u"a,"},
+        {"UTF-16LE mark and odd byte",
+         std::string("\xFF\xFE"
+                     "a\0,\0x",
+                     7),
+         de16LE, 1200, u"a,"},
         {"UTF-16BE mark", std::string("\xFE\xFF\0a", 4), de16BE, 1201, u"a"},
-        {"UTF-32LE keeps its mark", std::string("\xFF\xFE\0\0" "a\0\0\0", 8), de32LE, 12000,
-         u"\uFEFFa"},
+        {"UTF-32LE keeps its mark",
+         std::string("\xFF\xFE\0\0"
+                     "a\0\0\0",
+                     8),
+         de32LE, 12000, u"\uFEFFa"},
         {"UTF-32BE", std::string("\0\0\xFE\xFF\0\0\0a", 8), de32BE, 12001, u"\uFEFFa"},
         {"UTF-7 keeps its form", "1+1-,2", deUTF7, 65535, u"1+1-,2"},
         {"Shift_JIS wave dash", "a,\x81\x60", deSJIS, 932, u"a,\uFF5E"},
@@ -110,7 +120,8 @@ TEST(ReadStreamText, Utf8CutAtTheSampleEndStaysUtf8) {
     const std::string line = "1,\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E,\xE3\x83\x86\r\n";
     for (std::size_t shift = 0; shift < 3; ++shift) {
         std::string bytes(shift, 'x');
-        while (bytes.size() < 200000) bytes += line;
+        while (bytes.size() < 200000)
+            bytes += line;
         SCOPED_TRACE(shift);
         TStreamText result = Read(bytes);
         EXPECT_EQ(result.encoding, deUTF8);

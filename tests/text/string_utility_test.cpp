@@ -12,8 +12,10 @@ TEST(StringUtility, LastPos) {
         std::u16string text, sub;
         std::size_t pos;
     } cases[] = {
-        {u"abcab", u"ab", 4}, {u"aaa", u"aa", 2},   {u"abc", u"x", 0},  {u"abc", u"", 0},
-        {u"", u"a", 0},       {u"", u"", 0},        {u"abc", u"abc", 1}, {u"ab", u"abc", 0},
+        {u"abcab", u"ab", 4}, {u"aaa", u"aa", 2},
+        {u"abc", u"x", 0},    {u"abc", u"", 0},
+        {u"", u"a", 0},       {u"", u"", 0},
+        {u"abc", u"abc", 1},  {u"ab", u"abc", 0},
         {u"a,b,c", u",", 4},  {u"\u3042\u3044\u3042", u"\u3042", 3},
     };
     for (const auto& c : cases) {
@@ -27,10 +29,10 @@ TEST(StringUtility, EncodingToCodePage) {
         TDetectedEncoding encoding;
         TCodePage codePage;
     } cases[] = {
-        {deSJIS, 932},    {deEUC, 20932},     {deJIS, 50220},   {de16LE, 1200},
-        {de16BE, 1201},   {deUTF8, 65001},    {deUTF8BOM, 65001}, {de32LE, 12000},
-        {de32BE, 12001},  {deNone, 65535},    {deUTF7, 65535},
-        {static_cast<TDetectedEncoding>(42), 65535},
+        {deSJIS, 932},      {deEUC, 20932},  {deJIS, 50220},
+        {de16LE, 1200},     {de16BE, 1201},  {deUTF8, 65001},
+        {deUTF8BOM, 65001}, {de32LE, 12000}, {de32BE, 12001},
+        {deNone, 65535},    {deUTF7, 65535}, {static_cast<TDetectedEncoding>(42), 65535},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(DetectedEncodingName(c.encoding));

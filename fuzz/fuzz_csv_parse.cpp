@@ -17,9 +17,9 @@
 namespace {
 
 std::u16string DecodeInput(const std::uint8_t* data, std::size_t size, bool pairs) {
-    static const char16_t kSpecial[16] = {u'"',    u',',    u'\n',   u'\r',   u'\v',   u'a',
-                                          u'\t',   0x0080,  0x0081,  0xD800,  0xDC00,  0xFEFF,
-                                          0x0000,  0x007F,  0x000C,  u' '};
+    static const char16_t kSpecial[16] = {u'"',   u',',   u'\n',  u'\r',  u'\v',  u'a',
+                                          u'\t',  0x0080, 0x0081, 0xD800, 0xDC00, 0xFEFF,
+                                          0x0000, 0x007F, 0x000C, u' '};
     std::u16string text;
     if (pairs) {
         for (std::size_t i = 0; i + 1 < size; i += 2)
@@ -43,8 +43,10 @@ TModel ParseModel(const std::u16string& text) {
     std::size_t row = 0, field = 0;
     bool fieldStart = true, plain = false, inQuotes = false;
     auto append = [&](char16_t c) {
-        while (m.rows.size() <= row) m.rows.emplace_back();
-        while (m.rows[row].size() <= field) m.rows[row].emplace_back();
+        while (m.rows.size() <= row)
+            m.rows.emplace_back();
+        while (m.rows[row].size() <= field)
+            m.rows[row].emplace_back();
         m.rows[row][field].push_back(c);
     };
     for (char16_t c : text) {
@@ -80,7 +82,8 @@ TModel ParseModel(const std::u16string& text) {
         }
         ++m.yields;
     }
-    for (const auto& r : m.rows) m.fields = std::max(m.fields, r.size());
+    for (const auto& r : m.rows)
+        m.fields = std::max(m.fields, r.size());
     return m;
 }
 

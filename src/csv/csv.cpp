@@ -15,12 +15,12 @@ namespace {
 
 // What the parser does with a code unit below U+0100; every unit above is ordinary text.
 enum TUnitClass : std::uint8_t {
-    kOrdinary,  // text in any field
-    kQuote,     // U+0022
-    kComma,     // U+002C
-    kLineFeed,  // U+000A
+    kOrdinary,     // text in any field
+    kQuote,        // U+0022
+    kComma,        // U+002C
+    kLineFeed,     // U+000A
     kVerticalTab,  // U+000B, read as a line feed
-    kDropped,   // CR, other controls, U+007F and U+0080: removed before parsing
+    kDropped,      // CR, other controls, U+007F and U+0080: removed before parsing
 };
 
 constexpr std::array<TUnitClass, 256> MakeClassTable() {
@@ -47,7 +47,8 @@ constexpr std::array<TUnitClass, 256> kClass = MakeClassTable();
 // Units that a plain field copies unchanged (quotes are text there).
 constexpr std::array<bool, 256> MakePlainRunTable() {
     std::array<bool, 256> table{};
-    for (unsigned c = 0; c < 256; ++c) table[c] = kClass[c] == kOrdinary || kClass[c] == kQuote;
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = kClass[c] == kOrdinary || kClass[c] == kQuote;
     return table;
 }
 

@@ -52,11 +52,7 @@ TEST(CsvParse, EdgeCases) {
         {"unclosed quote", u"\"abc\nd,e", 1, 1, {{u"abc\nd,e"}}},
         {"lone CR joins lines", u"a\rb", 1, 1, {{u"ab"}}},
         {"vertical tab is a line feed", u"a\vb", 2, 1, {{u"a"}, {u"b"}}},
-        {"control filter",
-         u"a\tb\u000Cc\u007Fd\u0080e\u0081f",
-         1,
-         1,
-         {{u"a\tbcde\u0081f"}}},
+        {"control filter", u"a\tb\u000Cc\u007Fd\u0080e\u0081f", 1, 1, {{u"a\tbcde\u0081f"}}},
         {"separator-only middle line", u"x\n,,,\ny", 3, 1, {{u"x"}, {u""}, {u"y"}}},
     };
     for (const auto& c : cases) {
@@ -91,7 +87,10 @@ TEST(CsvParse, CompactionAndRuns) {
          1,
          2,
          {{u"\uFEFF\"a\"", u"b"}}},
-        {"ragged rows padded", u"a\nb,c,d\ne,f", 3, 3,
+        {"ragged rows padded",
+         u"a\nb,c,d\ne,f",
+         3,
+         3,
          {{u"a", u"", u""}, {u"b", u"c", u"d"}, {u"e", u"f", u""}}},
         {"a lone quote", u"\"", 0, 0, {}},
         {"empty quoted field alone", u"\"\"\n\"\"", 0, 0, {}},
@@ -190,7 +189,7 @@ TEST(CsvParse, YieldsOncePerCharacterOfQuotedFields) {
     } const cases[] = {
         {"plain file", u"abc,def\r\nghi,jkl\r\n", 0},
         {"quote inside a plain field", u"ab\"c,d", 0},
-        {"one quoted field", u"\"a,b\",c", 6},  // " a , b " ,
+        {"one quoted field", u"\"a,b\",c", 6},               // " a , b " ,
         {"doubled quotes and a CR", u"\"x\"\"y\"\r\nz", 7},  // " x " " y " LF
         {"text after the closing quote", u"\"ab\"cd", 6},
         {"unclosed quote", u"\"abc\nd,e", 8},

@@ -12,10 +12,10 @@ TEST(ColumnLetters, Table) {
         std::int32_t index;
         std::u16string letters;
     } cases[] = {
-        {0, u"A"},     {1, u"B"},     {25, u"Z"},     {26, u"AA"},    {27, u"AB"},  {51, u"AZ"},
-        {52, u"BA"},   {675, u"YZ"},  {676, u"ZA"},   {701, u"ZZ"},   {702, u"AAA"},
-        {727, u"AAZ"}, {728, u"ABA"}, {16383, u"XFD"}, {16384, u""}, {-1, u""},
-        {INT32_MIN, u""}, {INT32_MAX, u""},
+        {0, u"A"},     {1, u"B"},        {25, u"Z"},       {26, u"AA"},     {27, u"AB"},
+        {51, u"AZ"},   {52, u"BA"},      {675, u"YZ"},     {676, u"ZA"},    {701, u"ZZ"},
+        {702, u"AAA"}, {727, u"AAZ"},    {728, u"ABA"},    {16383, u"XFD"}, {16384, u""},
+        {-1, u""},     {INT32_MIN, u""}, {INT32_MAX, u""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.index);

@@ -26,7 +26,8 @@ char16_t FoldCase(char16_t c) noexcept {
 
 std::u16string FoldCase(std::u16string_view text) {
     std::u16string folded(text);
-    for (char16_t& c : folded) c = FoldCase(c);
+    for (char16_t& c : folded)
+        c = FoldCase(c);
     return folded;
 }
 

@@ -48,7 +48,8 @@ std::vector<std::u16string> FromCommaText(std::u16string_view text) {
     std::size_t i = 0;
     const std::size_t n = text.size();
     auto skipBlanks = [&] {
-        while (i < n && IsBlank(text[i])) ++i;
+        while (i < n && IsBlank(text[i]))
+            ++i;
     };
     skipBlanks();
     while (i < n) {
@@ -69,7 +70,8 @@ std::vector<std::u16string> FromCommaText(std::u16string_view text) {
             }
         } else {
             std::size_t start = i;
-            while (i < n && !IsBlank(text[i]) && text[i] != u',') ++i;
+            while (i < n && !IsBlank(text[i]) && text[i] != u',')
+                ++i;
             item.assign(text.substr(start, i - start));
         }
         items.push_back(std::move(item));

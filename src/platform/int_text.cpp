@@ -16,14 +16,16 @@ int DigitValue(char16_t c, bool hex) noexcept {
 
 std::optional<std::int32_t> TryStrToInt(std::u16string_view text) noexcept {
     std::size_t i = 0;
-    while (i < text.size() && text[i] == u' ') ++i;
+    while (i < text.size() && text[i] == u' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
     bool hex = false;
     if (i < text.size() && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    } else if (i + 1 < text.size() && text[i] == u'0' &&
+               (text[i + 1] == u'x' || text[i + 1] == u'X')) {
         hex = true;
         i += 2;
     }
@@ -38,8 +40,8 @@ std::optional<std::int32_t> TryStrToInt(std::u16string_view text) noexcept {
         magnitude = magnitude * base + static_cast<unsigned>(digit);
         if (magnitude > limit) return std::nullopt;
     }
-    std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                  : static_cast<std::int64_t>(magnitude);
+    std::int64_t value =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     return static_cast<std::int32_t>(value);
 }
 

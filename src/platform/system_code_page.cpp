@@ -112,11 +112,11 @@ std::u16string DecodeSystemText(std::string_view bytes) {
     if (SystemCodePageIsUtf8()) return Utf8ToUtf16(bytes);
     TIconv cd("UTF-16LE", CodePageName().c_str());
     if (!cd.ok()) return Utf8ToUtf16(bytes);
-    std::string units = Convert(cd, bytes, [](std::string& out, std::size_t& used, const char*,
-                                              std::size_t) {
-        Append(out, used, std::string_view("\xFD\xFF", 2));  // U+FFFD, little-endian
-        return std::size_t{1};
-    });
+    std::string units =
+        Convert(cd, bytes, [](std::string& out, std::size_t& used, const char*, std::size_t) {
+            Append(out, used, std::string_view("\xFD\xFF", 2));  // U+FFFD, little-endian
+            return std::size_t{1};
+        });
     std::u16string text(units.size() / 2, u'\0');
     for (std::size_t i = 0; i < text.size(); ++i) {
         text[i] = static_cast<char16_t>(static_cast<unsigned char>(units[2 * i]) |
@@ -134,21 +134,21 @@ std::string EncodeSystemText(std::u16string_view text) {
         units[2 * i] = static_cast<char>(text[i] & 0xFF);
         units[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
-    return Convert(cd, units, [](std::string& out, std::size_t& used, const char* at,
-                                 std::size_t left) {
-        Append(out, used, "?");
-        // A whole surrogate pair is one character; anything else is one unit.
-        if (left >= 4) {
-            unsigned high = static_cast<unsigned char>(at[0]) |
-                            (static_cast<unsigned char>(at[1]) << 8);
-            unsigned low = static_cast<unsigned char>(at[2]) |
-                           (static_cast<unsigned char>(at[3]) << 8);
-            if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
-                return std::size_t{4};
+    return Convert(
+        cd, units, [](std::string& out, std::size_t& used, const char* at, std::size_t left) {
+            Append(out, used, "?");
+            // A whole surrogate pair is one character; anything else is one unit.
+            if (left >= 4) {
+                unsigned high =
+                    static_cast<unsigned char>(at[0]) | (static_cast<unsigned char>(at[1]) << 8);
+                unsigned low =
+                    static_cast<unsigned char>(at[2]) | (static_cast<unsigned char>(at[3]) << 8);
+                if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+                    return std::size_t{4};
+                }
             }
-        }
-        return left < 2 ? left : std::size_t{2};
-    });
+            return left < 2 ? left : std::size_t{2};
+        });
 }
 
 }  // namespace qm

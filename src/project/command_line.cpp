@@ -17,7 +17,8 @@ bool IsDigit(char16_t c) noexcept {
 bool TryReadNumber(std::u16string_view text, bool& isZero) {
     std::size_t i = 0;
     const std::size_t n = text.size();
-    while (i < n && text[i] == u' ') ++i;
+    while (i < n && text[i] == u' ')
+        ++i;
     if (i < n && (text[i] == u'+' || text[i] == u'-')) ++i;
     bool anyDigit = false;
     isZero = true;
@@ -37,9 +38,11 @@ bool TryReadNumber(std::u16string_view text, bool& isZero) {
         ++i;
         if (i < n && (text[i] == u'+' || text[i] == u'-')) ++i;
         if (i == n || !IsDigit(text[i])) return false;
-        while (i < n && IsDigit(text[i])) ++i;
+        while (i < n && IsDigit(text[i]))
+            ++i;
     }
-    while (i < n && text[i] == u' ') ++i;
+    while (i < n && text[i] == u' ')
+        ++i;
     return i == n;
 }
 

@@ -8,7 +8,8 @@
 namespace qm {
 
 // The strings with the separator between neighbours; an empty list gives an empty string.
-std::u16string JoinStrings(const std::vector<std::u16string>& strings, std::u16string_view separator);
+std::u16string JoinStrings(const std::vector<std::u16string>& strings,
+                           std::u16string_view separator);
 
 // "-1" for true, "0" for false.
 std::u16string BoolToArgument(bool value);

@@ -23,8 +23,10 @@ bool IsBlank(char16_t c) noexcept {
 }
 
 std::u16string_view Trim(std::u16string_view text) noexcept {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -77,7 +79,8 @@ TIniDocument TIniDocument::FromBytes(std::string_view bytes) {
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t end = i;
-        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
         std::u16string_view line = Trim(std::u16string_view(text).substr(i, end - i));
         i = end;
         if (i < text.size()) {  // CR LF, CR or LF ends the line
@@ -86,7 +89,8 @@ TIniDocument TIniDocument::FromBytes(std::string_view bytes) {
 
         if (line.empty() || line.front() == u';') continue;
         if (line.size() >= 2 && line.front() == u'[' && line.back() == u']') {
-            document.sections_.push_back({std::u16string(Trim(line.substr(1, line.size() - 2))), {}});
+            document.sections_.push_back(
+                {std::u16string(Trim(line.substr(1, line.size() - 2))), {}});
             current = &document.sections_.back();
             continue;
         }
@@ -158,7 +162,8 @@ const TIniDocument::TSection* TIniDocument::FindSection(std::u16string_view name
 const std::u16string* TIniDocument::FindLine(const TSection& section, std::u16string_view key) {
     for (const std::u16string& line : section.lines) {
         std::size_t equals = line.find(u'=');
-        if (equals != std::u16string::npos && SameText(std::u16string_view(line).substr(0, equals), key)) {
+        if (equals != std::u16string::npos &&
+            SameText(std::u16string_view(line).substr(0, equals), key)) {
             return &line;
         }
     }

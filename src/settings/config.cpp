@@ -46,7 +46,8 @@ void TConfig::Load(const std::u16string& path) {
 
 void TConfig::Save(const std::u16string& path) const {
     std::size_t slash = path.rfind(u'/');
-    std::u16string folder = slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
+    std::u16string folder =
+        slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
     if (!folder.empty()) {
         std::filesystem::path native = ToNativePath(folder);
         std::error_code error;

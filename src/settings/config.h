@@ -55,7 +55,7 @@ class TConfig {
 
     bool WindowPositionRestore = false;
     TRect WindowPosition{0, 0, 744, 580};
-    std::int32_t WindowState = 0;  // 0 normal, 1 minimised, 2 maximised
+    std::int32_t WindowState = 0;         // 0 normal, 1 minimised, 2 maximised
     std::vector<std::u16string> History;  // most recent first
     bool ProjectFileRestore = false;
     std::u16string LastProjectFile;

@@ -21,18 +21,18 @@ using namespace std::string_literals;
 TEST(IniDocument, ReadingRules) {
     test::CodePageScope utf8("UTF-8");
     TIniDocument ini = TIniDocument::FromBytes(
-        "orphan=1\r\n"                 // before the first section: dropped
-        "  [ Config ]  \n"             // trimmed header, trimmed name
-        "; a comment\r"                // CR alone ends a line
+        "orphan=1\r\n"      // before the first section: dropped
+        "  [ Config ]  \n"  // trimmed header, trimmed name
+        "; a comment\r"     // CR alone ends a line
         "  Key  =  value with = sign  \r\n"
-        "\t\r\n"                       // blank line
+        "\t\r\n"  // blank line
         "NoEquals\n"
-        "key=second\n"                 // the first of equal keys is the one read
-        "Quoted=\"a b\"\n"             // taken literally
+        "key=second\n"      // the first of equal keys is the one read
+        "Quoted=\"a b\"\n"  // taken literally
         "Empty=\n"
         "[]\n"
         "=empty key\n"
-        "[config]\n"                   // a second section of the same name is never read
+        "[config]\n"  // a second section of the same name is never read
         "Other=x\n");
     struct Case {
         const char16_t* section;
@@ -55,9 +55,10 @@ TEST(IniDocument, ReadingRules) {
     EXPECT_TRUE(ini.SectionExists(u"CONFIG"));
     EXPECT_FALSE(ini.SectionExists(u"orphan"));
     // Written back: comments, orphans and blanks around "=" are gone, the rest kept in order.
-    EXPECT_EQ(ini.ToBytes(),
-              "[Config]\r\nKey=value with = sign\r\nNoEquals\r\nkey=second\r\n"
-              "Quoted=\"a b\"\r\nEmpty=\r\n\r\n[]\r\n=empty key\r\n\r\n[config]\r\nOther=x\r\n\r\n");
+    EXPECT_EQ(
+        ini.ToBytes(),
+        "[Config]\r\nKey=value with = sign\r\nNoEquals\r\nkey=second\r\n"
+        "Quoted=\"a b\"\r\nEmpty=\r\n\r\n[]\r\n=empty key\r\n\r\n[config]\r\nOther=x\r\n\r\n");
 }
 
 TEST(IniDocument, Integers) {
@@ -65,24 +66,15 @@ TEST(IniDocument, Integers) {
         const char* value;
         std::int32_t expected;
     } cases[] = {
-        {"42", 42},
-        {"-7", -7},
-        {"+7", 7},
-        {"0x10", 16},
-        {"0X1f", 31},
-        {"$FF", 255},
-        {"-$10", -16},
-        {"0x", -99},
-        {"$", -99},
-        {"12abc", -99},
-        {"1 2", -99},
-        {"True", -99},
-        {"", -99},
-        {"2147483647", 2147483647},
-        {"2147483648", -99},
-        {"-2147483648", -2147483647 - 1},
-        {"0xFFFFFFFF", -99},
-        {"１２", -99},  // full-width digits
+        {"42", 42},          {"-7", -7},
+        {"+7", 7},           {"0x10", 16},
+        {"0X1f", 31},        {"$FF", 255},
+        {"-$10", -16},       {"0x", -99},
+        {"$", -99},          {"12abc", -99},
+        {"1 2", -99},        {"True", -99},
+        {"", -99},           {"2147483647", 2147483647},
+        {"2147483648", -99}, {"-2147483648", -2147483647 - 1},
+        {"0xFFFFFFFF", -99}, {"１２", -99},  // full-width digits
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
@@ -97,9 +89,9 @@ TEST(IniDocument, Booleans) {
         bool fallback;
         bool expected;
     } cases[] = {
-        {"1", false, true},   {"-1", false, true}, {"0x1", false, true}, {"$1", false, true},
-        {"2", false, true},   {"0", true, false},  {"True", false, false}, {"yes", true, true},
-        {"", true, true},     {"", false, false},
+        {"1", false, true}, {"-1", false, true}, {"0x1", false, true},   {"$1", false, true},
+        {"2", false, true}, {"0", true, false},  {"True", false, false}, {"yes", true, true},
+        {"", true, true},   {"", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
@@ -127,10 +119,8 @@ TEST(IniDocument, EncodingFollowsTheByteOrderMark) {
         TIniDocument::TEncoding encoding;
     } cases[] = {
         {"UTF-8 mark", "\xEF\xBB\xBF[S]\nK=\xE6\xB0\x8F\n", TIniDocument::TEncoding::Utf8},
-        {"UTF-16 LE", "\xFF\xFE[\0S\0]\0\n\0K\0=\0\x0F\x6C"s,
-         TIniDocument::TEncoding::Utf16LE},
-        {"UTF-16 BE", "\xFE\xFF\0[\0S\0]\0\n\0K\0=\x6C\x0F"s,
-         TIniDocument::TEncoding::Utf16BE},
+        {"UTF-16 LE", "\xFF\xFE[\0S\0]\0\n\0K\0=\0\x0F\x6C"s, TIniDocument::TEncoding::Utf16LE},
+        {"UTF-16 BE", "\xFE\xFF\0[\0S\0]\0\n\0K\0=\x6C\x0F"s, TIniDocument::TEncoding::Utf16BE},
         {"no mark", "[S]\nK=\xE6\xB0\x8F\n", TIniDocument::TEncoding::SystemCodePage},
     };
     CodePageScope utf8("UTF-8");
@@ -172,9 +162,11 @@ TEST(IniDocument, BadInputNeverBreaksReading) {
         {"only a mark", "\xEF\xBB\xBF"},
         {"lone bracket lines", "[\n]\n[s\n"},
         {"overlong line", "[s]\nk=" + std::string(5'000'000, 'x') + "\n"},
-        {"many sections", [] {
+        {"many sections",
+         [] {
              std::string s;
-             for (int i = 0; i < 20000; ++i) s += "[s" + std::to_string(i) + "]\nk=v\n";
+             for (int i = 0; i < 20000; ++i)
+                 s += "[s" + std::to_string(i) + "]\nk=v\n";
              return s;
          }()},
     };

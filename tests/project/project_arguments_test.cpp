@@ -25,8 +25,13 @@ using Arguments = std::vector<std::u16string>;
 TEST(ProjectArguments, GetArguments) {
     TProject project(u"C:\\data\\book.xlsx", u"Sheet1$", u"C:\\in\\a.csv", true);
     project.Relation = {{u"a", 0}};
-    Arguments expected = {ProgramFilePath(), u"-e=C:\\data\\book.xlsx", u"-w=Sheet1$",
-                          u"-c=C:\\in\\a.csv", u"-f=-1", u"-r=a=0", u"-a"};
+    Arguments expected = {ProgramFilePath(),
+                          u"-e=C:\\data\\book.xlsx",
+                          u"-w=Sheet1$",
+                          u"-c=C:\\in\\a.csv",
+                          u"-f=-1",
+                          u"-r=a=0",
+                          u"-a"};
     EXPECT_FALSE(expected[0].empty());
     EXPECT_EQ(project.GetArguments(true), expected);
     expected.pop_back();
@@ -46,15 +51,35 @@ TEST(ProjectArguments, SetArguments) {
         TRelation relation;
     } cases[] = {
         {"nothing", {}, false, u"old.xls", u"old", false, {{u"old", 1}}},
-        {"upper-case names keep their values", {u"-E=X.xls", u"-W=Sheet"}, false, u"X.xls",
-         u"Sheet", false, {{u"old", 1}}},
-        {"-a in either case", {u"-A"}, true, u"old.xls", u"old", false, {{u"old", 1}}},
-        {"-ab and -a=1 are ignored", {u"-ab", u"-a=1", u"-"}, false, u"old.xls", u"old", false,
+        {"upper-case names keep their values",
+         {u"-E=X.xls", u"-W=Sheet"},
+         false,
+         u"X.xls",
+         u"Sheet",
+         false,
          {{u"old", 1}}},
-        {"bare path ignored", {u"/home/u/p.QLM", u"x"}, false, u"old.xls", u"old", false,
+        {"-a in either case", {u"-A"}, true, u"old.xls", u"old", false, {{u"old", 1}}},
+        {"-ab and -a=1 are ignored",
+         {u"-ab", u"-a=1", u"-"},
+         false,
+         u"old.xls",
+         u"old",
+         false,
+         {{u"old", 1}}},
+        {"bare path ignored",
+         {u"/home/u/p.QLM", u"x"},
+         false,
+         u"old.xls",
+         u"old",
+         false,
          {{u"old", 1}}},
         {"later value wins", {u"-e=a", u"-e=b", u"-w="}, false, u"b", u"", false, {{u"old", 1}}},
-        {"relation replaced whole", {u"-r=\"a b=1\",c=2"}, false, u"old.xls", u"old", false,
+        {"relation replaced whole",
+         {u"-r=\"a b=1\",c=2"},
+         false,
+         u"old.xls",
+         u"old",
+         false,
          {{u"a b", 1}, {u"c", 2}}},
         {"empty relation", {u"-r="}, false, u"old.xls", u"old", false, {}},
     };
@@ -74,9 +99,9 @@ TEST(ProjectArguments, BooleanValues) {
     struct Case {
         const char16_t* value;
         bool expected;
-    } cases[] = {{u"1", true},     {u"-1", true},   {u"true", true},  {u"TRUE", true},
+    } cases[] = {{u"1", true},     {u"-1", true},    {u"true", true}, {u"TRUE", true},
                  {u"2.5", true},   {u" 1e3 ", true}, {u"0", false},   {u"false", false},
-                 {u"-0.0", false}, {u"0e9", false}, {u"1.", true}, {u".5", true}};
+                 {u"-0.0", false}, {u"0e9", false},  {u"1.", true},   {u".5", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.value));
         TProject project(u"", u"", u"", !c.expected);
@@ -91,10 +116,12 @@ TEST(ProjectArguments, InvalidBooleanStopsWithItsMessage) {
         SCOPED_TRACE(Utf16ToUtf8(value));
         TProject project(u"", u"", u"", false);
         try {
-            project.SetArguments({u"-e=before", std::u16string(u"-F=") + value, u"-w=after", u"-a"});
+            project.SetArguments(
+                {u"-e=before", std::u16string(u"-F=") + value, u"-w=after", u"-a"});
             ADD_FAILURE() << "no error";
         } catch (const Error& error) {
-            EXPECT_EQ(error.Message(), u"'" + std::u16string(value) + u"' は正しい論理型ではありません");
+            EXPECT_EQ(error.Message(),
+                      u"'" + std::u16string(value) + u"' は正しい論理型ではありません");
         }
         EXPECT_EQ(project.ExcelFile, u"before");  // applied before the error
         EXPECT_EQ(project.ExcelSheet, u"");       // not after it
@@ -122,8 +149,15 @@ TEST(ProjectArguments, ArgumentsRoundTripThroughTheProject) {
 }
 
 TEST(AutoRunFile, WindowsBatchForm) {
-    Arguments arguments = {u"C:\\Q\\Quillomat.exe", u"-e=C:\\data\\book.xlsx", u"-w=Sheet1$",
-                           u"-c=C:\\in\\a.csv", u"-f=-1", u"-r=a=0", u"-a", u"-w=", u"q\"t"};
+    Arguments arguments = {u"C:\\Q\\Quillomat.exe",
+                           u"-e=C:\\data\\book.xlsx",
+                           u"-w=Sheet1$",
+                           u"-c=C:\\in\\a.csv",
+                           u"-f=-1",
+                           u"-r=a=0",
+                           u"-a",
+                           u"-w=",
+                           u"q\"t"};
     Arguments quoted;
     for (const auto& a : arguments) {
         quoted.push_back(QuoteAutoRunArgument(a, TAutoRunForm::WindowsBatch));
@@ -145,7 +179,8 @@ class ShellScript : public ::testing::Test {
         if (pipe == nullptr) return "popen failed";
         char buffer[4096];
         std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, n);
         int status = ::pclose(pipe);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) output += "<failed>";
         return output;
@@ -164,8 +199,8 @@ TEST_F(ShellScript, ReproducesEveryArgumentExactly) {
     CodePageScope utf8("UTF-8");
     TempDir dir;
     TProject project(u"/tmp/a b/it's \"here\".xlsx", u"", u"/in/$HOME/`id`/*.csv", true);
-    project.Relation = {{u"氏名", 0}, {u"a b", 1}, {u"x=y", 2}, {u"it's", 3}, {u"q\"", 4},
-                        {u"line\nbreak", 5}, {u"tab\tand\\back", 6}};
+    project.Relation = {{u"氏名", 0}, {u"a b", 1},         {u"x=y", 2},           {u"it's", 3},
+                        {u"q\"", 4},  {u"line\nbreak", 5}, {u"tab\tand\\back", 6}};
     Arguments arguments = project.GetArguments(true);
     arguments[0] = U16(QM_PRINT_ARGS);  // a stand-in program that prints what it receives
     arguments.push_back(u"");

@@ -58,8 +58,8 @@ TEST(ProjectFile, FirstLineIsTitleValues) {
     struct Case {
         const char* value;
         bool expected;
-    } cases[] = {{"-1", true}, {"0x1", true}, {"$1", true}, {"1", true},
-                 {"True", false}, {"", false}, {"0", false}};
+    } cases[] = {{"-1", true},    {"0x1", true}, {"$1", true}, {"1", true},
+                 {"True", false}, {"", false},   {"0", false}};
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
@@ -102,7 +102,8 @@ TEST(ProjectFile, KeepsTheEncodingItWasReadIn) {
 
         auto plain = dir.Write("plain.QLM", "[CONFIG]\r\nExcelFile=x\r\n");
         project.SaveToFile(U16(plain));
-        EXPECT_TRUE(ReadBytes(plain).starts_with("[CONFIG]\r\nExcelFile=/\x8E\x81\x96\xBC.xlsx\r\n"));
+        EXPECT_TRUE(
+            ReadBytes(plain).starts_with("[CONFIG]\r\nExcelFile=/\x8E\x81\x96\xBC.xlsx\r\n"));
         TProject loaded(u"", u"", u"", false);
         loaded.LoadFromFile(U16(plain));
         EXPECT_EQ(loaded.ExcelFile, u"/氏名.xlsx");
@@ -113,7 +114,8 @@ TEST(ProjectFile, BadFilesGiveClearErrorsOrEmptyProjects) {
     TempDir dir;
     // Binary junk: no error, nothing usable in it.
     std::string junk;
-    for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) % 256);
+    for (int i = 0; i < 4096; ++i)
+        junk += static_cast<char>((i * 7919) % 256);
     auto binary = dir.Write("junk.QLM", junk);
     TProject project(u"", u"", u"", false);
     project.LoadFromFile(U16(binary));

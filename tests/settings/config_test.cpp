@@ -97,10 +97,11 @@ TEST(Config, FirstSaveWritesTheSeventeenLines) {
 
 TEST(Config, ValuesReadAsTheRulesSay) {
     TempDir dir;
-    auto path = dir.Write("a.ini",
-                          "[startup]\nWindowState=5\nWindowPositionLeft=0x10\nWindowPositionTop=$20\n"
-                          "WindowPositionRight=abc\nInTaskTray=yes\nPreviewCsv=2\nPreviewExcel=0\n"
-                          "projectfilerestore=-1\nHISTORY=C:\\a b.QLM\n");
+    auto path =
+        dir.Write("a.ini",
+                  "[startup]\nWindowState=5\nWindowPositionLeft=0x10\nWindowPositionTop=$20\n"
+                  "WindowPositionRight=abc\nInTaskTray=yes\nPreviewCsv=2\nPreviewExcel=0\n"
+                  "projectfilerestore=-1\nHISTORY=C:\\a b.QLM\n");
     TConfig config;
     config.Load(U16(path));
     EXPECT_EQ(config.WindowState, 0);
@@ -130,7 +131,9 @@ TEST(Config, HistoryCommaText) {
         {"empty", {}, u""},
         {"one empty entry", {u""}, u"\"\""},
         {"plain entries", {u"C:\\a.QLM", u"C:\\b.QLM"}, u"C:\\a.QLM,C:\\b.QLM"},
-        {"blank quotes", {u"C:\\My Files\\a.QLM", u"C:\\b.QLM"}, u"\"C:\\My Files\\a.QLM\",C:\\b.QLM"},
+        {"blank quotes",
+         {u"C:\\My Files\\a.QLM", u"C:\\b.QLM"},
+         u"\"C:\\My Files\\a.QLM\",C:\\b.QLM"},
         {"quote and comma", {u"a\"b", u"c,d"}, u"\"a\"\"b\",\"c,d\""},
         {"empty entries among others", {u"", u"a", u""}, u",a,"},
         {"two empty entries", {u"", u""}, u","},
@@ -151,7 +154,9 @@ TEST(Config, AddHistory) {
         const char16_t* path;
         Strings after;
     } cases[] = {
-        {"case-insensitive duplicate moves up", {u"C:\\a.QLM", u"C:\\B.QLM"}, u"c:\\b.qlm",
+        {"case-insensitive duplicate moves up",
+         {u"C:\\a.QLM", u"C:\\B.QLM"},
+         u"c:\\b.qlm",
          {u"c:\\b.qlm", u"C:\\a.QLM"}},
         {"every duplicate goes", {u"/x", u"/X", u"/y", u"/x"}, u"/x", {u"/x", u"/y"}},
         {"new entry on top, no limit", {u"/1", u"/2"}, u"/3", {u"/3", u"/1", u"/2"}},
@@ -193,7 +198,8 @@ TEST(Config, FolderThatCannotBeCreatedIsReportedAndNothingIsWritten) {
             config.Save(path);
             ADD_FAILURE() << "no error";
         } catch (const TSettingsFolderError& error) {
-            EXPECT_EQ(error.Message(), u"設定ファイルを保存するためのフォルダの作成に失敗しました。");
+            EXPECT_EQ(error.Message(),
+                      u"設定ファイルを保存するためのフォルダの作成に失敗しました。");
             EXPECT_EQ(error.Folder(), U16(dir.Path() / "Morvessa" / "Quillomat"));
         }
     }
@@ -215,10 +221,12 @@ TEST(Config, SettingsFilePathFollowsXdg) {
     TempDir dir;
     {
         EnvScope xdg("XDG_CONFIG_HOME", dir.Path().c_str());
-        EXPECT_EQ(TConfig::SettingsFilePath(), U16(dir.Path()) + u"/Morvessa/Quillomat/Quillomat.ini");
+        EXPECT_EQ(TConfig::SettingsFilePath(),
+                  U16(dir.Path()) + u"/Morvessa/Quillomat/Quillomat.ini");
         TConfig config;
         config.Save(TConfig::SettingsFilePath());
-        EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / "Morvessa/Quillomat/Quillomat.ini"));
+        EXPECT_TRUE(
+            std::filesystem::is_regular_file(dir.Path() / "Morvessa/Quillomat/Quillomat.ini"));
     }
     {
         EnvScope xdg("XDG_CONFIG_HOME", "relative/ignored");

@@ -14,7 +14,8 @@ TEST(Relation, KeysAscendByCodeUnitAndTheFirstInsertWins) {
     relation.emplace(u"氏名", 5);
     relation.emplace(u"b", 9);  // already present: ignored
     std::vector<std::u16string> keys;
-    for (const auto& [key, value] : relation) keys.push_back(key);
+    for (const auto& [key, value] : relation)
+        keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::u16string>{u"B", u"a", u"ab", u"b", u"氏名"}));
     EXPECT_EQ(relation.at(u"b"), 1);
 }
@@ -68,11 +69,17 @@ TEST(Relation, FromText) {
         {"blanks around items", u"  a=1 ,\t b=2  ", {{u"a", 1}, {u"b", 2}}},
         {"unclosed quote runs to the end", u"\"a, b=7", {{u"a, b", 7}}},
         {"text after a closing quote is its own item", u"\"a\"b=2", {{u"", -1}, {u"b", 2}}},
-        {"hexadecimal forms", u"a=$1F,b=0x10,c=X0a,d=-$2", {{u"a", 31}, {u"b", 16}, {u"c", 10}, {u"d", -2}}},
+        {"hexadecimal forms",
+         u"a=$1F,b=0x10,c=X0a,d=-$2",
+         {{u"a", 31}, {u"b", 16}, {u"c", 10}, {u"d", -2}}},
         {"sign and leading spaces", u"\"a=  +7\",\"b=  -0\"", {{u"a", 7}, {u"b", 0}}},
         {"trailing space is not a number", u"\"a=7 \"", {{u"a", -1}}},
-        {"int32 limits", u"a=2147483647,b=-2147483648", {{u"a", 2147483647}, {u"b", -2147483647 - 1}}},
-        {"out of range", u"a=2147483648,b=-2147483649,c=$80000000", {{u"a", -1}, {u"b", -1}, {u"c", -1}}},
+        {"int32 limits",
+         u"a=2147483647,b=-2147483648",
+         {{u"a", 2147483647}, {u"b", -2147483647 - 1}}},
+        {"out of range",
+         u"a=2147483648,b=-2147483649,c=$80000000",
+         {{u"a", -1}, {u"b", -1}, {u"c", -1}}},
         {"prefix without digits", u"a=$,b=0x,c=-", {{u"a", -1}, {u"b", -1}, {u"c", -1}}},
         {"full-width digits are not digits", u"a=１", {{u"a", -1}}},
         {"NUL behaves as a blank", std::u16string(u"a=1\0b=2", 7), {{u"a", 1}, {u"b", 2}}},

@@ -22,9 +22,9 @@ constexpr std::size_t kTargetBytes = 100u << 20;
 // the text fields are Japanese (0-4 of 4).
 std::u16string MakeCsvText(std::size_t utf8Bytes, int japanese) {
     static const char16_t* kJapanese[] = {u"東京都千代田区", u"株式会社テスト", u"やまだ　たろう",
-                                          u"ﾔﾏﾀﾞ ﾀﾛｳ",     u"北海道札幌市",   u"①〜⑩の項目"};
-    static const char16_t* kLatin[] = {u"Tokyo", u"Example Inc.", u"Yamada Taro",
-                                       u"Sapporo", u"item list", u"\"quoted, field\""};
+                                          u"ﾔﾏﾀﾞ ﾀﾛｳ",       u"北海道札幌市",   u"①〜⑩の項目"};
+    static const char16_t* kLatin[] = {u"Tokyo",   u"Example Inc.", u"Yamada Taro",
+                                       u"Sapporo", u"item list",    u"\"quoted, field\""};
     std::u16string text;
     std::uint32_t seed = 12345;
     std::size_t approx = 0;
@@ -84,13 +84,27 @@ void ReadWhole(benchmark::State& state, const std::string& bytes) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-void BM_DecodeUtf8AsciiHeavy(benchmark::State& s) { Decode(s, Utf8AsciiHeavy(), 65001); }
-void BM_DecodeUtf8JapaneseHeavy(benchmark::State& s) { Decode(s, Utf8JapaneseHeavy(), 65001); }
-void BM_DecodeCp932(benchmark::State& s) { Decode(s, Cp932JapaneseHeavy(), 932); }
-void BM_DecodeEucJp(benchmark::State& s) { Decode(s, EucJapaneseHeavy(), 20932); }
-void BM_ReadStreamTextUtf8(benchmark::State& s) { ReadWhole(s, Utf8AsciiHeavy()); }
-void BM_ReadStreamTextCp932(benchmark::State& s) { ReadWhole(s, Cp932JapaneseHeavy()); }
-void BM_ReadStreamTextPureAscii(benchmark::State& s) { ReadWhole(s, PureAscii()); }
+void BM_DecodeUtf8AsciiHeavy(benchmark::State& s) {
+    Decode(s, Utf8AsciiHeavy(), 65001);
+}
+void BM_DecodeUtf8JapaneseHeavy(benchmark::State& s) {
+    Decode(s, Utf8JapaneseHeavy(), 65001);
+}
+void BM_DecodeCp932(benchmark::State& s) {
+    Decode(s, Cp932JapaneseHeavy(), 932);
+}
+void BM_DecodeEucJp(benchmark::State& s) {
+    Decode(s, EucJapaneseHeavy(), 20932);
+}
+void BM_ReadStreamTextUtf8(benchmark::State& s) {
+    ReadWhole(s, Utf8AsciiHeavy());
+}
+void BM_ReadStreamTextCp932(benchmark::State& s) {
+    ReadWhole(s, Cp932JapaneseHeavy());
+}
+void BM_ReadStreamTextPureAscii(benchmark::State& s) {
+    ReadWhole(s, PureAscii());
+}
 
 BENCHMARK(BM_DecodeUtf8AsciiHeavy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeUtf8JapaneseHeavy)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 #include "grids/grid_relation.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -55,7 +56,8 @@ TGridRelation::TGridRelation(QWidget* parent)
     FEditor->installEventFilter(this);
     connect(FEditor, &QComboBox::currentIndexChanged, this, [this] { CommitEditor(); });
 
-    // Rows are a little lower than the editor, which opens over them.
+    // Rows are a little lower than the editor's natural height: lists of many fields stay
+    // compact, and the editor still shows its text when it covers a cell.
     FDefaultRowHeight = FEditor->sizeHint().height() - 4;
     verticalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setDefaultSectionSize(FDefaultRowHeight);
@@ -152,7 +154,8 @@ void TGridRelation::Click() {
         return;
     const QRect cell = visualRect(current);
     FEditorRow = current.row();
-    FEditor->setGeometry(cell.left(), cell.top(), cell.width(), FEditor->sizeHint().height());
+    // The editor covers the cell exactly, so that it hides no part of the next row.
+    FEditor->setGeometry(cell);
     {
         const QSignalBlocker blocker(FEditor);
         SelectEditorEntry();
@@ -190,7 +193,11 @@ bool TGridRelation::eventFilter(QObject* watched, QEvent* event) {
         // The editor's own list taking the focus, or another window becoming active, is not
         // leaving the editor.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) EditorExit();
+        const QWidget* popup = FEditor->view()->window();
+        const QWidget* focus = QApplication::focusWidget();
+        const bool toOwnList = popup->isVisible() || (focus != nullptr && popup->isAncestorOf(focus));
+        if (!toOwnList && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            EditorExit();
     }
     return QTableView::eventFilter(watched, event);
 }

@@ -33,7 +33,8 @@ const qm::TCsv& BigTable() {
         std::u16string text;
         text.reserve(std::size_t{kRows} * (8 + 4 * kFields));
         for (std::uint32_t r = 0; r < kRows; ++r) {
-            for (char c : std::to_string(r)) text += static_cast<char16_t>(c);
+            for (char c : std::to_string(r))
+                text += static_cast<char16_t>(c);
             for (std::uint32_t f = 1; f < kFields; ++f) {
                 text += u",値";
                 text += static_cast<char16_t>(u'A' + f % 26);

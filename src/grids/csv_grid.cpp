@@ -57,10 +57,16 @@ void TCsvGrid::SetFirstLineIsTitle(bool firstLineIsTitle) {
     viewport()->update();
 }
 
-int TCsvGrid::ColCount() const { return FModel->columnCount() + FixedCols(); }
+int TCsvGrid::ColCount() const {
+    return FModel->columnCount() + FixedCols();
+}
 
-int TCsvGrid::RowCount() const { return FModel->rowCount() + FixedRows(); }
+int TCsvGrid::RowCount() const {
+    return FModel->rowCount() + FixedRows();
+}
 
-int TCsvGrid::FixedRows() const { return FModel->FixedRows(); }
+int TCsvGrid::FixedRows() const {
+    return FModel->FixedRows();
+}
 
 }  // namespace qm

@@ -25,8 +25,8 @@ class TCsvGridHeader : public QHeaderView {
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 
   private:
-    void PaintFixedCell(QPainter* painter, const QRect& rect, int logicalIndex,
-                        const QString& text, Qt::Alignment alignment) const;
+    void PaintFixedCell(QPainter* painter, const QRect& rect, int logicalIndex, const QString& text,
+                        Qt::Alignment alignment) const;
 
     int FFixedRowHeight = 24;
     bool FTitleLineShown = false;

@@ -60,7 +60,8 @@ void TCsvGridModel::SetFirstLineIsTitle(bool firstLineIsTitle) {
 int TCsvGridModel::DataRowsFor(bool firstLineIsTitle) const noexcept {
     const std::int64_t fixedRows = firstLineIsTitle ? 2 : 1;
     // Grid rows: the larger of fixedRows + 1 and the table's rows + 1 (the letter row).
-    const std::int64_t gridRows = std::max<std::int64_t>(fixedRows + 1, std::int64_t{FCsvRowCount} + 1);
+    const std::int64_t gridRows =
+        std::max<std::int64_t>(fixedRows + 1, std::int64_t{FCsvRowCount} + 1);
     return static_cast<int>(gridRows - fixedRows);
 }
 

@@ -14,15 +14,14 @@ TGridCellDelegate::TGridCellDelegate(bool highlightCurrent, QObject* parent)
 
 void TGridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-    const bool highlighted =
-        option.state.testFlag(QStyle::State_Selected) ||
-        (FHighlightCurrent && option.state.testFlag(QStyle::State_HasFocus));
+    const bool highlighted = option.state.testFlag(QStyle::State_Selected) ||
+                             (FHighlightCurrent && option.state.testFlag(QStyle::State_HasFocus));
     const QPalette::ColorGroup group =
         option.state.testFlag(QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
     painter->save();
     painter->setClipRect(option.rect);
-    painter->fillRect(option.rect,
-                      option.palette.brush(group, highlighted ? QPalette::Highlight : QPalette::Base));
+    painter->fillRect(option.rect, option.palette.brush(
+                                       group, highlighted ? QPalette::Highlight : QPalette::Base));
     painter->setPen(
         option.palette.color(group, highlighted ? QPalette::HighlightedText : QPalette::Text));
     painter->setFont(option.font);

@@ -42,7 +42,8 @@ TGridRelation::TGridRelation(QWidget* parent)
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setDefaultSectionSize(DefaultColWidth);
-    for (int column = 0; column < 3; ++column) setColumnWidth(column, DefaultColWidth);
+    for (int column = 0; column < 3; ++column)
+        setColumnWidth(column, DefaultColWidth);
 
     // The editor picks entries only (no typing). Its size never depends on its entries (there
     // may be 16385 of them), and the list lays them out as rows of one height for the same
@@ -70,7 +71,9 @@ TGridRelation::~TGridRelation() {
     FEditor->disconnect(this);
 }
 
-int TGridRelation::RowCount() const { return FModel->rowCount() + 1; }
+int TGridRelation::RowCount() const {
+    return FModel->rowCount() + 1;
+}
 
 void TGridRelation::SetItems(std::vector<TFieldItem> items) {
     // The editor's row is gone: put it away without storing anything into the new rows.
@@ -79,7 +82,9 @@ void TGridRelation::SetItems(std::vector<TFieldItem> items) {
     FModel->ItemsReset();
 }
 
-void TGridRelation::Clear() { SetItems({}); }
+void TGridRelation::Clear() {
+    SetItems({});
+}
 
 void TGridRelation::SetCsv(const TCsv* csv) {
     FCsv = csv;
@@ -195,7 +200,8 @@ bool TGridRelation::eventFilter(QObject* watched, QEvent* event) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         const QWidget* popup = FEditor->view()->window();
         const QWidget* focus = QApplication::focusWidget();
-        const bool toOwnList = popup->isVisible() || (focus != nullptr && popup->isAncestorOf(focus));
+        const bool toOwnList =
+            popup->isVisible() || (focus != nullptr && popup->isAncestorOf(focus));
         if (!toOwnList && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
             EditorExit();
     }

@@ -20,7 +20,9 @@ void TGridRelationModel::ColumnsChanged() {
     emit dataChanged(index(0, 2), index(rowCount() - 1, 2));
 }
 
-void TGridRelationModel::ColumnChanged(int row) { emit dataChanged(index(row, 2), index(row, 2)); }
+void TGridRelationModel::ColumnChanged(int row) {
+    emit dataChanged(index(row, 2), index(row, 2));
+}
 
 QString TGridRelationModel::EntryText(int csvColumn) const {
     // 64-bit: a column from a project file may be as large as an int goes.
@@ -53,8 +55,7 @@ QVariant TGridRelationModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QVariant TGridRelationModel::headerData(int section, Qt::Orientation orientation,
-                                        int role) const {
+QVariant TGridRelationModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
     if (role != Qt::DisplayRole) return {};

@@ -1,5 +1,7 @@
 // The CSV preview grid: its layout in grid terms, what each cell shows, the header flag, the
 // column cap, resetting the layout, and painting multi-line cells.
+#include "grids/csv_grid.h"
+
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "grid_test_util.h"
-#include "grids/csv_grid.h"
 #include "grids/csv_grid_header.h"
 #include "grids/csv_grid_model.h"
 
@@ -34,7 +35,8 @@ std::vector<QStringList> GridRows(const TCsvGrid& grid) {
     std::vector<QStringList> rows;
     for (int r = 0; r < grid.RowCount(); ++r) {
         QStringList row;
-        for (int c = 0; c < grid.ColCount(); ++c) row << GridText(grid, c, r);
+        for (int c = 0; c < grid.ColCount(); ++c)
+            row << GridText(grid, c, r);
         rows.push_back(row);
     }
     return rows;
@@ -91,19 +93,19 @@ void TCsvGridTest::HeaderFlagLayouts() {
     grid.SetFirstLineIsTitle(false);
     grid.SetCsv(three.get());
     QCOMPARE(grid.RowCount(), 4);
-    QCOMPARE(GridRows(grid), (std::vector<QStringList>{{"", "A", "B"},
-                                                       {"1", "氏名", "住所"},
-                                                       {"2", "山田", "東京"},
-                                                       {"3", "佐藤", "大阪"}}));
+    QCOMPARE(
+        GridRows(grid),
+        (std::vector<QStringList>{
+            {"", "A", "B"}, {"1", "氏名", "住所"}, {"2", "山田", "東京"}, {"3", "佐藤", "大阪"}}));
     const int widthB = 150;
     grid.setColumnWidth(1, widthB);
     grid.SetFirstLineIsTitle(true);
     QCOMPARE(grid.RowCount(), 4);
     QCOMPARE(grid.FixedRows(), 2);
-    QCOMPARE(GridRows(grid), (std::vector<QStringList>{{"", "A", "B"},
-                                                       {"", "氏名", "住所"},
-                                                       {"1", "山田", "東京"},
-                                                       {"2", "佐藤", "大阪"}}));
+    QCOMPARE(
+        GridRows(grid),
+        (std::vector<QStringList>{
+            {"", "A", "B"}, {"", "氏名", "住所"}, {"1", "山田", "東京"}, {"2", "佐藤", "大阪"}}));
     QCOMPARE(grid.columnWidth(1), widthB);  // the column layout is kept
     grid.SetFirstLineIsTitle(false);
     QCOMPARE(GridRows(grid)[1], (QStringList{"1", "氏名", "住所"}));
@@ -112,7 +114,8 @@ void TCsvGridTest::HeaderFlagLayouts() {
 
 void TCsvGridTest::TitleLineStaysInViewWhileScrolling() {
     std::u16string text = u"見出し\n";
-    for (int i = 0; i < 500; ++i) text += u"行" + std::u16string(1, char16_t(u'0' + i % 10)) + u"\n";
+    for (int i = 0; i < 500; ++i)
+        text += u"行" + std::u16string(1, char16_t(u'0' + i % 10)) + u"\n";
     auto csv = MakeCsv(std::move(text));
     TCsvGrid grid;
     grid.resize(300, 200);
@@ -134,7 +137,8 @@ void TCsvGridTest::TitleLineStaysInViewWhileScrolling() {
 
 void TCsvGridTest::FieldsBeyondXfdAreNotShown() {
     std::u16string line;
-    for (int i = 0; i < 20000; ++i) line += u"f" + std::u16string(i % 7 + 1, u'x') + u",";
+    for (int i = 0; i < 20000; ++i)
+        line += u"f" + std::u16string(i % 7 + 1, u'x') + u",";
     auto csv = MakeCsv(line + u"\n" + line);
     QCOMPARE(csv->GetFieldCount(), 20000u);
     TCsvGrid grid;
@@ -185,8 +189,8 @@ void TCsvGridTest::MultiLineCellsShowTheirLinesClipped() {
     // The second and third lines are painted inside the cell...
     QVERIFY(HasInk(image, QRect(cell.left() + 3, cell.top() + 2 + lineHeight, cell.width() - 6,
                                 lineHeight - 2)));
-    QVERIFY(HasInk(image, QRect(cell.left() + 3, cell.top() + 2 + 2 * lineHeight,
-                                cell.width() - 6, lineHeight - 2)));
+    QVERIFY(HasInk(image, QRect(cell.left() + 3, cell.top() + 2 + 2 * lineHeight, cell.width() - 6,
+                                lineHeight - 2)));
     // ...and the rest is cut off at the cell's bottom edge: the empty cell below stays blank.
     QVERIFY(!HasInk(image, below.adjusted(1, 1, -2, -2)));
 }

@@ -1,5 +1,7 @@
 // The relation grid: rows and captions, the column list with and without the header flag,
 // GetRelation/SetRelation, and the in-cell editor driven by mouse and keyboard.
+#include "grids/grid_relation.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "grid_test_util.h"
-#include "grids/grid_relation.h"
 #include "grids/qt_text.h"
 #include "target/target_access.h"
 
@@ -22,13 +23,15 @@ using test::MakeCsv;
 
 std::vector<TAdoExcelField> Fields(std::initializer_list<std::u16string> names) {
     std::vector<TAdoExcelField> fields;
-    for (const std::u16string& name : names) fields.push_back({name, ftString});
+    for (const std::u16string& name : names)
+        fields.push_back({name, ftString});
     return fields;
 }
 
 QStringList Entries(const TGridRelation& grid) {
     QStringList entries;
-    for (int i = 0; i < grid.Editor()->count(); ++i) entries << grid.Editor()->itemText(i);
+    for (int i = 0; i < grid.Editor()->count(); ++i)
+        entries << grid.Editor()->itemText(i);
     return entries;
 }
 
@@ -38,7 +41,8 @@ QString Shown(const TGridRelation& grid, int row, int column) {
 
 std::vector<int> Columns(const TGridRelation& grid) {
     std::vector<int> columns;
-    for (const auto& item : grid.Items()) columns.push_back(item.CsvColumn);
+    for (const auto& item : grid.Items())
+        columns.push_back(item.CsvColumn);
     return columns;
 }
 
@@ -145,7 +149,8 @@ void TGridRelationTest::ColumnListFollowsTableAndHeaderFlag() {
 
 void TGridRelationTest::ColumnListStopsAtXfd() {
     std::u16string line;
-    for (int i = 0; i < 20000; ++i) line += u"x,";
+    for (int i = 0; i < 20000; ++i)
+        line += u"x,";
     auto csv = MakeCsv(line);
     TGridRelation grid;
     grid.SetFirstLineIsTitle(true);
@@ -161,8 +166,7 @@ void TGridRelationTest::RelationInAndOut() {
     grid.SetFields(Fields({u"コード", u"名称", u"名称", u"code", u"単価"}));
     // Column 5 is beyond the 3-column table; "CODE" differs from "code" in case only;
     // "倉庫" names no field; the two "名称" rows share one name.
-    grid.SetRelation(
-        {{u"コード", 5}, {u"名称", 1}, {u"CODE", 2}, {u"倉庫", 0}, {u"単価", 1}});
+    grid.SetRelation({{u"コード", 5}, {u"名称", 1}, {u"CODE", 2}, {u"倉庫", 0}, {u"単価", 1}});
     QCOMPARE(Columns(grid), (std::vector<int>{5, 1, 1, -1, 1}));
     QCOMPARE(Shown(grid, 0, 2), QString());  // blank, but kept
     QCOMPARE(Shown(grid, 1, 2), QString("B列"));
@@ -245,8 +249,7 @@ void TGridRelationTest::EditorByKeyboard() {
     w.grid->setCurrentIndex(w.grid->model()->index(0, 2));
     QTest::keyClick(w.grid, Qt::Key_Down);
     QVERIFY(editor->isVisible());
-    QCOMPARE(editor->geometry().top(),
-             w.grid->visualRect(w.grid->model()->index(1, 2)).top());
+    QCOMPARE(editor->geometry().top(), w.grid->visualRect(w.grid->model()->index(1, 2)).top());
     QCOMPARE(editor->currentIndex(), 0);
 }
 

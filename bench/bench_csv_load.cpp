@@ -69,6 +69,23 @@ void ParseOnly(benchmark::State& state, const std::string& name) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
+// Reading and decoding alone: the share of a load that comes before the parse.
+void DecodeOnly(benchmark::State& state, const std::string& name) {
+    const auto path = DataFile(name);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        state.SkipWithError(("missing " + path.string() + ": run bench/make-data.sh").c_str());
+        return;
+    }
+    const std::u16string widePath = qm::FromNativePath(path.string());
+    for (auto _ : state) {
+        qm::TFileStream stream(widePath);
+        benchmark::DoNotOptimize(qm::ReadStreamTextDetailed(stream).text.size());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(LoadFromFile, utf8_plain, std::string("utf8-plain.csv"))
@@ -82,4 +99,8 @@ BENCHMARK_CAPTURE(LoadFromFile, cp932_quoted, std::string("cp932-quoted.csv"))
 BENCHMARK_CAPTURE(ParseOnly, utf8_plain, std::string("utf8-plain.csv"))
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ParseOnly, utf8_quoted, std::string("utf8-quoted.csv"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeOnly, utf8_plain, std::string("utf8-plain.csv"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeOnly, cp932_plain, std::string("cp932-plain.csv"))
     ->Unit(benchmark::kMillisecond);

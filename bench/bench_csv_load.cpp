@@ -1,8 +1,7 @@
 // TCsv::LoadFromFile on large generated files (bench/make-data.sh makes them), and the parse
 // alone on text decoded beforehand. Throughput is per byte of the file.
-#include <sys/resource.h>
-
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <string>

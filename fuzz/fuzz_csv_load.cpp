@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::uint32_t f = 0; f < csv.GetFieldCount(); ++f) {
             std::u16string_view cell = csv.GetCellView(r, f);
             total += cell.size();
-            for (char16_t c : cell) Check(c != u'\r' && c != u'\v' && c != 0);
+            for (char16_t c : cell)
+                Check(c != u'\r' && c != u'\v' && c != 0);
             if (r == csv.GetRowCount() - 1 && !cell.empty()) rowHasText = true;
         }
     }

@@ -52,8 +52,12 @@ class TOutput {
 
 void PutEscape(TOutput& out, unsigned unit) {
     static const char kHex[] = "0123456789abcdef";
-    char escape[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
-                      kHex[(unit >> 4) & 15], kHex[unit & 15]};
+    char escape[6] = {'\\',
+                      'u',
+                      kHex[(unit >> 12) & 15],
+                      kHex[(unit >> 8) & 15],
+                      kHex[(unit >> 4) & 15],
+                      kHex[unit & 15]};
     out.Put(std::string_view(escape, 6));
 }
 

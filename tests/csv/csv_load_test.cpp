@@ -1,10 +1,9 @@
 // Loading CSV files: decoding by the detected encoding, bad and unreadable files, and the
 // shared sample files.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
@@ -38,20 +37,31 @@ struct TLoadCase {
 
 TEST(CsvLoad, DecodesByTheDetectedEncoding) {
     const std::vector<TLoadCase> cases = {
-        {"UTF-8 with a mark", "\xEF\xBB\xBF\xE5\x90\x8D\xE5\x89\x8D,x\r\n\"a,b\",c\r\n",
-         deUTF8BOM, 65001, {{u"名前", u"x"}, {u"a,b", u"c"}}},
-        {"UTF-8 without a mark", "\xE3\x81\x82,\xE3\x81\x84\n", deUTF8, 65001,
-         {{u"あ", u"い"}}},
-        {"Shift_JIS", "\x88\xEA,\x93\xF1\r\n\x82\xA0\x81\x60,x\r\n", deSJIS, 932,
+        {"UTF-8 with a mark",
+         "\xEF\xBB\xBF\xE5\x90\x8D\xE5\x89\x8D,x\r\n\"a,b\",c\r\n",
+         deUTF8BOM,
+         65001,
+         {{u"名前", u"x"}, {u"a,b", u"c"}}},
+        {"UTF-8 without a mark", "\xE3\x81\x82,\xE3\x81\x84\n", deUTF8, 65001, {{u"あ", u"い"}}},
+        {"Shift_JIS",
+         "\x88\xEA,\x93\xF1\r\n\x82\xA0\x81\x60,x\r\n",
+         deSJIS,
+         932,
          {{u"一", u"二"}, {u"あ～", u"x"}}},
-        {"UTF-16LE with a mark", "\xFF\xFE" "a\0,\0\x42\x30\0\xD8\n\0"s, de16LE, 1200,
+        {"UTF-16LE with a mark",
+         "\xFF\xFE"
+         "a\0,\0\x42\x30\0\xD8\n\0"s,
+         de16LE,
+         1200,
          {{u"a", u"\u3042\xD800"}}},
         {"UTF-16BE with a mark", "\xFE\xFF\0a\0,\0b"s, de16BE, 1201, {{u"a", u"b"}}},
         // UTF-32 keeps its mark; it lands in the first cell and makes that field plain.
-        {"UTF-32LE with a mark", "\xFF\xFE\0\0\"\0\0\0a\0\0\0\"\0\0\0,\0\0\0b\0\0\0"s, de32LE,
-         12000, {{u"\uFEFF\"a\"", u"b"}}},
-        {"ASCII is widened", "id,name\n1,abc\n", deNone, 65535,
-         {{u"id", u"name"}, {u"1", u"abc"}}},
+        {"UTF-32LE with a mark",
+         "\xFF\xFE\0\0\"\0\0\0a\0\0\0\"\0\0\0,\0\0\0b\0\0\0"s,
+         de32LE,
+         12000,
+         {{u"\uFEFF\"a\"", u"b"}}},
+        {"ASCII is widened", "id,name\n1,abc\n", deNone, 65535, {{u"id", u"name"}, {u"1", u"abc"}}},
         {"empty file", "", deNone, 65535, {}},
         {"one quote", "\"", deNone, 65535, {}},
         {"NUL bytes only", "\0\0\0\0\0\0"s, deNone, 65535, {}},
@@ -129,7 +139,8 @@ TEST(CsvLoad, BinaryFilesLoadConsistently) {
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE(round);
         std::string bytes(static_cast<std::size_t>(random() % 200000), '\0');
-        for (auto& b : bytes) b = static_cast<char>(random());
+        for (auto& b : bytes)
+            b = static_cast<char>(random());
         if (round % 4 == 1) bytes.insert(0, "\xFF\xFE");
         if (round % 4 == 2) bytes.insert(0, "\xEF\xBB\xBF");
         TCsv csv;
@@ -137,7 +148,8 @@ TEST(CsvLoad, BinaryFilesLoadConsistently) {
         EXPECT_EQ(csv.GetRowCount() == 0, csv.GetFieldCount() == 0);
         for (std::uint32_t r = 0; r < csv.GetRowCount(); ++r)
             for (std::uint32_t f = 0; f < csv.GetFieldCount(); ++f)
-                for (char16_t c : csv.GetCellView(r, f)) ASSERT_NE(c, u'\r');
+                for (char16_t c : csv.GetCellView(r, f))
+                    ASSERT_NE(c, u'\r');
     }
 }
 
@@ -146,7 +158,8 @@ TEST(CsvLoad, BinaryFilesLoadConsistently) {
 TEST(CsvLoad, FileChangingDuringTheRead) {
     test::TempDir dir;
     std::string content;
-    for (int i = 0; i < 200000; ++i) content += "1234,abcd,\"q,q\"\n";
+    for (int i = 0; i < 200000; ++i)
+        content += "1234,abcd,\"q,q\"\n";
     std::filesystem::path file = dir.Write("moving.csv", content);
     std::string native = file.string();
 
@@ -202,8 +215,7 @@ TEST(CsvLoad, SharedSampleFiles) {
         {"datasets-un-locode-country-codes.csv", deUTF8, 65001, 250, 2, u"CountryCode", u"SS"},
         {"estat-c01-population-sjis.csv", deSJIS, 932, 981, 9, u"都道府県コード", u"47"},
         {"ipadic-Noun.org-eucjp.csv", deEUC, 20932, 16668, 13, u"十勝毎日新聞社", u"野村総研"},
-        {"japanese-river-infos-utf8bom-crlf.csv", deUTF8BOM, 65001, 110, 13, u"水系番号",
-         u"109"},
+        {"japanese-river-infos-utf8bom-crlf.csv", deUTF8BOM, 65001, 110, 13, u"水系番号", u"109"},
         {"japanpost-KEN_ALL.CSV", deSJIS, 932, 124825, 15, u"01101", u"47382"},
         {"jma-eqdb-utf8bom-sections.csv", deUTF8BOM, 65001, 5, 8, u"地震の発生日",
          u"震央地名ダミー"},
@@ -212,16 +224,16 @@ TEST(CsvLoad, SharedSampleFiles) {
         {"takamatsu-0002-aed-cp932-excel.csv", deSJIS, 932, 523, 11, u"#LINK", u"520"},
         {"takamatsu-0062-utf8bom-lf.csv", deUTF8BOM, 65001, 637, 26, u"#LINK",
          u"jp.takamatsu.smartcity.medical.Hospital.651"},
-        {"takamatsu-0066_202304-population-sjis-excel.csv", deSJIS, 932, 236, 49,
-         u"#property", u"235"},
+        {"takamatsu-0066_202304-population-sjis-excel.csv", deSJIS, 932, 236, 49, u"#property",
+         u"235"},
         {"takamatsu-0081-multiline-utf8bom.csv", deUTF8BOM, 65001, 952, 16, u"#LINK", u"943"},
-        {"takamatsu-elderly-welfare-utf8-mixednl.csv", deUTF8, 65001, 48, 14, u"#property",
-         u"47"},
+        {"takamatsu-elderly-welfare-utf8-mixednl.csv", deUTF8, 65001, 48, 14, u"#property", u"47"},
         {"takamatsu-hospital-utf8-crlf.csv", deUTF8, 65001, 629, 16, u"#property",
          u"jp.takamatsu.smartcity.medical.Hospital.630"},
         {"yaizu-yohairyosya-cp932-multiline.csv", deSJIS, 932, 278, 16, u"№", u"1"},
         {"hasida-README-iso2022jp.jis", deJIS, 50220, 95, 5,
-         u"README.jis in ISO-2022-JP for hashida-table", u"  す。結果としてこれは無断再配布可能だと理解しています。"},
+         u"README.jis in ISO-2022-JP for hashida-table",
+         u"  す。結果としてこれは無断再配布可能だと理解しています。"},
     };
     const auto dir = test::FixturesDir() / "csv";
     for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 
 #include "platform/iconv_converter.h"
 #include "text/ascii_run.h"
+#include "text/large_buffer.h"
 
 namespace qm {
 
@@ -121,36 +122,42 @@ char16_t OrReplacement(char16_t unit) {
 std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes) {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    std::u16string out(n, u'\0');
+    std::u16string out = MakeLargeString<std::u16string>(n);
     char16_t* o = out.data();
-    std::size_t i = 0;
+    const char16_t* pairs = table.pairs.data();
     const bool hasTriples = !table.triples.empty();
+    std::size_t i = 0;
     while (i < n) {
-        unsigned char c = s[i];
-        if (c < 0x80 && table.asciiIsIdentity) {
+        if (s[i] < 0x80 && table.asciiIsIdentity) {
             std::size_t run = CopyAsciiRun(s, i, n, o);
             i += run;
             o += run;
-        } else if (table.lead[c]) {
-            if (i + 1 < n && table.trail[s[i + 1]]) {
-                *o++ = OrReplacement(table.pairs[(c << 8) | s[i + 1]]);
-                i += 2;
+            continue;
+        }
+        // Japanese text comes in runs; stay here until the next ASCII byte.
+        do {
+            unsigned char c = s[i];
+            if (table.lead[c]) {
+                if (i + 1 < n && table.trail[s[i + 1]]) {
+                    *o++ = OrReplacement(pairs[(c << 8) | s[i + 1]]);
+                    i += 2;
+                } else {
+                    *o++ = kReplacement;
+                    ++i;
+                }
+            } else if (c == 0x8F && hasTriples) {
+                if (i + 2 < n && table.trail[s[i + 1]] && table.trail[s[i + 2]]) {
+                    *o++ = OrReplacement(table.triples[(s[i + 1] - 0xA1) * 94 + (s[i + 2] - 0xA1)]);
+                    i += 3;
+                } else {
+                    *o++ = kReplacement;
+                    i += i + 1 < n && table.trail[s[i + 1]] ? 2 : 1;
+                }
             } else {
-                *o++ = kReplacement;
+                *o++ = table.single[c];
                 ++i;
             }
-        } else if (c == 0x8F && hasTriples) {
-            if (i + 2 < n && table.trail[s[i + 1]] && table.trail[s[i + 2]]) {
-                *o++ = OrReplacement(table.triples[(s[i + 1] - 0xA1) * 94 + (s[i + 2] - 0xA1)]);
-                i += 3;
-            } else {
-                *o++ = kReplacement;
-                i += i + 1 < n && table.trail[s[i + 1]] ? 2 : 1;
-            }
-        } else {
-            *o++ = table.single[c];
-            ++i;
-        }
+        } while (i < n && (s[i] >= 0x80 || !table.asciiIsIdentity));
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
@@ -173,7 +180,7 @@ std::u16string DecodeIso2022Jp(std::string_view bytes) {
     enum class Mode { Ascii, Katakana, Jis0208, Jis0212 };
     Mode mode = Mode::Ascii;
     bool shiftedOut = false;  // SO ... SI: half-width katakana whatever the mode
-    std::u16string out(n, u'\0');
+    std::u16string out = MakeLargeString<std::u16string>(n);
     char16_t* o = out.data();
     auto escapeAt = [&](std::size_t i, std::string_view sequence) {
         return n - i >= sequence.size() &&

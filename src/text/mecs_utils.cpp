@@ -2,13 +2,14 @@
 
 #include "platform/iconv_converter.h"
 #include "text/japanese_decoder.h"
+#include "text/large_buffer.h"
 #include "text/unicode.h"
 #include "text/utf_decoder.h"
 
 namespace qm {
 
 std::u16string MecsStretchElement(std::string_view bytes) {
-    std::u16string text(bytes.size(), u'\0');
+    auto text = MakeLargeString<std::u16string>(bytes.size());
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t i = 0; i < bytes.size(); ++i)
         text[i] = s[i];

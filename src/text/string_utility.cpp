@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "text/large_buffer.h"
 #include "text/mecs_utils.h"
 #include "text/utf_decoder.h"
 
@@ -64,7 +65,8 @@ TCodePage EncodingToCodePage(TDetectedEncoding encoding) {
 std::string ReadStreamBytes(TStream& stream) {
     stream.SetPosition(0);
     const std::int64_t size = stream.GetSize();
-    std::string bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
+    auto bytes =
+        MakeLargeString<std::string>(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
     if (!bytes.empty()) stream.ReadBuffer(bytes.data(), bytes.size());
     return bytes;
 }

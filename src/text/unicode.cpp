@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "text/ascii_run.h"
+#include "text/large_buffer.h"
 
 namespace qm {
 
@@ -55,7 +56,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     const std::size_t n = bytes.size();
     // UTF-8 never needs more UTF-16 units than bytes (a four-byte character gives two units,
     // a replacement stands for at least one byte), so the text is allocated once.
-    std::u16string out(n, u'\0');
+    std::u16string out = MakeLargeString<std::u16string>(n);
     char16_t* o = out.data();
     std::size_t i = 0;
     while (i < n) {

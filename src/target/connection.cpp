@@ -15,11 +15,13 @@ TConnection::TConnection() = default;
 
 TConnection::~TConnection() {
     Close();
-    for (TTable* table : tables_) table->Detach();
+    for (TTable* table : tables_)
+        table->Detach();
 }
 
 void TConnection::Close() {
-    for (TTable* table : tables_) table->Close();
+    for (TTable* table : tables_)
+        table->Close();
     if (engine_ && inTransaction_) {
         try {
             engine_->RollbackTransaction();
@@ -86,7 +88,8 @@ void TConnection::RollbackTrans() {
 
 void TField::AssignText(std::u16string_view text) {
     if (!table_->inserting_)
-        throw Error(u"行の追加中ではないため、フィールド「" + def_.Name + u"」に値を設定できません。");
+        throw Error(u"行の追加中ではないため、フィールド「" + def_.Name +
+                    u"」に値を設定できません。");
     table_->row_[static_cast<std::size_t>(number_ - 1)] = ConvertFieldText(def_, text);
     table_->assigned_ = true;
 }
@@ -150,8 +153,8 @@ void TTable::FailClosed() const {
 
 TField& TTable::FieldByNumber(int number) {
     if (number < 1 || number > FieldCount())
-        throw Error(u"フィールド番号 " + Utf8ToUtf16(std::to_string(number)) +
-                    u" はテーブル「" + tableName_ + u"」にありません。");
+        throw Error(u"フィールド番号 " + Utf8ToUtf16(std::to_string(number)) + u" はテーブル「" +
+                    tableName_ + u"」にありません。");
     return *fields_[static_cast<std::size_t>(number - 1)];
 }
 
@@ -186,8 +189,10 @@ bool TTable::ReadRow(std::int64_t index, std::vector<TValue>& values) {
 void TTable::Insert() {
     if (!Active()) FailClosed();
     if (inserting_) {
-        if (assigned_) Post();
-        else Cancel();
+        if (assigned_)
+            Post();
+        else
+            Cancel();
     }
     row_.assign(fields_.size(), TValue{});
     inserting_ = true;

@@ -10,8 +10,10 @@ namespace qm {
 namespace {
 
 std::u16string_view Trim(std::u16string_view text) {
-    while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == u' ' || text.front() == u'\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -30,7 +32,8 @@ std::vector<std::pair<std::u16string, std::u16string>> SplitPairs(std::u16string
         }
         std::u16string key(Trim(text.substr(i, eq - i)));
         std::size_t j = eq + 1;
-        while (j < text.size() && text[j] == u' ') ++j;
+        while (j < text.size() && text[j] == u' ')
+            ++j;
         std::u16string value;
         if (j < text.size() && (text[j] == u'"' || text[j] == u'\'')) {
             char16_t quote = text[j++];
@@ -66,9 +69,12 @@ TConnectionInfo ParseConnectionString(std::u16string_view text) {
         throw Error(u"接続文字列が空です。このファイルの種類には対応していません。");
     TConnectionInfo info;
     for (auto& [key, value] : SplitPairs(text)) {
-        if (SameText(key, u"Provider")) info.Provider = value;
-        else if (SameText(key, u"Data Source")) info.DataSource = value;
-        else if (SameText(key, u"Extended Properties")) info.ExtendedProperties = value;
+        if (SameText(key, u"Provider"))
+            info.Provider = value;
+        else if (SameText(key, u"Data Source"))
+            info.DataSource = value;
+        else if (SameText(key, u"Extended Properties"))
+            info.ExtendedProperties = value;
     }
     if (info.DataSource.empty())
         throw Error(u"接続文字列にデータソース（ファイル名）がありません。");

@@ -1,9 +1,10 @@
 // Choosing the engine for a connection string.
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
@@ -25,10 +26,11 @@ enum class TContent { Zip, Compound, Jet, Other };
 TContent ClassifyContent(std::string_view head) {
     if (head.size() >= 4 && head.substr(0, 4) == std::string_view("PK\x03\x04", 4))
         return TContent::Zip;
-    if (head.size() >= 8 && head.substr(0, 8) == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+    if (head.size() >= 8 &&
+        head.substr(0, 8) == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
         return TContent::Compound;
-    if (head.size() >= 19 && (head.substr(4, 15) == "Standard Jet DB" ||
-                              head.substr(4, 15) == "Standard ACE DB"))
+    if (head.size() >= 19 &&
+        (head.substr(4, 15) == "Standard Jet DB" || head.substr(4, 15) == "Standard ACE DB"))
         return TContent::Jet;
     return TContent::Other;
 }
@@ -72,8 +74,7 @@ std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
     int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            FailFile(u"ファイルが見つかりません。", path);
+        if (error == ENOENT || error == ENOTDIR) FailFile(u"ファイルが見つかりません。", path);
         if (error == EACCES || error == EPERM)
             FailFile(u"ファイルを読み取る権限がありません。", path);
         FailFile(u"ファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) + u"）。", path);
@@ -92,8 +93,9 @@ std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
 
     if (head.empty()) FailFile(u"ファイルが空です。", path);
     if (encrypted)
-        FailFile(u"パスワードで暗号化されたファイルは開けません。暗号化を解除してから指定してください。",
-                 path);
+        FailFile(
+            u"パスワードで暗号化されたファイルは開けません。暗号化を解除してから指定してください。",
+            path);
 
     for (const TEngineFactory& factory : Registry()) {
         if (factory.Accepts(info, head)) return factory.Open(info);
@@ -103,14 +105,16 @@ std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
     bool ace = SameText(info.Provider, u"Microsoft.ACE.OLEDB.12.0");
     bool jet = SameText(info.Provider, u"Microsoft.Jet.OLEDB.4.0");
     if (!ace && !jet)
-        FailFile(u"このファイルの種類には対応していません（プロバイダー: " + info.Provider + u"）。",
-                 path);
+        FailFile(
+            u"このファイルの種類には対応していません（プロバイダー: " + info.Provider + u"）。",
+            path);
     switch (content) {
         case TContent::Zip:
             if (excel && !ace)
-                FailFile(u"このファイルは .xlsx 形式のブックですが、.xls として指定されています。"
-                         u"拡張子を確認してください。",
-                         path);
+                FailFile(
+                    u"このファイルは .xlsx 形式のブックですが、.xls として指定されています。"
+                    u"拡張子を確認してください。",
+                    path);
             FailFile(u"このファイルは Excel ブック（.xlsx）として読めませんでした。", path);
         case TContent::Compound:
             if (excel)
@@ -118,8 +122,9 @@ std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
             FailFile(u"このファイルは Access データベースではありません。", path);
         case TContent::Jet:
             if (excel)
-                FailFile(u"このファイルは Access データベースです。Excel ブックとしては開けません。",
-                         path);
+                FailFile(
+                    u"このファイルは Access データベースです。Excel ブックとしては開けません。",
+                    path);
             FailFile(u"Access データベース（.mdb / .accdb）にはまだ対応していません。", path);
         case TContent::Other:
             break;

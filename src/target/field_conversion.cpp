@@ -33,16 +33,26 @@ std::string Narrow(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char16_t c : text) {
-        if (c >= 0xFF01 && c <= 0xFF5E) c = static_cast<char16_t>(c - 0xFF01 + 0x21);
-        else if (c == 0x3000) c = u' ';
-        else if (c == 0x2212) c = u'-';
-        else if (c == 0xFFE5) c = u'\\';  // full-width yen sign
-        else if (c == 0x00A5) c = u'\\';  // yen sign
-        if (c < 0x80) out += static_cast<char>(c);
-        else if (c == u'年') out += 'Y';
-        else if (c == u'月') out += 'M';
-        else if (c == u'日') out += 'D';
-        else out += '\x01';
+        if (c >= 0xFF01 && c <= 0xFF5E)
+            c = static_cast<char16_t>(c - 0xFF01 + 0x21);
+        else if (c == 0x3000)
+            c = u' ';
+        else if (c == 0x2212)
+            c = u'-';
+        else if (c == 0xFFE5)
+            c = u'\\';  // full-width yen sign
+        else if (c == 0x00A5)
+            c = u'\\';  // yen sign
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c == u'年')
+            out += 'Y';
+        else if (c == u'月')
+            out += 'M';
+        else if (c == u'日')
+            out += 'D';
+        else
+            out += '\x01';
     }
     std::size_t begin = out.find_first_not_of(" \t");
     if (begin == std::string::npos) return {};
@@ -82,7 +92,8 @@ bool ParseNumber(std::string_view s, TNumber& n, bool allowCurrencySign) {
     if (lastComma) return false;
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && IsDigit(s[i])) n.fraction += s[i++];
+        while (i < s.size() && IsDigit(s[i]))
+            n.fraction += s[i++];
     }
     if (n.integer.empty() && n.fraction.empty()) return false;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -90,7 +101,8 @@ bool ParseNumber(std::string_view s, TNumber& n, bool allowCurrencySign) {
         bool negativeExponent = false;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) negativeExponent = s[i++] == '-';
         std::string digits;
-        while (i < s.size() && IsDigit(s[i])) digits += s[i++];
+        while (i < s.size() && IsDigit(s[i]))
+            digits += s[i++];
         if (digits.empty() || digits.size() > 5) return false;
         n.exponent = std::stoi(digits) * (negativeExponent ? -1 : 1);
         n.hasExponent = true;
@@ -109,16 +121,28 @@ TValue ConvertInteger(const TFieldDef& field, std::u16string_view text, std::str
         Fail(field, text, u"小数部分のある値は整数のフィールドに入りません。");
     std::int64_t low = 0, high = 0;
     switch (field.DataType) {
-        case ftSmallint: low = -32768, high = 32767; break;
-        case ftWord: low = 0, high = 65535; break;
-        case ftShortint: low = -128, high = 127; break;
-        case ftByte: low = 0, high = 255; break;
-        case ftLongWord: low = 0, high = 4294967295LL; break;
+        case ftSmallint:
+            low = -32768, high = 32767;
+            break;
+        case ftWord:
+            low = 0, high = 65535;
+            break;
+        case ftShortint:
+            low = -128, high = 127;
+            break;
+        case ftByte:
+            low = 0, high = 255;
+            break;
+        case ftLongWord:
+            low = 0, high = 4294967295LL;
+            break;
         case ftLargeint:
             low = std::numeric_limits<std::int64_t>::min();
             high = std::numeric_limits<std::int64_t>::max();
             break;
-        default: low = -2147483648LL, high = 2147483647LL; break;
+        default:
+            low = -2147483648LL, high = 2147483647LL;
+            break;
     }
     // Work in unsigned 64 bits to take the full range of ftLargeint.
     std::uint64_t magnitude = 0;
@@ -126,16 +150,21 @@ TValue ConvertInteger(const TFieldDef& field, std::u16string_view text, std::str
     for (char c : n.integer) {
         if (overflow) break;
         unsigned digit = static_cast<unsigned>(c - '0');
-        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) overflow = true;
-        else magnitude = magnitude * 10 + digit;
+        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
+            overflow = true;
+        else
+            magnitude = magnitude * 10 + digit;
     }
     std::int64_t value = 0;
     if (!overflow) {
         if (n.negative) {
-            if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1)
+            if (magnitude >
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1)
                 overflow = true;
-            else value = static_cast<std::int64_t>(0 - magnitude);
-        } else if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            else
+                value = static_cast<std::int64_t>(0 - magnitude);
+        } else if (magnitude >
+                   static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
             overflow = true;
         } else {
             value = static_cast<std::int64_t>(magnitude);
@@ -151,8 +180,8 @@ TValue ConvertInteger(const TFieldDef& field, std::u16string_view text, std::str
 TValue ConvertFloat(const TFieldDef& field, std::u16string_view text, std::string_view s) {
     TNumber n;
     if (!ParseNumber(s, n, false)) Fail(field, text, u"数値として読めない値です。");
-    std::string plain = (n.negative ? "-" : "") + n.integer + "." + n.fraction + "e" +
-                        std::to_string(n.exponent);
+    std::string plain =
+        (n.negative ? "-" : "") + n.integer + "." + n.fraction + "e" + std::to_string(n.exponent);
     double value = 0;
     auto result = std::from_chars(plain.data(), plain.data() + plain.size(), value);
     if (result.ec != std::errc() || !std::isfinite(value) ||
@@ -170,9 +199,12 @@ void RoundDigits(TNumber& n, std::size_t scale) {
     if (!up) return;
     std::string all = n.integer + n.fraction;
     int i = static_cast<int>(all.size()) - 1;
-    while (i >= 0 && all[static_cast<std::size_t>(i)] == '9') all[static_cast<std::size_t>(i--)] = '0';
-    if (i < 0) all.insert(all.begin(), '1');
-    else ++all[static_cast<std::size_t>(i)];
+    while (i >= 0 && all[static_cast<std::size_t>(i)] == '9')
+        all[static_cast<std::size_t>(i--)] = '0';
+    if (i < 0)
+        all.insert(all.begin(), '1');
+    else
+        ++all[static_cast<std::size_t>(i)];
     n.integer = all.substr(0, all.size() - scale);
     n.fraction = all.substr(all.size() - scale);
 }
@@ -186,7 +218,8 @@ TValue ConvertCurrency(const TFieldDef& field, std::u16string_view text, std::st
     std::uint64_t magnitude = 0;
     for (char c : digits) {
         unsigned digit = static_cast<unsigned>(c - '0');
-        if (magnitude > (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - digit) / 10)
+        if (magnitude >
+            (static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - digit) / 10)
             Fail(field, text, u"値が大きすぎます。");
         magnitude = magnitude * 10 + digit;
     }
@@ -197,8 +230,10 @@ TValue ConvertCurrency(const TFieldDef& field, std::u16string_view text, std::st
 TValue ConvertDecimal(const TFieldDef& field, std::u16string_view text, std::string_view s) {
     TNumber n;
     if (!ParseNumber(s, n, true) || n.hasExponent) Fail(field, text, u"数値として読めない値です。");
-    if (field.Scale > 0 || field.Precision > 0) RoundDigits(n, static_cast<std::size_t>(field.Scale));
-    while (!n.fraction.empty() && n.fraction.back() == '0') n.fraction.pop_back();
+    if (field.Scale > 0 || field.Precision > 0)
+        RoundDigits(n, static_cast<std::size_t>(field.Scale));
+    while (!n.fraction.empty() && n.fraction.back() == '0')
+        n.fraction.pop_back();
     if (field.Precision > 0 &&
         (n.integer == "0" ? 0 : n.integer.size()) + static_cast<std::size_t>(field.Scale) >
             static_cast<std::size_t>(field.Precision))
@@ -211,7 +246,8 @@ TValue ConvertDecimal(const TFieldDef& field, std::u16string_view text, std::str
 
 TValue ConvertBoolean(const TFieldDef& field, std::u16string_view text, std::string_view s) {
     std::string lower;
-    for (char c : s) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (char c : s)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     if (lower == "true" || lower == "yes" || lower == "on") return true;
     if (lower == "false" || lower == "no" || lower == "off") return false;
     TNumber n;
@@ -224,7 +260,8 @@ TValue ConvertBoolean(const TFieldDef& field, std::u16string_view text, std::str
 bool ReadInt(std::string_view s, std::size_t& i, std::size_t maxDigits, int& value) {
     std::size_t start = i;
     value = 0;
-    while (i < s.size() && IsDigit(s[i]) && i - start < maxDigits) value = value * 10 + (s[i++] - '0');
+    while (i < s.size() && IsDigit(s[i]) && i - start < maxDigits)
+        value = value * 10 + (s[i++] - '0');
     return i > start && !(i < s.size() && IsDigit(s[i]));
 }
 
@@ -291,10 +328,10 @@ TValue ConvertDateTime(const TFieldDef& field, std::u16string_view text, std::st
     days = EncodeDate(year, month, day);
     if (i < s.size()) {
         if (s[i] != ' ' && s[i] != 'T') Fail(field, text, u"日付として読めない値です。");
-        while (i < s.size() && s[i] == ' ') ++i;
+        while (i < s.size() && s[i] == ' ')
+            ++i;
         if (i < s.size() && s[i] == 'T') ++i;
-        if (!ParseTime(s, i, time) || i != s.size())
-            Fail(field, text, u"時刻の部分が読めません。");
+        if (!ParseTime(s, i, time) || i != s.size()) Fail(field, text, u"時刻の部分が読めません。");
     }
     // The platform counts dates before day zero backwards but their times forwards.
     return TDateTime{days < 0 ? days - time : days + time};
@@ -308,18 +345,27 @@ TValue ConvertGuid(const TFieldDef& field, std::u16string_view text, std::string
     for (std::size_t i = 0; ok && i < body.size(); ++i) {
         char c = body[i];
         bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash) ok = c == '-';
-        else ok = IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (dash)
+            ok = c == '-';
+        else
+            ok = IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
         upper += static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
     }
-    if (!ok) Fail(field, text, u"GUID（{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}）として読めない値です。");
+    if (!ok)
+        Fail(field, text, u"GUID（{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}）として読めない値です。");
     return Utf8ToUtf16(upper + "}");
 }
 
 bool IsTextType(TFieldType type) {
     switch (type) {
-        case ftString: case ftWideString: case ftFixedChar: case ftFixedWideChar:
-        case ftMemo: case ftWideMemo: case ftFmtMemo: case ftOraClob:
+        case ftString:
+        case ftWideString:
+        case ftFixedChar:
+        case ftFixedWideChar:
+        case ftMemo:
+        case ftWideMemo:
+        case ftFmtMemo:
+        case ftOraClob:
             return true;
         default:
             return false;
@@ -343,18 +389,30 @@ TValue ConvertFieldText(const TFieldDef& field, std::u16string_view text) {
     std::string s = Narrow(text);
     if (s.empty()) return std::monostate{};
     switch (field.DataType) {
-        case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint:
-        case ftLongWord: case ftShortint: case ftByte:
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftAutoInc:
+        case ftLargeint:
+        case ftLongWord:
+        case ftShortint:
+        case ftByte:
             return ConvertInteger(field, text, s);
-        case ftFloat: case ftSingle: case ftExtended:
+        case ftFloat:
+        case ftSingle:
+        case ftExtended:
             return ConvertFloat(field, text, s);
         case ftCurrency:
             return ConvertCurrency(field, text, s);
-        case ftBCD: case ftFMTBcd:
+        case ftBCD:
+        case ftFMTBcd:
             return ConvertDecimal(field, text, s);
         case ftBoolean:
             return ConvertBoolean(field, text, s);
-        case ftDate: case ftTime: case ftDateTime: case ftTimeStamp:
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftTimeStamp:
             return ConvertDateTime(field, text, s);
         case ftGuid:
             return ConvertGuid(field, text, s);

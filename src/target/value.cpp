@@ -38,9 +38,8 @@ const std::int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
 }  // namespace
 
 double EncodeDate(int year, int month, int day) {
-    return static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day)) -
-                               kEpoch1899);
+    return static_cast<double>(
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpoch1899);
 }
 
 bool DecodeDateTime(TDateTime value, TDateParts& parts) {
@@ -80,7 +79,8 @@ std::string FormatCurrency(TCurrency value) {
         char digits[8];
         std::snprintf(digits, sizeof digits, ".%04u", fraction);
         std::string tail = digits;
-        while (tail.back() == '0') tail.pop_back();
+        while (tail.back() == '0')
+            tail.pop_back();
         text += tail;
     }
     return negative ? "-" + text : text;
@@ -102,8 +102,7 @@ std::u16string ValueToDisplayText(const TValue& value) {
             char buffer[40];
             bool hasTime = p.Hour || p.Minute || p.Second;
             if (t.Days >= 0 && t.Days < 1 && hasTime)
-                std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", p.Hour, p.Minute,
-                              p.Second);
+                std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
             else if (hasTime)
                 std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d:%02d", p.Year,
                               p.Month, p.Day, p.Hour, p.Minute, p.Second);

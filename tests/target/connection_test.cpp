@@ -33,9 +33,10 @@ TEST(ParseConnectionString, FieldsOfTheFourForms) {
     EXPECT_EQ(xlsx.DataSource, u"/d/売上 1.xlsx");
     EXPECT_EQ(xlsx.ExcelVersion, u"12.0");
     EXPECT_TRUE(xlsx.FirstRowHasNames);
-    EXPECT_EQ(ParseConnectionString(u"Provider=X;Data Source=f;Extended Properties='Excel 8.0;HDR=NO'")
-                  .FirstRowHasNames,
-              false);
+    EXPECT_EQ(
+        ParseConnectionString(u"Provider=X;Data Source=f;Extended Properties='Excel 8.0;HDR=NO'")
+            .FirstRowHasNames,
+        false);
     TConnectionInfo mdb = ParseConnectionString(GetConnectionString(u"/d/db.mdb"));
     EXPECT_EQ(mdb.ExcelVersion, u"");
     EXPECT_THROW(ParseConnectionString(u""), Error);
@@ -43,9 +44,10 @@ TEST(ParseConnectionString, FieldsOfTheFourForms) {
 
 TEST(Connection, FailuresAreClearAndLeaveItClosed) {
     test::TempDir dir;
-    auto xls = dir.Write("old.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) +
-                                        std::string(600, '\0'));
-    auto mdb = dir.Write("db.mdb", std::string(4, '\0') + "Standard Jet DB" + std::string(600, '\0'));
+    auto xls = dir.Write(
+        "old.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'));
+    auto mdb =
+        dir.Write("db.mdb", std::string(4, '\0') + "Standard Jet DB" + std::string(600, '\0'));
     auto text = dir.Write("fake.xlsx", "just some text");
     auto empty = dir.Write("empty.xlsx", "");
     std::filesystem::create_directory(dir.Path() / "folder.xlsx");

@@ -62,12 +62,12 @@ TEST(ConvertFieldText, AcceptedForms) {
 
 TEST(ConvertFieldText, RejectionsNameFieldValueAndType) {
     const std::pair<TFieldType, const char16_t*> cases[] = {
-        {ftInteger, u"abc"},        {ftInteger, u"1.5"},       {ftInteger, u"2147483648"},
-        {ftSmallint, u"-32769"},    {ftByte, u"-1"},           {ftInteger, u"1,,000"},
-        {ftInteger, u"1e3"},        {ftFloat, u"1e400"},       {ftFloat, u"12abc"},
-        {ftCurrency, u"1e3"},       {ftBoolean, u"maybe"},     {ftDateTime, u"2023/02/29"},
-        {ftDateTime, u"2024/13/01"}, {ftDateTime, u"24:00"},   {ftDateTime, u"2024/01/31 x"},
-        {ftGuid, u"{1234}"},        {ftBlob, u"data"},
+        {ftInteger, u"abc"},         {ftInteger, u"1.5"},    {ftInteger, u"2147483648"},
+        {ftSmallint, u"-32769"},     {ftByte, u"-1"},        {ftInteger, u"1,,000"},
+        {ftInteger, u"1e3"},         {ftFloat, u"1e400"},    {ftFloat, u"12abc"},
+        {ftCurrency, u"1e3"},        {ftBoolean, u"maybe"},  {ftDateTime, u"2023/02/29"},
+        {ftDateTime, u"2024/13/01"}, {ftDateTime, u"24:00"}, {ftDateTime, u"2024/01/31 x"},
+        {ftGuid, u"{1234}"},         {ftBlob, u"data"},
     };
     for (auto [type, text] : cases) {
         SCOPED_TRACE(Utf16ToUtf8(text));

@@ -82,7 +82,8 @@ TJetCatalog::TJetCatalog(const TJetPageFile& file) {
         if (StartsWithFolded(entry.name, u"MSys") || StartsWithFolded(entry.name, u"~")) continue;
         if (entry.flags & (kFlagSystem | kFlagSystemAlt | kFlagHidden)) continue;
         if (entry.type == kObjectTable)
-            tables.push_back({entry.name, TObjectKind::Table, static_cast<std::uint32_t>(entry.id)});
+            tables.push_back(
+                {entry.name, TObjectKind::Table, static_cast<std::uint32_t>(entry.id)});
         else if (entry.type == kObjectQuery && (entry.flags & kQueryKindMask) == 0)
             views.push_back({entry.name, TObjectKind::View, 0});
     }
@@ -100,7 +101,8 @@ std::vector<TCatalogObject> TJetCatalog::AllLocalTables() const {
     for (const auto& entry : entries_)
         if (entry.type == kObjectTable && entry.parentId == tablesContainer_ &&
             tablesContainer_ != 0)
-            tables.push_back({entry.name, TObjectKind::Table, static_cast<std::uint32_t>(entry.id)});
+            tables.push_back(
+                {entry.name, TObjectKind::Table, static_cast<std::uint32_t>(entry.id)});
     return tables;
 }
 

@@ -16,15 +16,18 @@
 namespace qm::jet {
 namespace {
 
-std::u16string Num(std::uint64_t value) { return Utf8ToUtf16(std::to_string(value)); }
+std::u16string Num(std::uint64_t value) {
+    return Utf8ToUtf16(std::to_string(value));
+}
 
 // The global map of free pages is row 0 of page 1.
 constexpr std::uint32_t kGlobalMapPointer = 1u << 8;
+constexpr std::uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
 
 class TChecker {
   public:
-    TChecker(const TJetDatabase& database, TCheckReport& report)
-        : db_(database), file_(database.File()), report_(report) {}
+    TChecker(const TJetDatabase& database, TCheckOptions options, TCheckReport& report)
+        : db_(database), file_(database.File()), options_(options), report_(report) {}
 
     void Run() {
         try {
@@ -36,14 +39,22 @@ class TChecker {
         Claim(0, u"ヘッダー");
         Claim(1, u"全体の使用状況マップ");
         SweepDataPages();
-        for (const auto& table : db_.Catalog().AllLocalTables()) {
-            current_ = table.name;
+        for (const auto& entry : db_.Catalog().Entries()) {
+            // Local tables, and linked tables that keep a local definition of their columns.
+            const bool local = entry.type == kObjectTable;
+            const bool linked = entry.type == kObjectLinkedTable || entry.type == kObjectLinkedOdbc;
+            if (!local && !linked) continue;
+            if (entry.id <= 2 && !(local && entry.id == 2)) continue;
+            const auto page = static_cast<std::uint32_t>(entry.id);
+            if (linked && (page >= file_.PageCount() || file_.Page(page)[0] != kPageTableDef))
+                continue;
+            current_ = entry.name;
             TTableCheck check;
-            check.table = table.name;
+            check.table = entry.name;
             try {
-                CheckTable(table.tdefPage, check);
+                CheckTable(page, check);
             } catch (const Error& e) {
-                Problem(table.name, e.Message());
+                Problem(entry.name, e.Message());
             }
             report_.tables.push_back(check);
         }
@@ -57,12 +68,38 @@ class TChecker {
             if (std::all_of(bytes, bytes + kPageSize, [](std::uint8_t b) { return b == 0; }))
                 continue;
             const std::uint8_t type = bytes[0];
-            Problem(u"", u"ページ " + Num(page) + u"（種類 " + Num(type) +
-                             u"）は使用中ですが、どのテーブルにも属していません");
+            if (type == kPageData && !HasLiveRows(page))
+                Warning(u"", u"ページ " + Num(page) +
+                                 u" は行がすべて削除されていますが、空きページに戻されていません");
+            else if ((type == kPageData || type == 0x09) && ReadU32(bytes + 4) == kLongValueOwner)
+                Warning(u"", u"LVALページ " + Num(page) +
+                                 u" の長いデータはどの行からも参照されていません");
+            else if (type == kPageTableDef)
+                // Left behind when Access rewrote a longer definition of a table.
+                Warning(u"", u"テーブル定義ページ " + Num(page) +
+                                 u" はどのテーブルからも参照されていません");
+            else
+                Problem(u"", u"ページ " + Num(page) + u"（種類 " + Num(type) +
+                                 u"）は使用中ですが、どのテーブルにも属していません");
         }
     }
 
   private:
+    bool HasLiveRows(std::uint32_t page) const {
+        const TDataPage data(file_, page);
+        for (std::uint16_t slot = 0; slot < data.SlotCount(); ++slot)
+            if (!(data.SlotFlags(slot) & kRowDeleted)) return true;
+        return false;
+    }
+
+    void Warning(std::u16string_view table, std::u16string_view text) {
+        if (options_.strict) return Problem(table, text);
+        std::u16string line;
+        if (!table.empty()) line = u"テーブル「" + std::u16string(table) + u"」: ";
+        line += text;
+        report_.warnings.push_back(std::move(line));
+    }
+
     void Problem(std::u16string_view table, std::u16string_view text) {
         std::u16string line;
         if (!table.empty()) line = u"テーブル「" + std::u16string(table) + u"」: ";
@@ -121,8 +158,11 @@ class TChecker {
                 Claim(page, u"テーブル「" + current_ + u"」のデータ");
         }
         for (const std::uint32_t page : inUse)
-            if (!owned.Contains(page))
-                Problem(u"データページ " + Num(page) + u" が所有ページのマップにありません");
+            if (!owned.Contains(page)) {
+                if (HasLiveRows(page))
+                    Problem(u"データページ " + Num(page) + u" が所有ページのマップにありません");
+                // otherwise the sweep over unclaimed pages reports it as not released
+            }
         for (const std::uint32_t page : freeSpace.pages)
             if (!owned.Contains(page))
                 Problem(u"空きのあるページのマップにあるページ " + Num(page) +
@@ -151,10 +191,26 @@ class TChecker {
             rows.push_back(row);
             ++check.liveRows;
         }
-        if (check.liveRows != def.rowCount)
+        if (check.liveRows > def.rowCount)
+            Warning(current_, u"行数が定義では " + Num(def.rowCount) + u" 行ですが、実際には " +
+                                  Num(check.liveRows) + u" 行あります");
+        else if (check.liveRows != def.rowCount)
             Problem(u"行数が定義では " + Num(def.rowCount) + u" 行ですが、実際には " +
                     Num(check.liveRows) + u" 行あります");
 
+        // Older Jet 4 definitions have no maps for some long-value columns; their pages belong
+        // to the column all the same.
+        for (const auto& [number, pages] : longValuePages) {
+            const bool mapped = std::any_of(
+                def.longValueMaps.begin(), def.longValueMaps.end(),
+                [number = number](const TLongValueMaps& m) { return m.column == number; });
+            if (mapped) continue;
+            const TColumnDef* column = def.ColumnByNumber(number);
+            for (const std::uint32_t page : pages)
+                ClaimShared(page,
+                            u"列「" + (column ? column->name : Num(number)) + u"」の長いデータ",
+                            number + 65536ull * def.page);
+        }
         for (const auto& maps : def.longValueMaps) {
             const TColumnDef* column = def.ColumnByNumber(maps.column);
             const std::u16string name = column ? column->name : Num(maps.column);
@@ -212,9 +268,8 @@ class TChecker {
 
         // Leaves are chained in order in both directions.
         for (std::size_t i = 0; i < tree.leafPages.size(); ++i) {
-            const auto leaf = std::find_if(tree.pages.begin(), tree.pages.end(), [&](auto& p) {
-                return p.number == tree.leafPages[i];
-            });
+            const auto leaf = std::find_if(tree.pages.begin(), tree.pages.end(),
+                                           [&](auto& p) { return p.number == tree.leafPages[i]; });
             const std::uint32_t previous = i == 0 ? 0 : tree.leafPages[i - 1];
             const std::uint32_t next = i + 1 == tree.leafPages.size() ? 0 : tree.leafPages[i + 1];
             if (leaf->previous != previous || leaf->next != next)
@@ -236,8 +291,8 @@ class TChecker {
         std::size_t expected = 0;
         for (const auto& row : rows) {
             const TRowLayout layout(file_, def, row.bytes);
-            const bool skip = (index.flags & kIndexIgnoreNulls) &&
-                              AllIndexColumnsNull(def, index, layout);
+            const bool skip =
+                (index.flags & kIndexIgnoreNulls) && AllIndexColumnsNull(def, index, layout);
             const auto found = entries.find({row.page, static_cast<std::uint8_t>(row.slot)});
             if (skip) {
                 if (found != entries.end())
@@ -264,9 +319,19 @@ class TChecker {
                     Num(expected) + u" 行です");
     }
 
+    // A page that several values of one column share is claimed once for that column.
+    void ClaimShared(std::uint32_t page, std::u16string_view what, std::uint64_t owner) {
+        const auto it = claimedBy_.find(page);
+        if (it != claimedBy_.end() && it->second == owner) return;
+        claimedBy_[page] = owner;
+        Claim(page, what);
+    }
+
     const TJetDatabase& db_;
     const TJetPageFile& file_;
+    TCheckOptions options_;
     TCheckReport& report_;
+    std::map<std::uint32_t, std::uint64_t> claimedBy_;
     TUsageMap global_;
     std::u16string current_;
     std::map<std::uint32_t, std::u16string> claimed_;
@@ -277,9 +342,9 @@ class TChecker {
 
 }  // namespace
 
-TCheckReport CheckDatabase(const TJetDatabase& database) {
+TCheckReport CheckDatabase(const TJetDatabase& database, TCheckOptions options) {
     TCheckReport report;
-    TChecker(database, report).Run();
+    TChecker(database, options, report).Run();
     return report;
 }
 

@@ -74,14 +74,13 @@ std::unique_ptr<TJetTable> TJetDatabase::OpenTable(std::u16string_view name) con
     for (const auto& object : catalog_.Objects()) {
         if (!NamesEqual(object.name, name)) continue;
         if (object.kind == TObjectKind::View)
-            FailWithFile(u"クエリ「" + std::u16string(name) +
-                             u"」はテーブルではないため開けません。",
-                         file_->Path());
+            FailWithFile(
+                u"クエリ「" + std::u16string(name) + u"」はテーブルではないため開けません。",
+                file_->Path());
         return OpenTableAtPage(object.name, object.tdefPage);
     }
     const TCatalogEntry* entry = catalog_.FindObject(name);
-    if (entry != nullptr &&
-        (entry->type == kObjectLinkedTable || entry->type == kObjectLinkedOdbc))
+    if (entry != nullptr && (entry->type == kObjectLinkedTable || entry->type == kObjectLinkedOdbc))
         FailWithFile(u"テーブル「" + std::u16string(name) +
                          u"」はリンクテーブルのため、このデータベースでは開けません。",
                      file_->Path());
@@ -103,8 +102,8 @@ std::u16string TJetDatabase::ComplexSummary(const TColumnDef& column, std::int32
         // column is the key that joins it to our row.
         const TCatalogEntry* complexColumns = catalog_.FindLocalTable(u"MSysComplexColumns");
         if (complexColumns == nullptr) return {};
-        const auto registry = OpenTableAtPage(complexColumns->name,
-                                              static_cast<std::uint32_t>(complexColumns->id));
+        const auto registry =
+            OpenTableAtPage(complexColumns->name, static_cast<std::uint32_t>(complexColumns->id));
         const TJetField* idField = FieldNamed(*registry, u"ComplexID");
         const TJetField* flatField = FieldNamed(*registry, u"FlatTableID");
         const TJetField* typeField = FieldNamed(*registry, u"ComplexTypeObjectID");

@@ -12,7 +12,9 @@ constexpr std::size_t kIndexBitmapBytes = kIndexEntriesStart - kIndexBitmapStart
 // Deeper than any B-tree over a 2 GiB file can be.
 constexpr int kMaxDepth = 32;
 
-std::u16string PageText(std::uint32_t page) { return Utf8ToUtf16(std::to_string(page)); }
+std::u16string PageText(std::uint32_t page) {
+    return Utf8ToUtf16(std::to_string(page));
+}
 
 }  // namespace
 
@@ -44,7 +46,8 @@ TIndexPage ReadIndexPage(const TJetPageFile& file, std::uint32_t number) {
     for (std::size_t bit = 0; bit < kIndexBitmapBytes * 8; ++bit) {
         if (!(p[kIndexBitmapStart + bit / 8] & (1u << (bit % 8)))) continue;
         const std::size_t end = kIndexEntriesStart + bit;
-        if (end <= start) file.FailDamaged(u"索引ページ " + PageText(number) + u" の項目が不正です");
+        if (end <= start)
+            file.FailDamaged(u"索引ページ " + PageText(number) + u" の項目が不正です");
         std::string entry(reinterpret_cast<const char*>(p) + start, end - start);
         if (page.entries.empty()) {
             first = entry;

@@ -13,8 +13,8 @@ inline constexpr std::size_t kIndexEntriesStart = 480;
 inline constexpr std::size_t kIndexBitmapStart = 27;
 
 struct TIndexEntry {
-    std::string key;          // the key bytes (without the row pointer)
-    std::uint32_t page = 0;   // row the entry stands for
+    std::string key;         // the key bytes (without the row pointer)
+    std::uint32_t page = 0;  // row the entry stands for
     std::uint8_t row = 0;
     std::uint32_t child = 0;  // intermediate pages: the child page
     // The bytes the tree is ordered by: key, page (3 bytes big-endian), row.
@@ -37,10 +37,10 @@ TIndexPage ReadIndexPage(const TJetPageFile& file, std::uint32_t number);
 
 // The whole tree below `root`, visited depth first.
 struct TIndexTree {
-    std::vector<TIndexPage> pages;           // every page reached, in visiting order
-    std::vector<TIndexEntry> leafEntries;    // leaf entries in tree order
-    std::vector<std::uint32_t> leafPages;    // leaves in tree order
-    std::vector<std::u16string> problems;    // structural faults found on the way
+    std::vector<TIndexPage> pages;         // every page reached, in visiting order
+    std::vector<TIndexEntry> leafEntries;  // leaf entries in tree order
+    std::vector<std::uint32_t> leafPages;  // leaves in tree order
+    std::vector<std::u16string> problems;  // structural faults found on the way
 };
 TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root);
 

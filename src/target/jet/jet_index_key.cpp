@@ -55,9 +55,10 @@ std::string FloatKey(std::span<const std::uint8_t> bytes) {
 }
 
 // GUID and binary: 8-byte groups, each followed by 9 when more follows; the last group is
-// zero-padded and followed by its real length.
+// zero-padded and followed by its real length. An empty value has no groups at all.
 std::string GroupedKey(std::span<const std::uint8_t> bytes, bool descending) {
     std::string key;
+    if (bytes.empty()) return key;
     std::size_t i = 0;
     do {
         const std::size_t take = std::min<std::size_t>(8, bytes.size() - i);
@@ -122,8 +123,7 @@ std::optional<std::string> EncodeIndexKey(const TTableDef& def, const TPhysicalI
     return key;
 }
 
-bool AllIndexColumnsNull(const TTableDef& def, const TPhysicalIndex& index,
-                         const TRowLayout& row) {
+bool AllIndexColumnsNull(const TTableDef& def, const TPhysicalIndex& index, const TRowLayout& row) {
     for (const auto& ic : index.columns) {
         const TColumnDef* column = def.ColumnByNumber(ic.column);
         if (column == nullptr) continue;

@@ -21,7 +21,6 @@ std::optional<std::string> EncodeIndexKey(const TTableDef& def, const TPhysicalI
 
 // Whether every column of the index is NULL in the row (such rows have no entry in an index
 // that ignores nulls).
-bool AllIndexColumnsNull(const TTableDef& def, const TPhysicalIndex& index,
-                         const TRowLayout& row);
+bool AllIndexColumnsNull(const TTableDef& def, const TPhysicalIndex& index, const TRowLayout& row);
 
 }  // namespace qm::jet

@@ -77,9 +77,9 @@ std::unique_ptr<TJetPageFile> TJetPageFile::Open(const std::u16string& path) {
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        FailWithFile(u"データベースファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) +
-                         u"）。",
-                     path);
+        FailWithFile(
+            u"データベースファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) + u"）。",
+            path);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -118,7 +118,8 @@ std::unique_ptr<TJetPageFile> TJetPageFile::FromBytes(std::string bytes, std::u1
 void TJetPageFile::ReadHeader() {
     static constexpr std::string_view kJet = "Standard Jet DB";
     static constexpr std::string_view kAce = "Standard ACE DB";
-    if (size_ < 0x100 || data_[0] != 0x00) FailWithFile(u"Accessデータベースではありません。", path_);
+    if (size_ < 0x100 || data_[0] != 0x00)
+        FailWithFile(u"Accessデータベースではありません。", path_);
     const std::string_view engine(reinterpret_cast<const char*>(data_) + 4, 15);
     const bool jet = engine == kJet;
     header_.ace = engine == kAce;
@@ -178,14 +179,16 @@ void TJetPageFile::ReadHeader() {
 
 const std::uint8_t* TJetPageFile::Page(std::uint32_t number) const {
     if (number >= pageCount_)
-        FailDamaged(u"ページ " + Utf8ToUtf16(std::to_string(number)) + u" がファイルの外を指しています");
+        FailDamaged(u"ページ " + Utf8ToUtf16(std::to_string(number)) +
+                    u" がファイルの外を指しています");
     return data_ + static_cast<std::size_t>(number) * kPageSize;
 }
 
 const std::uint8_t* TJetPageFile::PageOfType(std::uint32_t number, TPageType type) const {
     const std::uint8_t* page = Page(number);
     if (page[0] != type)
-        FailDamaged(u"ページ " + Utf8ToUtf16(std::to_string(number)) + u" の種類が想定と異なります");
+        FailDamaged(u"ページ " + Utf8ToUtf16(std::to_string(number)) +
+                    u" の種類が想定と異なります");
     return page;
 }
 

@@ -23,10 +23,9 @@ std::span<const std::uint8_t> UnwrapCalculated(std::span<const std::uint8_t> byt
 
 std::u16string FormatGuid(const std::uint8_t* g) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer,
-                  "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", ReadU32(g),
-                  ReadU16(g + 4), ReadU16(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                  g[15]);
+    std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  ReadU32(g), ReadU16(g + 4), ReadU16(g + 6), g[8], g[9], g[10], g[11], g[12],
+                  g[13], g[14], g[15]);
     return Utf8ToUtf16(buffer);
 }
 
@@ -273,8 +272,8 @@ TJetValue TRowDecoder::DecodeBytes(const TColumnDef& column, std::uint8_t type,
             need(4);
             const auto key = static_cast<std::int32_t>(ReadU32(b.data()));
             value.kind = Kind::Text;
-            value.text = complexSummary_ ? complexSummary_(column, key)
-                                         : Utf8ToUtf16(std::to_string(key));
+            value.text =
+                complexSummary_ ? complexSummary_(column, key) : Utf8ToUtf16(std::to_string(key));
             break;
         }
         case kTypeDateTimeExtended:

@@ -51,8 +51,7 @@ class TCursor {
 
   private:
     void Need(std::size_t position, std::size_t count) const {
-        if (position > bytes_.size() || count > bytes_.size() - position)
-            Fail(u"長さが足りません");
+        if (position > bytes_.size() || count > bytes_.size() - position) Fail(u"長さが足りません");
     }
 
     const TJetPageFile& file_;

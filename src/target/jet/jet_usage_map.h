@@ -14,7 +14,7 @@ struct TUsageMap {
     // Page numbers whose bit is set, ascending. Pages beyond the end of the file are kept:
     // the global map marks them free, and for other maps the checker reports them.
     std::vector<std::uint32_t> pages;
-    bool reference = false;  // type 1: the bitmap lives on separate usage-map pages
+    bool reference = false;                  // type 1: the bitmap lives on separate usage-map pages
     std::vector<std::uint32_t> bitmapPages;  // those pages
 
     bool Contains(std::uint32_t page) const;

@@ -23,7 +23,9 @@ void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-std::u16string Ascii(const char* text) { return Utf8ToUtf16(text); }
+std::u16string Ascii(const char* text) {
+    return Utf8ToUtf16(text);
+}
 
 template <typename T>
 std::u16string Shortest(T value) {
@@ -94,9 +96,8 @@ std::u16string FormatJetValue(const TJetValue& value) {
             return Shortest(value.integer);
         case Kind::Currency: {
             const bool negative = value.integer < 0;
-            const std::uint64_t magnitude =
-                negative ? 0 - static_cast<std::uint64_t>(value.integer)
-                         : static_cast<std::uint64_t>(value.integer);
+            const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value.integer)
+                                                     : static_cast<std::uint64_t>(value.integer);
             const std::uint32_t words[4] = {0, 0, static_cast<std::uint32_t>(magnitude >> 32),
                                             static_cast<std::uint32_t>(magnitude)};
             return FormatDecimal(negative, words, 4);
@@ -113,8 +114,8 @@ std::u16string FormatJetValue(const TJetValue& value) {
             else if (midnight)
                 std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d", p.year, p.month, p.day);
             else
-                std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %d:%02d:%02d", p.year,
-                              p.month, p.day, p.hour, p.minute, p.second);
+                std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %d:%02d:%02d", p.year, p.month,
+                              p.day, p.hour, p.minute, p.second);
             return Ascii(buffer);
         }
         case Kind::Text:

@@ -151,7 +151,10 @@ class TChecker {
         const TUsageMap freeSpace = Map(def.freeMap);
         const std::set<std::uint32_t>& inUse = dataPagesByOwner_[tdefPage];
         for (const std::uint32_t page : owned.pages) {
-            if (page >= file_.PageCount() || !inUse.count(page))
+            if (page < file_.PageCount() && global_.Contains(page))
+                Problem(u"データページ " + Num(page) +
+                        u" が全体の使用状況マップで空きとされています");
+            else if (page >= file_.PageCount() || !inUse.count(page))
                 Problem(u"所有ページのマップにあるページ " + Num(page) +
                         u" はこのテーブルの使用中データページではありません");
             else

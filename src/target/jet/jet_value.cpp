@@ -36,12 +36,13 @@ std::u16string Shortest(T value) {
 
 }  // namespace
 
-TJetDateParts SplitJetDate(double value) {
+TJetDateParts SplitJetDate(double value, bool wholeSeconds) {
     TJetDateParts parts;
     if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return parts;
     double whole = std::trunc(value);
     // Milliseconds of the day, rounded; a day's worth carries into the next day.
     auto ms = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * 86400000.0));
+    if (wholeSeconds) ms = (ms + 500) / 1000 * 1000;
     if (ms >= 86400000) {
         ms -= 86400000;
         whole += value < 0 ? -1 : 1;
@@ -105,7 +106,7 @@ std::u16string FormatJetValue(const TJetValue& value) {
         case Kind::Float:
             return value.single ? Shortest(static_cast<float>(value.real)) : Shortest(value.real);
         case Kind::DateTime: {
-            const TJetDateParts p = SplitJetDate(value.real);
+            const TJetDateParts p = SplitJetDate(value.real, true);
             char buffer[64];
             const bool baseDay = p.year == 1899 && p.month == 12 && p.day == 30;
             const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0;

@@ -29,11 +29,12 @@ struct TJetValue {
 
 // Civil date and time of an Access date value (proleptic Gregorian, no time zone). For values
 // before the base date the integer part counts days back while the fraction is still the time
-// of day. Seconds are rounded to the nearest millisecond.
+// of day. The time is rounded to the nearest millisecond, or to the nearest second when
+// `wholeSeconds` is set (as Access displays it).
 struct TJetDateParts {
     int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0, millisecond = 0;
 };
-TJetDateParts SplitJetDate(double value);
+TJetDateParts SplitJetDate(double value, bool wholeSeconds = false);
 
 // The value as text: numbers in the shortest form that reads back exactly, currency with up to
 // four decimals, dates "yyyy/mm/dd hh:nn:ss" (time omitted at midnight, date omitted for pure

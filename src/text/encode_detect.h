@@ -64,6 +64,18 @@ bool IsUTF7(const std::uint8_t* sample, std::int64_t n, std::int32_t& counter,
             TIgnoreEncodes ignore);
 
 TDetectedEncoding CheckEncoding(const std::uint8_t* sample, std::int64_t n, TIgnoreEncodes ignore);
+// What the four scoring tests counted in the last CheckEncodingScored; all 0 when a mark or an
+// ISO-2022-JP escape decided before they ran.
+struct TEncodingScores {
+    std::int32_t sjis = 0;
+    std::int32_t euc = 0;
+    std::int32_t utf8 = 0;
+    std::int32_t utf7 = 0;
+};
+// CheckEncoding that also reports the counters, so a caller can tell "no multi-byte text at all"
+// from a tie.
+TDetectedEncoding CheckEncodingScored(const std::uint8_t* sample, std::int64_t n,
+                                      TIgnoreEncodes ignore, TEncodingScores& scores);
 // Reads up to requestedSize bytes from the start of the stream and judges them.
 TDetectedEncoding CheckEncoding(TStream& stream, std::int64_t requestedSize, TIgnoreEncodes ignore);
 

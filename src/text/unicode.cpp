@@ -2,78 +2,95 @@
 
 #include <cstdint>
 
+#include "text/ascii_run.h"
+#include "text/large_buffer.h"
+
 namespace qm {
 
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Length of the well-formed sequence starting at s[i], or 0 when the bytes there do not start
-// one; 'consumed' is then the length of the maximal subpart to replace by one U+FFFD.
-std::size_t DecodeOne(const unsigned char* s, std::size_t n, std::size_t i, char32_t& cp,
-                      std::size_t& consumed) {
+// Decodes the one sequence at s[i] (s[i] >= 0x80). Returns the number of bytes it spans; cp is
+// the code point, or U+FFFD when the bytes there are ill-formed, in which case the span is the
+// maximal subpart that one U+FFFD replaces (Unicode's recommended practice): an invalid lead
+// alone, or a valid lead with the continuation bytes that fit it before the first one that
+// does not.
+std::size_t DecodeMultiByte(const unsigned char* s, std::size_t n, std::size_t i, char32_t& cp) {
     unsigned char b0 = s[i];
-    std::size_t len;
+    std::size_t length;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 < 0x80) {
-        cp = b0;
-        consumed = 1;
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
         cp = b0 & 0x1F;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
+        length = 3;
         cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
         if (b0 == 0xED) hi = 0x9F;  // no encoded surrogates
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
+        length = 4;
         cp = b0 & 0x07;
         if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
+        if (b0 == 0xF4) hi = 0x8F;  // nothing beyond U+10FFFF
     } else {
-        consumed = 1;
-        return 0;
+        cp = kReplacement;
+        return 1;
     }
-    for (std::size_t k = 1; k < len; ++k) {
-        if (i + k >= n) {
-            consumed = k;
-            return 0;
-        }
-        unsigned char b = s[i + k];
-        if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) {
-            consumed = k;
-            return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        unsigned char b = i + k < n ? s[i + k] : 0;
+        bool fits = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+        if (i + k >= n || !fits) {
+            cp = kReplacement;
+            return k;
         }
         cp = (cp << 6) | (b & 0x3F);
     }
-    consumed = len;
-    return len;
+    return length;
 }
 
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view bytes) {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size();
-    std::u16string out;
-    out.reserve(n);
+    const std::size_t n = bytes.size();
+    // UTF-8 never needs more UTF-16 units than bytes (a four-byte character gives two units,
+    // a replacement stands for at least one byte), so the text is allocated once.
+    std::u16string out = MakeLargeString<std::u16string>(n);
+    char16_t* o = out.data();
     std::size_t i = 0;
     while (i < n) {
-        char32_t cp = 0;
-        std::size_t consumed = 0;
-        if (DecodeOne(s, n, i, cp, consumed) == 0) {
-            out.push_back(kReplacement);
-        } else if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
+        if (s[i] < 0x80) {
+            std::size_t run = CopyAsciiRun(s, i, n, o);
+            i += run;
+            o += run;
+            continue;
         }
-        i += consumed;
+        // Non-ASCII text usually continues with more of it; stay in this loop until ASCII.
+        do {
+            unsigned char b0 = s[i];
+            // The common case for Japanese: a well-formed three-byte character.
+            if (b0 >= 0xE1 && b0 <= 0xEF && b0 != 0xED && i + 2 < n) {
+                unsigned char b1 = s[i + 1], b2 = s[i + 2];
+                if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
+                    *o++ = static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) |
+                                                 (b2 & 0x3F));
+                    i += 3;
+                    continue;
+                }
+            }
+            char32_t cp = 0;
+            i += DecodeMultiByte(s, n, i, cp);
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+                *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            } else {
+                *o++ = static_cast<char16_t>(cp);
+            }
+        } while (i < n && s[i] >= 0x80);
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -1,0 +1,68 @@
+// One CSV file as a rectangular table of UTF-16 strings.
+//
+// The text is split by a small state machine: commas and line feeds separate fields and rows,
+// a field that begins with a double quote is quoted (doubled quotes stand for one, separators
+// inside the quotes are text), carriage returns and most control characters are dropped, and
+// separators alone create no cells. Rows are padded to the widest row.
+//
+// Storage is compact: the parse works in place on the decoded text, dropping characters and
+// moving each cell's text left, so that every cell is a range of one UTF-16 buffer. One offset
+// list holds where each cell starts, another where each row's cells start. Padding is never
+// stored: a field beyond a row's own cells reads as the empty string.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "csv/offset_list.h"
+#include "text/encode_detect.h"
+#include "text/string_utility.h"
+
+namespace qm {
+
+// How a loaded file was decoded.
+struct TCsvLoadInfo {
+    TDetectedEncoding encoding = deNone;
+    TCodePage codePage = kNoCodePage;
+};
+
+class TCsv {
+  public:
+    TCsv();
+    ~TCsv();
+    TCsv(const TCsv&) = delete;
+    TCsv& operator=(const TCsv&) = delete;
+
+    // Reads the file whole, detects its encoding, decodes and parses it. False on any failure
+    // (missing, unreadable, out of memory) and when the table is already loaded; never throws.
+    // When info is given and the file was read, it receives the detection verdict and code page.
+    bool LoadFromFile(const std::u16string& path, TCsvLoadInfo* info = nullptr) noexcept;
+
+    // Parses decoded text into the table. False, with nothing changed, when the table is not
+    // empty. The text is taken by value and becomes the table's storage: move it in to avoid
+    // a copy. Throws std::length_error for a text of 2^32 or more code units.
+    bool Parse(std::u16string text);
+
+    void Clear() noexcept;
+    bool IsEmpty() const noexcept;
+    std::uint32_t GetRowCount() const noexcept { return rowCount_; }
+    std::uint32_t GetFieldCount() const noexcept { return fieldCount_; }
+
+    // The cell's text; the empty string outside the table.
+    std::u16string GetCell(std::uint32_t row, std::uint32_t field) const;
+    // The same without a copy; valid until the table is cleared or destroyed.
+    std::u16string_view GetCellView(std::uint32_t row, std::uint32_t field) const noexcept;
+
+  private:
+    std::uint32_t rowCount_ = 0;
+    std::uint32_t fieldCount_ = 0;
+    // The cells' texts, back to back.
+    std::u16string text_;
+    // Start of each cell in text_, row by row, plus one entry for the end of the last cell.
+    TOffsetList cellStarts_;
+    // Index in cellStarts_ of each row's first cell, plus one entry for the end.
+    TOffsetList rowFirstCell_;
+};
+
+}  // namespace qm

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             try {
                 const auto table = db->OpenTable(name);
                 for (auto cursor = table->Rows(); cursor.Next(values);)
-                    for (const auto& v : values) qm::jet::FormatJetValue(v);
+                    for (const auto& v : values)
+                        qm::jet::FormatJetValue(v);
             } catch (const qm::Error&) {
             }
         }

@@ -34,7 +34,7 @@ const TFixture& Fixture() {
         f.def = ReadTableDef(*f.file, 4);
         // Give the definition the column types the builder does not write, so that their
         // decoders see the bytes too.
-        const std::uint8_t extra[] = {kTypeMemo, kTypeOle, kTypeDecimal, kTypeGuid,
+        const std::uint8_t extra[] = {kTypeMemo,   kTypeOle,     kTypeDecimal,         kTypeGuid,
                                       kTypeBinary, kTypeComplex, kTypeDateTimeExtended};
         std::uint16_t number = static_cast<std::uint16_t>(f.def.columns.size());
         for (const std::uint8_t type : extra) {

@@ -79,8 +79,9 @@ int AddToPage(std::string& page, const std::string& row) {
     const std::uint16_t count = ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 12);
     if (row.size() + 2 > free || count >= kMaxSlots) return -1;
     const std::size_t top =
-        count == 0 ? kPageSize
-                   : ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 14 + 2 * (count - 1));
+        count == 0
+            ? kPageSize
+            : ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 14 + 2 * (count - 1));
     const std::size_t start = top - row.size();
     std::memcpy(page.data() + start, row.data(), row.size());
     Put16(page, 14 + 2 * count, static_cast<std::uint32_t>(start));
@@ -95,7 +96,8 @@ std::string InlineMap(const std::vector<std::uint32_t>& pages, std::uint32_t sta
     std::string row(5 + bytes, '\0');
     Put32(row, 1, start);
     for (const std::uint32_t page : pages)
-        row[5 + (page - start) / 8] = static_cast<char>(row[5 + (page - start) / 8] | (1 << ((page - start) % 8)));
+        row[5 + (page - start) / 8] =
+            static_cast<char>(row[5 + (page - start) / 8] | (1 << ((page - start) % 8)));
     return row;
 }
 
@@ -115,7 +117,8 @@ TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables) {
     for (std::size_t i = 0; i < tables.size(); ++i) {
         TTableState state;
         state.def = std::move(tables[i]);
-        state.tdefPage = i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
+        state.tdefPage =
+            i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
         for (const auto& column : state.def.columns) {
             FixedBytes(column.type);  // refuses the types the builder cannot write
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
@@ -124,7 +127,8 @@ TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables) {
             if (variable)
                 ++state.varCount;
             else
-                state.fixedSize = static_cast<std::uint16_t>(state.fixedSize + FixedBytes(column.type));
+                state.fixedSize =
+                    static_cast<std::uint16_t>(state.fixedSize + FixedBytes(column.type));
         }
         tables_.push_back(std::move(state));
     }
@@ -268,7 +272,8 @@ std::string TJetBuilder::Finish() {
             for (const std::uint32_t page : table.pages) {
                 const std::uint32_t slot = page / kPagesPerBitmapPage;
                 if (1 + 4 * (slot + 1) > owned.size()) throw Error(u"データベースが大きすぎます。");
-                std::uint32_t bitmap = ReadU32(reinterpret_cast<const std::uint8_t*>(owned.data()) + 1 + 4 * slot);
+                std::uint32_t bitmap =
+                    ReadU32(reinterpret_cast<const std::uint8_t*>(owned.data()) + 1 + 4 * slot);
                 if (bitmap == 0) {
                     bitmap = NewPage();
                     pages_[bitmap].assign(kPageSize, '\0');
@@ -277,7 +282,8 @@ std::string TJetBuilder::Finish() {
                     Put32(owned, 1 + 4 * slot, bitmap);
                 }
                 const std::uint32_t bit = page % kPagesPerBitmapPage;
-                pages_[bitmap][4 + bit / 8] = static_cast<char>(pages_[bitmap][4 + bit / 8] | (1 << (bit % 8)));
+                pages_[bitmap][4 + bit / 8] =
+                    static_cast<char>(pages_[bitmap][4 + bit / 8] | (1 << (bit % 8)));
             }
         }
         std::vector<std::uint32_t> last;
@@ -286,7 +292,8 @@ std::string TJetBuilder::Finish() {
         const int ownedSlot = AddToPage(holder, owned);
         const int freeSlot = AddToPage(holder, free);
         if (ownedSlot < 0 || freeSlot < 0) throw Error(u"テーブルが多すぎます。");
-        mapPointers.emplace_back((kMapHolderPage << 8) | ownedSlot, (kMapHolderPage << 8) | freeSlot);
+        mapPointers.emplace_back((kMapHolderPage << 8) | ownedSlot,
+                                 (kMapHolderPage << 8) | freeSlot);
     }
     pages_[kMapHolderPage] = holder;
 
@@ -341,7 +348,8 @@ std::string TJetBuilder::Finish() {
     for (std::size_t bit = pageCount; bit < bytes * 8; ++bit)
         global[5 + bit / 8] = static_cast<char>(global[5 + bit / 8] | (1 << (bit % 8)));
     std::string page1 = EmptyDataPage(0);
-    if (AddToPage(page1, global) < 0 || AddToPage(page1, std::string(5 + kInlineMapBytes, '\0')) < 0)
+    if (AddToPage(page1, global) < 0 ||
+        AddToPage(page1, std::string(5 + kInlineMapBytes, '\0')) < 0)
         throw Error(u"データベースが大きすぎます。");
     pages_[1] = page1;
 

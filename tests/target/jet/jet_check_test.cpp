@@ -1,10 +1,11 @@
 // The consistency checker on built databases, with faults put in on purpose.
+#include "target/jet/jet_check.h"
+
 #include <gtest/gtest.h>
 
 #include "jet_sample_db.h"
 #include "target/jet/jet_bytes.h"
 #include "target/jet/jet_catalog.h"
-#include "target/jet/jet_check.h"
 #include "target/jet/jet_table_def.h"
 #include "text/unicode.h"
 

@@ -1,4 +1,6 @@
 // Tables, fields and rows of databases made by our builder, and damaged input.
+#include "target/jet/jet_database.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,7 +9,6 @@
 #include "platform/error.h"
 #include "target/jet/jet_bytes.h"
 #include "target/jet/jet_check.h"
-#include "target/jet/jet_database.h"
 #include "test_util.h"
 #include "text/unicode.h"
 
@@ -33,9 +34,9 @@ TEST(JetDatabase, ListsTablesAndReportsFieldTypes) {
     for (const auto& f : table->Fields())
         fields.emplace_back(f.name, f.type);
     const std::vector<std::pair<std::u16string, TFieldType>> expected = {
-        {u"ID", ftInteger},      {u"名前", ftWideString}, {u"価格", ftBCD},
-        {u"数量", ftSmallint},   {u"比率", ftFloat},      {u"日付", ftDateTime},
-        {u"済", ftBoolean},      {u"区分", ftWord},       {u"大きな数", ftLargeint},
+        {u"ID", ftInteger},    {u"名前", ftWideString}, {u"価格", ftBCD},
+        {u"数量", ftSmallint}, {u"比率", ftFloat},      {u"日付", ftDateTime},
+        {u"済", ftBoolean},    {u"区分", ftWord},       {u"大きな数", ftLargeint},
         {u"単精度", ftFloat}};
     EXPECT_EQ(fields, expected);
     EXPECT_TRUE(db->OpenTable(u"empty")->Fields().size() == 1);  // names match without case
@@ -45,9 +46,9 @@ TEST(JetDatabase, ReadsRowsBackAsWritten) {
     const auto db = TJetDatabase::FromBytes(sample::SampleDatabase(), u"x.mdb");
     const auto rows = ReadAll(*db->OpenTable(u"商品"));
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0], (std::vector<std::u16string>{u"0", u"品目A", u"0", u"0", u"0",
-                                                    u"1899/12/29 6:00:00", u"True", u"0",
-                                                    u"1099511627776", u"1.5"}));
+    EXPECT_EQ(rows[0],
+              (std::vector<std::u16string>{u"0", u"品目A", u"0", u"0", u"0", u"1899/12/29 6:00:00",
+                                           u"True", u"0", u"1099511627776", u"1.5"}));
     EXPECT_EQ(rows[1][1], u"");  // NULL text
     EXPECT_EQ(rows[1][2], u"1.25");
     EXPECT_EQ(rows[2][5], u"18:00:00");  // the base day shows as a time alone
@@ -94,7 +95,8 @@ TEST(JetDatabase, DamagedBytesGiveErrorsNotCrashes) {
         }
         try {
             const auto db = TJetDatabase::FromBytes(bytes, u"x.mdb");
-            for (const auto& name : db->TableNames()) ReadAll(*db->OpenTable(name));
+            for (const auto& name : db->TableNames())
+                ReadAll(*db->OpenTable(name));
             CheckDatabase(*db);
         } catch (const Error&) {
             ++errors;

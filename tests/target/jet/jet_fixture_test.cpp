@@ -29,19 +29,32 @@ std::vector<std::vector<std::u16string>> Rows(const TJetDatabase& db, std::u16st
 }
 
 constexpr const char* kReadable[] = {
-    "DateTestDatabase.mdb",        "V2016_bigint.accdb",
-    "V2016_longtext.accdb",        "V2016_withinsertedcol.accdb",
-    "bigIndexTestV2003.mdb",       "binIdxTestV2010.accdb",
-    "calcFieldTestV2010.accdb",    "compIndexTestV2003.mdb",
-    "complexDataTestV2010.accdb",  "delColTestV2003.mdb",
-    "empty2019.accdb",             "fixedNumericTestV2003.mdb",
-    "fixedTextTestV2003.mdb",      "hanbai-kanri_jp1041.accdb",
-    "hanbai-kanri_jpdata_general.mdb", "indexTestV2003.mdb",
-    "linkeeTest.accdb",            "linkerTestV2007.accdb",
-    "oldDatesV2007.accdb",         "overflowTestV2003.mdb",
-    "queryTestV2003.mdb",          "sqlite3-links_jp1041.accdb",
-    "test2V2003.mdb",              "testIndexPropertiesV2003.mdb",
-    "testUnicodeCompV2003.mdb",    "testV2003.mdb",
+    "DateTestDatabase.mdb",
+    "V2016_bigint.accdb",
+    "V2016_longtext.accdb",
+    "V2016_withinsertedcol.accdb",
+    "bigIndexTestV2003.mdb",
+    "binIdxTestV2010.accdb",
+    "calcFieldTestV2010.accdb",
+    "compIndexTestV2003.mdb",
+    "complexDataTestV2010.accdb",
+    "delColTestV2003.mdb",
+    "empty2019.accdb",
+    "fixedNumericTestV2003.mdb",
+    "fixedTextTestV2003.mdb",
+    "hanbai-kanri_jp1041.accdb",
+    "hanbai-kanri_jpdata_general.mdb",
+    "indexTestV2003.mdb",
+    "linkeeTest.accdb",
+    "linkerTestV2007.accdb",
+    "oldDatesV2007.accdb",
+    "overflowTestV2003.mdb",
+    "queryTestV2003.mdb",
+    "sqlite3-links_jp1041.accdb",
+    "test2V2003.mdb",
+    "testIndexPropertiesV2003.mdb",
+    "testUnicodeCompV2003.mdb",
+    "testV2003.mdb",
     "testV2010.accdb",
 };
 
@@ -114,8 +127,8 @@ TEST(JetFixtures, ValuesReadAsAccessShowsThem) {
     QM_REQUIRE_FIXTURES();
     using Row = std::vector<std::u16string>;
     EXPECT_EQ(Rows(*OpenFixture("testV2003.mdb"), u"Table1")[0],
-              (Row{u"abcdefg", u"hijklmnop", u"2", u"222", u"333333333", u"444.555",
-                   u"1974/09/21", u"3.5", u"True"}));
+              (Row{u"abcdefg", u"hijklmnop", u"2", u"222", u"333333333", u"444.555", u"1974/09/21",
+                   u"3.5", u"True"}));
     // Dates before 1900 and before the Gregorian reform.
     const auto old = Rows(*OpenFixture("oldDatesV2007.accdb"), u"Table1");
     EXPECT_EQ(old[0][1], u"1582/10/15");

@@ -1,10 +1,11 @@
 // Page 0 and the refusal of databases the engine does not read.
+#include "target/jet/jet_page_file.h"
+
 #include <gtest/gtest.h>
 
 #include "jet_sample_db.h"
 #include "platform/error.h"
 #include "target/jet/jet_bytes.h"
-#include "target/jet/jet_page_file.h"
 #include "test_util.h"
 #include "text/unicode.h"
 
@@ -48,10 +49,8 @@ TEST(JetPageFile, RefusesWhatItDoesNotReadNamingFileAndReason) {
     } cases[] = {
         {"Jet 3", EditHeader(good, [](std::uint8_t* p) { p[0x14] = 0; }), u"Access 97 (Jet 3)"},
         {"encrypted", EditHeader(good, [](std::uint8_t* p) { p[0x3E] = 0x12; }), u"暗号化"},
-        {"password",
-         EditHeader(good, [](std::uint8_t* p) { p[0x42] = 'p'; }), u"パスワード"},
-        {"unknown version", EditHeader(good, [](std::uint8_t* p) { p[0x14] = 9; }),
-         u"バージョン"},
+        {"password", EditHeader(good, [](std::uint8_t* p) { p[0x42] = 'p'; }), u"パスワード"},
+        {"unknown version", EditHeader(good, [](std::uint8_t* p) { p[0x14] = 9; }), u"バージョン"},
         {"truncated", good.substr(0, good.size() - 100), u"4096"},
         {"not Access", std::string(8192, 'x'), u"Accessデータベースではありません"},
         {"empty", std::string(), u"Accessデータベースではありません"},

@@ -54,16 +54,17 @@ inline std::string SampleDatabase(int rows = 3) {
                            {u"単精度", kTypeSingle}}},
                          {u"Empty", {{u"A", kTypeText, 10}}}});
     for (int i = 0; i < rows; ++i) {
-        std::vector<TJetValue> v = {Int(i),
-                                    i == 1 ? TJetValue{} : Text(u"品目" + std::u16string(1, u'A' + i % 26)),
-                                    Money(i * 12500),
-                                    Int(-i),
-                                    Real(TJetValue::Kind::Float, i * 0.25),
-                                    Real(TJetValue::Kind::DateTime, -1.25 + i),
-                                    Bool(i % 2 == 0),
-                                    Int(i % 256),
-                                    Int(std::int64_t{1} << 40),
-                                    Real(TJetValue::Kind::Float, 1.5)};
+        std::vector<TJetValue> v = {
+            Int(i),
+            i == 1 ? TJetValue{} : Text(u"品目" + std::u16string(1, u'A' + i % 26)),
+            Money(i * 12500),
+            Int(-i),
+            Real(TJetValue::Kind::Float, i * 0.25),
+            Real(TJetValue::Kind::DateTime, -1.25 + i),
+            Bool(i % 2 == 0),
+            Int(i % 256),
+            Int(std::int64_t{1} << 40),
+            Real(TJetValue::Kind::Float, 1.5)};
         builder.AddRow(0, v);
     }
     return builder.Finish();

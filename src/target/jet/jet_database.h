@@ -39,6 +39,8 @@ class TJetTable {
       public:
         explicit TCursor(const TJetTable& table);
         bool Next(std::vector<TJetValue>& values);
+        TTableScan::TPosition Position() const { return scan_.Position(); }
+        void Seek(TTableScan::TPosition position) { scan_.Seek(position); }
 
       private:
         const TJetTable& table_;

@@ -46,6 +46,7 @@ TCsvGrid::~TCsvGrid() = default;
 void TCsvGrid::SetCsv(const TCsv* csv) {
     // A model reset rebuilds the headers' sections at their default sizes.
     FModel->SetCsv(csv);
+    FHeader->ResetTitleRowHeight();
     scrollToTop();
     updateGeometries();
 }

@@ -4,11 +4,16 @@
 // so the whole file is judged).
 //   cmake --preset bench && cmake --build --preset bench --target bench_text_decode
 //   build/bench/bench/bench_text_decode
+// Files made by ../shared/tools/gen-csv.py into build/bench/data/*.csv are also read whole
+// through a file stream (ReadStreamText/<file>), for example:
+//   python3 ../shared/tools/gen-csv.py --rows 540000 --encoding utf-8 -o build/bench/data/u8.csv
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
+#include "platform/file_stream.h"
 #include "platform/iconv_converter.h"
 #include "platform/memory_stream.h"
 #include "text/string_utility.h"
@@ -113,5 +118,30 @@ BENCHMARK(BM_DecodeEucJp)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadStreamTextUtf8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadStreamTextCp932)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadStreamTextPureAscii)->Unit(benchmark::kMillisecond);
+
+void ReadFile(benchmark::State& state, const std::filesystem::path& path) {
+    std::int64_t size = 0;
+    for (auto _ : state) {
+        qm::TFileStream stream(path.u16string());
+        size = stream.GetSize();
+        qm::TStreamText result = qm::ReadStreamTextDetailed(stream);
+        benchmark::DoNotOptimize(result.text.data());
+        state.SetLabel(qm::DetectedEncodingName(result.encoding));
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+}
+
+const int kFileBenchmarks = [] {
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::path(QM_SOURCE_DIR) / "build/bench/data";
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().extension() != ".csv") continue;
+        benchmark::RegisterBenchmark(
+            ("ReadStreamText/" + entry.path().filename().string()).c_str(),
+            [path = entry.path()](benchmark::State& state) { ReadFile(state, path); })
+            ->Unit(benchmark::kMillisecond);
+    }
+    return 0;
+}();
 
 }  // namespace

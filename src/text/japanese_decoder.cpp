@@ -173,8 +173,22 @@ std::u16string DecodeEucJp(std::string_view bytes) {
     return DecodeWithTable(EucJpTable(), bytes);
 }
 
+namespace {
+
+// The Shift_JIS pair of the JIS X 0208 row/cell bytes j1 j2 (both 21-7E).
+unsigned ShiftJisPair(unsigned char j1, unsigned char j2) {
+    unsigned s1 = ((j1 + 1u) >> 1) + (j1 <= 0x5E ? 0x70u : 0xB0u);
+    unsigned s2 = j2 + ((j1 & 1) != 0 ? (j2 < 0x60 ? 0x1Fu : 0x20u) : 0x7Eu);
+    return (s1 << 8) | s2;
+}
+
+}  // namespace
+
 std::u16string DecodeIso2022Jp(std::string_view bytes) {
-    const TLegacyTable& table = EucJpTable();
+    // Windows decodes the JIS X 0208 set by way of Shift_JIS and its CP932 table, which is what
+    // gives the NEC row 13 and the NEC-selected IBM rows 89-92 their characters; the same is
+    // done here. JIS X 0212, which CP932 lacks, goes through the EUC-JP table.
+    const TLegacyTable& cp932 = Cp932Table();
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     enum class Mode { Ascii, Katakana, Jis0208, Jis0212 };
@@ -233,13 +247,15 @@ std::u16string DecodeIso2022Jp(std::string_view bytes) {
             *o++ = c;
             ++i;
         } else if (effective == Mode::Katakana) {
-            *o++ = c <= 0x5F ? OrReplacement(table.pairs[(0x8E << 8) | (c | 0x80)]) : kReplacement;
+            *o++ = c <= 0x5F ? cp932.single[c | 0x80] : kReplacement;
             ++i;
         } else if (i + 1 < n && InRange(s[i + 1], 0x21, 0x7E)) {
-            unsigned char b1 = c | 0x80, b2 = s[i + 1] | 0x80;
-            *o++ = effective == Mode::Jis0208
-                       ? OrReplacement(table.pairs[(b1 << 8) | b2])
-                       : OrReplacement(table.triples[(b1 - 0xA1) * 94 + (b2 - 0xA1)]);
+            if (effective == Mode::Jis0208) {
+                *o++ = OrReplacement(cp932.pairs[ShiftJisPair(c, s[i + 1])]);
+            } else {
+                const TLegacyTable& euc = EucJpTable();
+                *o++ = OrReplacement(euc.triples[(c - 0x21) * 94 + (s[i + 1] - 0x21)]);
+            }
             i += 2;
         } else {
             *o++ = kReplacement;

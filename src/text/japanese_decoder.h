@@ -13,8 +13,9 @@ std::u16string DecodeCp932(std::string_view bytes);
 // Code pages 20932 and 51932 (EUC-JP with JIS X 0212 and the Microsoft extensions).
 std::u16string DecodeEucJp(std::string_view bytes);
 // Code pages 50220, 50221 and 50222 (ISO-2022-JP). Accepts what Windows accepts when decoding
-// any of the three: JIS X 0208 (ESC $ @, ESC $ B) including the NEC and IBM extension rows,
-// JIS X 0212 (ESC $ ( D), half-width katakana by ESC ( I or SO/SI, ASCII and JIS-Roman.
+// any of the three: JIS X 0208 (ESC $ @, ESC $ B) read through the CP932 table, so with the NEC
+// row 13 and the NEC-selected IBM rows; half-width katakana by ESC ( I or SO/SI; ASCII and
+// JIS-Roman (read as ASCII); and JIS X 0212 (ESC $ ( D) through the EUC-JP table.
 std::u16string DecodeIso2022Jp(std::string_view bytes);
 
 // How many bytes the undecodable sequence at p spans in CP932 and in EUC-JP, for

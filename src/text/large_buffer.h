@@ -12,11 +12,13 @@ namespace qm {
 // A string of n default characters whose storage the kernel may back with huge pages. A file
 // of 100 MB takes 25,000 page faults in 4 KiB pages, which costs as much as decoding it; asking
 // for transparent huge pages before the memory is first touched removes most of them. A mere
-// hint: without huge pages the string is the same.
+// hint: without huge pages the string is the same. Only strings above glibc's largest mmap
+// threshold (32 MiB) are hinted, so the hint always falls on a mapping of their own and never on
+// the shared heap.
 template <class String>
 String MakeLargeString(std::size_t n) {
     String text;
-    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+    constexpr std::size_t kWorthIt = std::size_t{32} << 20;
     const std::size_t bytes = n * sizeof(typename String::value_type);
     if (bytes >= kWorthIt) {
         text.reserve(n);

@@ -66,9 +66,16 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
             o += run;
             continue;
         }
-        // Non-ASCII text usually continues with more of it; stay in this loop until ASCII.
+        // Non-ASCII text usually continues with more of it, broken by single ASCII bytes such
+        // as commas and spaces; stay in this loop until two ASCII bytes come in a row.
         do {
             unsigned char b0 = s[i];
+            if (b0 < 0x80) {
+                if (i + 1 < n && s[i + 1] < 0x80) break;
+                *o++ = b0;
+                ++i;
+                continue;
+            }
             // The common case for Japanese: a well-formed three-byte character.
             if (b0 >= 0xE1 && b0 <= 0xEF && b0 != 0xED && i + 2 < n) {
                 unsigned char b1 = s[i + 1], b2 = s[i + 2];
@@ -88,7 +95,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
             } else {
                 *o++ = static_cast<char16_t>(cp);
             }
-        } while (i < n && s[i] >= 0x80);
+        } while (i < n);
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     return out;

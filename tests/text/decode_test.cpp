@@ -69,6 +69,8 @@ TEST(DecodeBytes, ByCodePage) {
          "a",
          50222, u"a\uFF71a"},
         {"ISO-2022-JP NEC row 13", "\x1B$B-!\x1B(B", 50221, u"\u2460"},
+        {"ISO-2022-JP NEC-selected IBM row 89", "\x1B$By!\x1B(B", 50220, u"\u7E8A"},
+        {"ISO-2022-JP unassigned row", "\x1B$B)!\x1B(B", 50220, u"\uFFFD"},
         {"ISO-2022-JP X 0212", "\x1B$(D0!\x1B(B", 50220, u"\u4E02"},
         {"ISO-2022-JP line ends inside kanji", "\x1B$B$\"\r\n$$", 50220, u"\u3042\r\n\u3044"},
         {"ISO-2022-JP cut pair and 8-bit byte", "\x1B$B$\x82", 50220, u"\uFFFD\uFFFD"},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/error.h"
@@ -129,6 +131,42 @@ TEST(ReadStreamText, Utf8CutAtTheSampleEndStaysUtf8) {
     }
 }
 
+// A stream that claims more bytes than it gives (a file shrinking while it is read), or whose
+// reads fail outright.
+class TFailingStream : public TStream {
+  public:
+    TFailingStream(std::string bytes, std::int64_t claimedSize, bool throws)
+        : bytes_(std::move(bytes)), claimedSize_(claimedSize), throws_(throws) {}
+    std::int64_t GetSize() override { return claimedSize_; }
+    std::int64_t GetPosition() override { return position_; }
+    void SetPosition(std::int64_t position) override { position_ = position; }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        if (throws_) throw Error(u"読み込みエラー");
+        auto available = static_cast<std::size_t>(
+            std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes_.size()) - position_));
+        std::size_t n = std::min(count, available);
+        std::memcpy(buffer, bytes_.data() + position_, n);
+        position_ += static_cast<std::int64_t>(n);
+        return n;
+    }
+
+  private:
+    std::string bytes_;
+    std::int64_t claimedSize_;
+    bool throws_;
+    std::int64_t position_ = 0;
+};
+
+TEST(ReadStreamText, StreamFailuresPropagate) {
+    TFailingStream shrunk("a,b\r\n", 200000, false);
+    EXPECT_THROW(ReadStreamText(shrunk), Error);
+    EXPECT_THROW(DetectStreamCodePage(shrunk), Error);
+    EXPECT_THROW(CheckEncoding(shrunk, 0, 0), Error);
+    TFailingStream broken("a,b\r\n", 5, true);
+    EXPECT_THROW(ReadStreamText(broken), Error);
+    EXPECT_THROW(DetectStreamEncoding(broken, kDetectionSampleSize), Error);
+}
+
 TEST(ReadStreamText, FileStreams) {
     test::TempDir dir;
     auto path = dir.Write("sjis.csv", "a,\x82\xA0\r\n");
@@ -136,6 +174,7 @@ TEST(ReadStreamText, FileStreams) {
     TStreamText result = ReadStreamTextDetailed(stream);
     EXPECT_EQ(result.encoding, deSJIS);
     EXPECT_EQ(result.text, u"a,\u3042\r\n");
+    EXPECT_EQ(CheckEncoding(stream, 0, 0), deSJIS);
     EXPECT_THROW(TFileStream((dir.Path() / "missing.csv").u16string()), Error);
 }
 

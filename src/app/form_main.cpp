@@ -96,8 +96,8 @@ TFormMain::TFormMain(std::vector<std::u16string> arguments, std::u16string setti
 
     // The help file lies beside the program, named after it.
     const QFileInfo program(ToQString(ProgramFilePath()));
-    HelpFile = program.path() + QLatin1Char('/') + program.completeBaseName() +
-               QStringLiteral(".CHM");
+    HelpFile =
+        program.path() + QLatin1Char('/') + program.completeBaseName() + QStringLiteral(".CHM");
 
     PanelConvertProcess->hide();
 
@@ -135,38 +135,37 @@ void TFormMain::CreateActions() {
     };
     ActionFileNew = make(QStringLiteral("新規作成(&N)"), QStringLiteral("新規作成"), kIconFileNew,
                          QKeySequence(Qt::CTRL | Qt::Key_N));
-    ActionFileOpen = make(QStringLiteral("プロジェクトを開く(&O)"),
-                          QStringLiteral("プロジェクトを開く"), kIconFileOpen,
-                          QKeySequence(Qt::CTRL | Qt::Key_O));
+    ActionFileOpen =
+        make(QStringLiteral("プロジェクトを開く(&O)"), QStringLiteral("プロジェクトを開く"),
+             kIconFileOpen, QKeySequence(Qt::CTRL | Qt::Key_O));
     ActionFileSave = make(QStringLiteral("上書き保存(&S)"), QStringLiteral("上書き保存"),
                           kIconFileSave, QKeySequence(Qt::CTRL | Qt::Key_S));
     ActionFileSaveAs =
         make(QStringLiteral("名前をつけて保存(&A)"), QStringLiteral("名前をつけて保存"), -1);
     ActionFileSaveAuto = make(QStringLiteral("自動実行バッチファイルの作成"), QString(), -1);
     ActionFileClose = make(QStringLiteral("閉じる(&X)"), QString(), -1);
-    ActionExcelBoolSelect = make(
-        QStringLiteral("参照(&R)"),
-        QStringLiteral("Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照"),
-        kIconBrowse);
+    ActionExcelBoolSelect =
+        make(QStringLiteral("参照(&R)"),
+             QStringLiteral("Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照"),
+             kIconBrowse);
     ActionCsvFileSelect =
         make(QStringLiteral("参照(&Q)"), QStringLiteral("CSVファイルの参照"), kIconBrowse);
-    ActionViewExcel = make(
-        QStringLiteral("Excelワークシート(&E)"),
-        QStringLiteral("Excelワークシート/Accessテーブルデータプレビューの表示切り替え|"
-                       "Excelワークシート/Accessテーブルデータのプレビューの表示・非表示を"
-                       "切り替えます。"),
-        kIconViewExcel);
-    ActionViewCsv =
-        make(QStringLiteral("CSVファイル(&C)"),
-             QStringLiteral("CSVファイルプレビューの表示切り替え|"
-                            "CSVファイルのプレビューの表示・非表示を切り替えます。"),
-             kIconViewCsv);
-    ActionConvertStart = make(QStringLiteral("データ登録開始"),
-                              QStringLiteral("データの登録処理を開始します。"),
-                              kIconConvertStart, QKeySequence(Qt::Key_F5));
-    ActionConvertCancel = make(QStringLiteral("キャンセル(ESC)"),
-                               QStringLiteral("データの登録処理をキャンセルします。"),
-                               kIconConvertCancel);
+    ActionViewExcel =
+        make(QStringLiteral("Excelワークシート(&E)"),
+             QStringLiteral("Excelワークシート/Accessテーブルデータプレビューの表示切り替え|"
+                            "Excelワークシート/Accessテーブルデータのプレビューの表示・非表示を"
+                            "切り替えます。"),
+             kIconViewExcel);
+    ActionViewCsv = make(QStringLiteral("CSVファイル(&C)"),
+                         QStringLiteral("CSVファイルプレビューの表示切り替え|"
+                                        "CSVファイルのプレビューの表示・非表示を切り替えます。"),
+                         kIconViewCsv);
+    ActionConvertStart =
+        make(QStringLiteral("データ登録開始"), QStringLiteral("データの登録処理を開始します。"),
+             kIconConvertStart, QKeySequence(Qt::Key_F5));
+    ActionConvertCancel =
+        make(QStringLiteral("キャンセル(ESC)"),
+             QStringLiteral("データの登録処理をキャンセルします。"), kIconConvertCancel);
     ActionConfigGeneral = make(QStringLiteral("全般設定(&G)"), QString(), -1);
     ActionHelpHelp = make(QStringLiteral("ヘルプ(&H)"), QString(), -1);
     ActionHelpAbout = make(QStringLiteral("バージョン情報(&A)"), QString(), -1);
@@ -339,8 +338,8 @@ void TFormMain::CreateLayout() {
     // Both panels' edits start at the same place: the label column is as wide as the widest
     // label of the two.
     {
-        const QList<QLabel*> labels = PanelExcelFile->findChildren<QLabel*>() +
-                                      PanelCsvFile->findChildren<QLabel*>();
+        const QList<QLabel*> labels =
+            PanelExcelFile->findChildren<QLabel*>() + PanelCsvFile->findChildren<QLabel*>();
         int width = kLabelColumnWidth - 8 - 6;
         for (const QLabel* label : labels)
             width = std::max(width, label->sizeHint().width());
@@ -445,8 +444,8 @@ void TFormMain::ShowPreview(int pane, bool visible) {
     const int total = sizes[0] + sizes[1] + sizes[2];
     if (visible) {
         box->setMaximumHeight(QWIDGETSIZE_MAX);
-        sizes[pane] = kFilePanelHeight + (FPreviewHeight[pane] > 0 ? FPreviewHeight[pane]
-                                                                   : designHeight);
+        sizes[pane] =
+            kFilePanelHeight + (FPreviewHeight[pane] > 0 ? FPreviewHeight[pane] : designHeight);
     } else {
         if (sizes[pane] > kFilePanelHeight) FPreviewHeight[pane] = sizes[pane] - kFilePanelHeight;
         box->setMaximumHeight(kFilePanelHeight);
@@ -572,9 +571,7 @@ void TFormMain::FormClose() {
     setWindowState(Qt::WindowNoState);
     hide();
 
-    Config.SetWindowState(state & Qt::WindowMinimized   ? 1
-                          : state & Qt::WindowMaximized ? 2
-                                                        : 0);
+    Config.SetWindowState(state & Qt::WindowMinimized ? 1 : state & Qt::WindowMaximized ? 2 : 0);
     Config.WindowPosition = TRect{bounds.x(), bounds.y(), bounds.width(), bounds.height()};
     Config.LastProjectFile = ProjectFileName;
     Config.PreviewExcel = ActionViewExcel->isChecked();
@@ -604,9 +601,9 @@ void TFormMain::showEvent(QShowEvent* event) {
         const int total = sizes[0] + sizes[1] + sizes[2];
         for (int pane : {kPaneExcel, kPaneCsv}) {
             const bool shown = SplitterMain->widget(pane)->maximumHeight() > kFilePanelHeight;
-            sizes[pane] = kFilePanelHeight +
-                          (shown ? (pane == kPaneExcel ? kExcelPreviewHeight : kCsvPreviewHeight)
-                                 : 0);
+            sizes[pane] =
+                kFilePanelHeight +
+                (shown ? (pane == kPaneExcel ? kExcelPreviewHeight : kCsvPreviewHeight) : 0);
         }
         sizes[2] = std::max(0, total - sizes[0] - sizes[1]);
         SplitterMain->setSizes(sizes);

@@ -128,8 +128,9 @@ void TFormMain::OpenCsvFile(const std::u16string& path) {
     if (path.empty()) return;
     const QString shown = ToQString(path);
     if (!FileExists(shown)) {
-        ShowWarning(this,
-                    FileMessage(QStringLiteral("指定されたCSVファイルが見つかりませんでした。"), shown));
+        ShowWarning(
+            this,
+            FileMessage(QStringLiteral("指定されたCSVファイルが見つかりませんでした。"), shown));
         return;
     }
     Csv = std::make_unique<TCsv>();

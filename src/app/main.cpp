@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
         QApplication::exec();
     } catch (const std::exception& error) {
         // An error of start-up itself: shown with the platform's plain error box.
-        QMessageBox::critical(nullptr, QStringLiteral("Quillomat"), QString::fromUtf8(error.what()));
+        QMessageBox::critical(nullptr, QStringLiteral("Quillomat"),
+                              QString::fromUtf8(error.what()));
         return 1;
     }
     return 0;

@@ -16,7 +16,7 @@ class QWidget;
 namespace qm {
 
 struct TFileFilter {
-    QString Caption;  // shown to the user, e.g. "CSVファイル(*.CSV)"
+    QString Caption;   // shown to the user, e.g. "CSVファイル(*.CSV)"
     QString Patterns;  // ";"-separated wildcards, e.g. "*.CSV" or "*.MDB;*.ACCDB"
 };
 

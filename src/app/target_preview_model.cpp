@@ -76,8 +76,7 @@ QVariant TTargetPreviewModel::data(const QModelIndex& index, int role) const {
     return ToQString(ValueToDisplayText(values[column]));
 }
 
-QVariant TTargetPreviewModel::headerData(int section, Qt::Orientation orientation,
-                                         int role) const {
+QVariant TTargetPreviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return {};
     if (section < 0 || section >= static_cast<int>(FFieldNames.size())) return {};

@@ -136,27 +136,50 @@ void TFormMainTest::ActionsMenusAndToolbar() {
         bool image;
     };
     const TCase cases[] = {
-        {window.ActionFileNew, "新規作成(&N)", "新規作成", "新規作成", QKeySequence("Ctrl+N"), true},
-        {window.ActionFileOpen, "プロジェクトを開く(&O)", "プロジェクトを開く", "プロジェクトを開く",
-         QKeySequence("Ctrl+O"), true},
-        {window.ActionFileSave, "上書き保存(&S)", "上書き保存", "上書き保存", QKeySequence("Ctrl+S"),
+        {window.ActionFileNew, "新規作成(&N)", "新規作成", "新規作成", QKeySequence("Ctrl+N"),
          true},
-        {window.ActionFileSaveAs, "名前をつけて保存(&A)", "名前をつけて保存", "名前をつけて保存", {},
+        {window.ActionFileOpen, "プロジェクトを開く(&O)", "プロジェクトを開く",
+         "プロジェクトを開く", QKeySequence("Ctrl+O"), true},
+        {window.ActionFileSave, "上書き保存(&S)", "上書き保存", "上書き保存",
+         QKeySequence("Ctrl+S"), true},
+        {window.ActionFileSaveAs,
+         "名前をつけて保存(&A)",
+         "名前をつけて保存",
+         "名前をつけて保存",
+         {},
          false},
-        {window.ActionExcelBoolSelect, "参照(&R)",
+        {window.ActionExcelBoolSelect,
+         "参照(&R)",
          "Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照",
-         "Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照", {}, true},
-        {window.ActionCsvFileSelect, "参照(&Q)", "CSVファイルの参照", "CSVファイルの参照", {}, true},
-        {window.ActionViewExcel, "Excelワークシート(&E)",
-         "Excelワークシート/Accessテーブルデータプレビューの表示切り替え",
-         "Excelワークシート/Accessテーブルデータのプレビューの表示・非表示を切り替えます。", {},
+         "Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照",
+         {},
          true},
-        {window.ActionViewCsv, "CSVファイル(&C)", "CSVファイルプレビューの表示切り替え",
-         "CSVファイルのプレビューの表示・非表示を切り替えます。", {}, true},
+        {window.ActionCsvFileSelect,
+         "参照(&Q)",
+         "CSVファイルの参照",
+         "CSVファイルの参照",
+         {},
+         true},
+        {window.ActionViewExcel,
+         "Excelワークシート(&E)",
+         "Excelワークシート/Accessテーブルデータプレビューの表示切り替え",
+         "Excelワークシート/Accessテーブルデータのプレビューの表示・非表示を切り替えます。",
+         {},
+         true},
+        {window.ActionViewCsv,
+         "CSVファイル(&C)",
+         "CSVファイルプレビューの表示切り替え",
+         "CSVファイルのプレビューの表示・非表示を切り替えます。",
+         {},
+         true},
         {window.ActionConvertStart, "データ登録開始", "データの登録処理を開始します。",
          "データの登録処理を開始します。", QKeySequence(Qt::Key_F5), true},
-        {window.ActionConvertCancel, "キャンセル(ESC)", "データの登録処理をキャンセルします。",
-         "データの登録処理をキャンセルします。", {}, true},
+        {window.ActionConvertCancel,
+         "キャンセル(ESC)",
+         "データの登録処理をキャンセルします。",
+         "データの登録処理をキャンセルします。",
+         {},
+         true},
     };
     for (const TCase& c : cases) {
         const QString caption = QString::fromUtf8(c.caption);
@@ -287,8 +310,8 @@ void TFormMainTest::DialogFilters() {
     // The patterns match every mix of letter case, and nothing else.
     QDir files(Path("filters"));
     QVERIFY(QDir().mkpath(files.path()));
-    for (const char* name : {"a.xlsx", "B.XLS", "c.Xlsm", "d.csv", "E.CSV", "f.Csv", "g.mdb",
-                             "H.ACCDB", "i.txt"})
+    for (const char* name :
+         {"a.xlsx", "B.XLS", "c.Xlsm", "d.csv", "E.CSV", "f.Csv", "g.mdb", "H.ACCDB", "i.txt"})
         WriteFile(files.filePath(name), "x");
     auto match = [&](const TFileFilter& filter) {
         QStringList patterns;
@@ -468,9 +491,8 @@ void TFormMainTest::CommandLineStart() {
     QCOMPARE(window->EditExcelBook->text(), Path("missing.xlsx"));
     QCOMPARE(window->EditCsvFile->text(), csv);
     QVERIFY(window->CheckBoxCsvFirstLineIsTitle->isChecked());
-    QCOMPARE(warnings.texts,
-             (QStringList{"指定されたCSVファイルが見つかりませんでした。\n" + csv,
-                          "CSVファイルを選択してください。"}));
+    QCOMPARE(warnings.texts, (QStringList{"指定されたCSVファイルが見つかりませんでした。\n" + csv,
+                                          "CSVファイルを選択してください。"}));
     QVERIFY(window->isVisible());
     QVERIFY(window->ProjectFileName.empty());
 }
@@ -510,8 +532,9 @@ void TFormMainTest::Screenshots() {
     QTest::qWait(200);
     window->grab().save(out + "/empty.png");
     const QString csv = Path("shot.csv");
-    WriteFile(csv, "氏名,住所,電話番号\n山田太郎,東京都千代田区,03-1234-5678\n"
-                   "田中花子,大阪府大阪市,06-8765-4321\n");
+    WriteFile(csv,
+              "氏名,住所,電話番号\n山田太郎,東京都千代田区,03-1234-5678\n"
+              "田中花子,大阪府大阪市,06-8765-4321\n");
     dialogs.answers = {csv};
     window->SpeedButton2->click();
     window->CheckBoxCsvFirstLineIsTitle->click();

@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -389,7 +390,7 @@ void TFormMain::CreateLayout() {
     column->addWidget(SplitterMain, 1);
 
     // The progress panel: the bar filling it, the cancel button at its right. Esc presses the
-    // button while it is visible (a hidden button's shortcut does not fire).
+    // button's command while the panel is visible.
     PanelConvertProcess = MakePanel(central, kConvertPanelHeight);
     {
         auto* row = new QHBoxLayout(PanelConvertProcess);
@@ -403,9 +404,13 @@ void TFormMain::CreateLayout() {
         BtnConvertCancel->setIcon(ActionConvertCancel->icon());
         SetHint(BtnConvertCancel, ActionConvertCancel->toolTip());
         BtnConvertCancel->setFixedWidth(kCancelButtonWidth);
-        BtnConvertCancel->setShortcut(QKeySequence(Qt::Key_Escape));
         BtnConvertCancel->setFocusPolicy(Qt::NoFocus);
         connect(BtnConvertCancel, &QPushButton::clicked, ActionConvertCancel, &QAction::trigger);
+        // Esc cancels at once (a button's own shortcut would animate the click first), and
+        // only while the panel is visible: a hidden widget's shortcuts do not fire.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), PanelConvertProcess);
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, ActionConvertCancel, &QAction::trigger);
         row->addWidget(ProgressBar1, 1);
         row->addWidget(BtnConvertCancel);
     }

@@ -1,5 +1,6 @@
 // The XML pull reader: whole and streamed in small pieces it must agree, token for token, and
 // malformed input must end in an Error.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

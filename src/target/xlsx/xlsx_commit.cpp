@@ -180,22 +180,19 @@ void TXlsxEngine::Commit() {
         std::vector<TEdit> edits;
 
         // The used range grows to the new rows and columns.
-        TAreaRef dimension{{1, 1}, {1, 1}};
-        if (layout.DimensionValid)
-            dimension = layout.Dimension;
-        else if (state.LastRow > 0)
-            dimension.Last = {state.LastRow, std::max<std::uint32_t>(state.LastColumn, 1)};
+        TAreaRef dimension{{1, 1},
+                           {std::max<std::uint32_t>(state.LastRow, 1),
+                            std::max<std::uint32_t>(state.LastColumn, 1)}};
+        if (layout.DimensionValid) dimension = layout.Dimension;
         if (state.MaxColumn > 0) {
-            if (dimension.First.Column == 0 || (state.LastRow == 0 && !layout.DimensionValid))
-                dimension.First.Column = state.MinColumn;
+            if (state.LastRow == 0 && !layout.DimensionValid) {
+                dimension.First = {state.LastRow + 1, state.MinColumn};
+                dimension.Last.Column = state.MaxColumn;
+            }
             dimension.First.Column = std::min(dimension.First.Column, state.MinColumn);
             dimension.Last.Column = std::max(dimension.Last.Column, state.MaxColumn);
-            if (state.LastRow == 0 && !layout.DimensionValid)
-                dimension.First.Row = state.LastRow + 1;
-            dimension.Last.Row = std::max(dimension.Last.Row, lastRow);
         }
-        if (dimension.First.Row == 0) dimension.First.Row = 1;
-        if (dimension.First.Column == 0) dimension.First.Column = 1;
+        dimension.Last.Row = std::max(dimension.Last.Row, lastRow);
         std::string dimensionTag = "<" + pre + "dimension ref=\"" + AreaName(dimension) + "\"/>";
         if (layout.HasDimension)
             edits.push_back({layout.DimensionStart, layout.DimensionEnd, dimensionTag});

@@ -1,15 +1,21 @@
-// The CSV preview on a large table (1,000,000 rows x 50 fields), on Qt's offscreen platform:
-// binding the table and painting the first screen, and jumping to the last row. Both must stay
-// independent of the table's size: the model reads only the visible cells.
+// The grids on large tables, on Qt's offscreen platform. The CSV preview (1,000,000 rows x 50
+// fields): binding the table and painting the first screen, jumping to the last row, and
+// turning the title line on and off; all must stay independent of the table's size, as the
+// model reads only the visible cells. The relation grid with a 20000-field table: rebuilding
+// its column list and opening the editor on it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPixmap>
+#include <QTest>
 #include <memory>
 #include <string>
 
 #include "csv/csv.h"
 #include "grids/csv_grid.h"
+#include "grids/grid_relation.h"
+#include "target/target_access.h"
 
 namespace {
 
@@ -95,5 +101,80 @@ void BM_JumpToLastRow(benchmark::State& state) {
     grid->SetCsv(nullptr);
 }
 BENCHMARK(BM_JumpToLastRow)->Unit(benchmark::kMillisecond);
+
+void BM_ToggleFirstLineIsTitle(benchmark::State& state) {
+    App();
+    const qm::TCsv& csv = BigTable();
+    auto grid = ShownGrid();
+    grid->SetCsv(&csv);
+    bool title = false;
+    for (auto _ : state) {
+        title = !title;
+        grid->SetFirstLineIsTitle(title);
+        benchmark::DoNotOptimize(grid->grab());
+    }
+    grid->SetCsv(nullptr);
+}
+BENCHMARK(BM_ToggleFirstLineIsTitle)->Unit(benchmark::kMillisecond);
+
+const qm::TCsv& WideTable() {
+    static std::unique_ptr<qm::TCsv> csv = [] {
+        std::u16string line;
+        for (int i = 0; i < 20000; ++i)
+            line.append(u"項目").append(1, static_cast<char16_t>(u'0' + i % 10)).append(u",");
+        auto table = std::make_unique<qm::TCsv>();
+        table->Parse(line + u"\n" + line);
+        return table;
+    }();
+    return *csv;
+}
+
+std::unique_ptr<qm::TGridRelation> ShownRelationGrid() {
+    auto grid = std::make_unique<qm::TGridRelation>();
+    std::vector<qm::TAdoExcelField> fields;
+    for (int i = 0; i < 30; ++i)
+        fields.push_back(
+            {std::u16string(u"フィールド").append(1, static_cast<char16_t>(u'0' + i % 10)),
+             qm::ftString});
+    grid->SetFields(fields);
+    grid->resize(600, 400);
+    grid->show();
+    QApplication::processEvents();
+    return grid;
+}
+
+void BM_RelationColumnList(benchmark::State& state) {
+    App();
+    const qm::TCsv& csv = WideTable();
+    auto grid = ShownRelationGrid();
+    grid->SetFirstLineIsTitle(true);
+    for (auto _ : state) {
+        grid->SetCsv(&csv);
+        state.PauseTiming();
+        grid->SetCsv(nullptr);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RelationColumnList)->Unit(benchmark::kMillisecond);
+
+void BM_RelationOpenEditor(benchmark::State& state) {
+    App();
+    const qm::TCsv& csv = WideTable();
+    auto grid = ShownRelationGrid();
+    grid->SetCsv(&csv);
+    grid->SetRelation({{u"フィールド0", 16000}});
+    const QModelIndex cell = grid->model()->index(0, 2);
+    for (auto _ : state) {
+        grid->setCurrentIndex(cell);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+        benchmark::DoNotOptimize(grid->grab());
+        state.PauseTiming();
+        grid->Editor()->hidePopup();
+        grid->setFocus();
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RelationOpenEditor)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -44,8 +44,9 @@ TCsvGrid::TCsvGrid(QWidget* parent)
 TCsvGrid::~TCsvGrid() = default;
 
 void TCsvGrid::SetCsv(const TCsv* csv) {
-    // A model reset rebuilds the headers' sections at their default sizes.
+    // The model's reset drops the column widths and row heights the user dragged.
     FModel->SetCsv(csv);
+    FHeader->ResetTitleRowHeight();
     scrollToTop();
     updateGeometries();
 }

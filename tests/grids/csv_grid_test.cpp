@@ -155,20 +155,37 @@ void TCsvGridTest::FieldsBeyondXfdAreNotShown() {
 void TCsvGridTest::BindingResetsDraggedSizes() {
     auto csv = MakeCsv(u"a,b\nc,d\ne,f");
     TCsvGrid grid;
+    grid.resize(400, 300);
+    grid.SetFirstLineIsTitle(true);
     grid.SetCsv(csv.get());
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
     QCOMPARE(grid.columnWidth(0), TCsvGrid::DefaultColWidth);
     QCOMPARE(grid.rowHeight(0), TCsvGrid::DefaultRowHeight);
-    // The user drags widths and heights in the headers.
+    // The user drags widths and heights in the headers...
     grid.horizontalHeader()->resizeSection(0, 200);
     grid.verticalHeader()->resizeSection(1, 70);
     QCOMPARE(grid.columnWidth(0), 200);
     QCOMPARE(grid.rowHeight(1), 70);
     QCOMPARE(grid.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
     QCOMPARE(grid.verticalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
-    // Binding again, even the same table, resets them.
+    // ...and the title line's bottom edge, which moves the cells down.
+    QHeaderView* header = grid.horizontalHeader();
+    const int headerHeight = header->height();
+    const int cellsTop = grid.viewport()->geometry().top();
+    const QPoint edge(30, headerHeight - 1);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, edge);
+    QTest::mouseMove(header->viewport(), edge + QPoint(0, 30));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, edge + QPoint(0, 30));
+    QCOMPARE(grid.GridHeader()->TitleRowHeight(), TCsvGrid::DefaultRowHeight + 30);
+    QTRY_COMPARE(header->height(), headerHeight + 30);
+    QTRY_COMPARE(grid.viewport()->geometry().top(), cellsTop + 30);
+    // Binding again, even the same table, resets them all.
     grid.SetCsv(csv.get());
     QCOMPARE(grid.columnWidth(0), TCsvGrid::DefaultColWidth);
     QCOMPARE(grid.rowHeight(1), TCsvGrid::DefaultRowHeight);
+    QCOMPARE(grid.GridHeader()->TitleRowHeight(), TCsvGrid::DefaultRowHeight);
+    QTRY_COMPARE(header->height(), headerHeight);
 }
 
 void TCsvGridTest::MultiLineCellsShowTheirLinesClipped() {

@@ -324,8 +324,13 @@ void TXlsxEngine::Commit() {
         file.Commit();
     }
     // The file on disk is now the new one: read it again so that tables see their new rows.
+    // Should that fail, the commit still stands; the old view then refuses further commits,
+    // because the file's identity no longer matches it.
     appends_.clear();
-    Load();
+    try {
+        Load();
+    } catch (const Error&) {
+    }
 }
 
 }  // namespace qm::xlsx

@@ -2,6 +2,9 @@
 // rows appended to the first one read back through openpyxl.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "libreoffice_csv.h"
 #include "xlsx_test_util.h"
 
 namespace qm {
@@ -12,12 +15,14 @@ TEST(XlsxFixtures, EveryWorkbookOpensAndTakesRows) {
     std::filesystem::path folder = test::FixturesDir() / "excel";
     bool openpyxl = test::HaveOpenpyxl();
     int checked = 0;
+    test::TempDir all;
+    // Workbooks for LibreOffice, converted in one run at the end: (copy, first sheet's name).
+    std::vector<std::pair<std::filesystem::path, std::string>> forLibreOffice;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".xlsx") continue;
         std::string name = entry.path().filename().string();
         SCOPED_TRACE(name);
-        test::TempDir dir;
-        std::filesystem::path path = dir.Path() / "book.xlsx";
+        std::filesystem::path path = all.Path() / name;
         std::filesystem::copy_file(entry.path(), path);
         std::filesystem::permissions(
             path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -113,6 +118,20 @@ TEST(XlsxFixtures, EveryWorkbookOpensAndTakesRows) {
         }
     }
     EXPECT_GT(checked, 10);
+
+    if (!test::HaveLibreOffice() || forLibreOffice.empty()) return;
+    std::vector<std::filesystem::path> books;
+    for (const auto& book : forLibreOffice)
+        books.push_back(book.first);
+    std::filesystem::path out = all.Path() / "csv";
+    ASSERT_TRUE(test::LibreOfficeToCsv(books, out));
+    for (const auto& [book, sheet] : forLibreOffice) {
+        SCOPED_TRACE(book.filename().string());
+        std::filesystem::path csv = out / (book.stem().string() + "-" + sheet + ".csv");
+        std::string text = test::ReadBytes(csv);
+        ASSERT_FALSE(text.empty()) << csv;
+        EXPECT_NE(text.find("追加 2"), std::string::npos);
+    }
 }
 
 }  // namespace

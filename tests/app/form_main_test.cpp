@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -91,6 +92,25 @@ bool IconHasInk(const QIcon& icon) {
     return false;
 }
 
+// Workbooks are made and read back by openpyxl, an independent reader.
+
+// Runs a Python snippet with the workbook path as argv[1]; returns its standard output.
+QByteArray Python(const QString& script, const QStringList& arguments) {
+    QProcess process;
+    process.start(QM_PYTHON, QStringList{"-c", script} + arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning() << process.readAllStandardError();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+bool HasOpenpyxl() {
+    QProcess process;
+    process.start(QM_PYTHON, {"-c", "import openpyxl"});
+    return process.waitForFinished(60000) && process.exitCode() == 0;
+}
+
 }  // namespace
 
 class TFormMainTest : public QObject {
@@ -123,6 +143,7 @@ class TFormMainTest : public QObject {
     void ChecksBeforeImport();
     void CommandLineStart();
     void UnhandledErrorIsShownAndLogged();
+    void ChoosingAWorkbook();
     void TrayWhileInTaskTray();
     void YieldIsThrottled();
     void Screenshots();
@@ -524,6 +545,54 @@ void TFormMainTest::UnhandledErrorIsShownAndLogged() {
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
 
+void TFormMainTest::ChoosingAWorkbook() {
+    if (!HasOpenpyxl()) QSKIP("python3-openpyxl is not installed");
+    TWarnings warnings;
+    TDialogs dialogs;
+    const QString book = Path("choose.xlsx");
+    QVERIFY(!Python("import sys, openpyxl\n"
+                    "wb = openpyxl.Workbook(); ws = wb.active; ws.title = 'Sheet1'\n"
+                    "ws.append(['名前', '数量', '備考'])\n"
+                    "ws.append(['既存', 1, 'とても長い説明の文字列' * 10])\n"
+                    "ws2 = wb.create_sheet('Other'); ws2.append(['コード'])\n"
+                    "wb.save(sys.argv[1]); print('ok')\n",
+                    {book})
+                 .isEmpty());
+    auto window = Open();
+    dialogs.answers = {book};
+    window->SpeedButton1->click();
+    QVERIFY2(warnings.texts.isEmpty(), qPrintable(warnings.texts.join('/')));
+
+    // Every worksheet is listed, the first opened: its rows in the preview, its fields in the
+    // relation grid, all unmapped.
+    QStringList sheets;
+    for (int i = 0; i < window->ComboBoxExcelWorksheet->count(); ++i)
+        sheets << window->ComboBoxExcelWorksheet->itemText(i);
+    QCOMPARE(sheets, (QStringList{"Sheet1$", "Other$"}));
+    QCOMPARE(window->ComboBoxExcelWorksheet->currentIndex(), 0);
+    QAbstractItemModel* preview = window->DBGrid1->model();
+    QCOMPARE(preview->rowCount(), 1);
+    QCOMPARE(preview->columnCount(), 3);
+    QCOMPARE(preview->headerData(1, Qt::Horizontal).toString(), QString("数量"));
+    QCOMPARE(preview->index(0, 0).data().toString(), QString("既存"));
+    QCOMPARE(preview->index(0, 1).data().toString(), QString("1"));
+    // The long text column is narrowed to 200 pixels; the short ones keep their width.
+    QCOMPARE(window->DBGrid1->columnWidth(2), 200);
+    QVERIFY(window->DBGrid1->columnWidth(0) < 200);
+    std::vector<std::u16string> names;
+    for (const auto& item : window->GridRelation->Items())
+        names.push_back(item.FieldName);
+    QCOMPARE(names, (std::vector<std::u16string>{u"名前", u"数量", u"備考"}));
+    QVERIFY(window->GridRelation->GetRelation().empty());
+
+    // Choosing the other worksheet in the list opens it.
+    QTest::keyClick(window->ComboBoxExcelWorksheet, Qt::Key_Down);
+    QCOMPARE(window->ComboBoxExcelWorksheet->currentIndex(), 1);
+    QCOMPARE(window->GridRelation->Items().size(), std::size_t(1));
+    QCOMPARE(window->DBGrid1->model()->columnCount(), 1);
+    QVERIFY(warnings.texts.isEmpty());
+}
+
 void TFormMainTest::TrayWhileInTaskTray() {
     TConfig config;
     config.InTaskTray = true;
@@ -569,7 +638,17 @@ void TFormMainTest::Screenshots() {
     WriteFile(csv,
               "氏名,住所,電話番号\n山田太郎,東京都千代田区,03-1234-5678\n"
               "田中花子,大阪府大阪市,06-8765-4321\n");
-    dialogs.answers = {csv};
+    const QString book = Path("shot.xlsx");
+    if (HasOpenpyxl())
+        Python(
+            "import sys, openpyxl\n"
+            "wb = openpyxl.Workbook(); ws = wb.active; ws.title = '名簿'\n"
+            "ws.append(['氏名', '住所', '電話番号', '登録日'])\n"
+            "ws.append(['佐藤一郎', '北海道札幌市中央区北一条西二丁目', '011-000-0000', 1])\n"
+            "wb.save(sys.argv[1])\n",
+            {book});
+    dialogs.answers = {book, csv};
+    window->SpeedButton1->click();
     window->SpeedButton2->click();
     window->CheckBoxCsvFirstLineIsTitle->click();
     window->SetStatusText("登録しました。");

@@ -32,6 +32,7 @@
 #include "app/gui_yield.h"
 #include "app/open_dialog.h"
 #include "app/warning_box.h"
+#include "app_test_util.h"
 #include "csv/csv.h"
 #include "grids/csv_grid.h"
 #include "grids/grid_relation.h"
@@ -41,77 +42,8 @@
 #include "project/project.h"
 
 namespace qm {
-namespace {
 
-// Records every warning box instead of showing it.
-struct TWarnings {
-    QStringList texts;
-    TWarnings() {
-        SetWarningHook([this](QWidget*, const QString& text) { texts << text; });
-    }
-    ~TWarnings() { SetWarningHook({}); }
-};
-
-// Answers file dialogs from a queue (an empty entry cancels) and keeps what they were given.
-struct TDialogs {
-    std::deque<QString> answers;
-    std::vector<TOpenDialog> shown;
-    TDialogs() {
-        TOpenDialog::SetHook([this](TOpenDialog& dialog) {
-            shown.push_back(dialog);
-            if (answers.empty()) return false;
-            const QString answer = answers.front();
-            answers.pop_front();
-            if (answer.isEmpty()) return false;
-            dialog.FileName = answer;
-            return true;
-        });
-    }
-    ~TDialogs() { TOpenDialog::SetHook({}); }
-};
-
-std::vector<std::u16string> Args(const QStringList& list) {
-    std::vector<std::u16string> result{u"/usr/bin/quillomat"};
-    for (const QString& item : list)
-        result.push_back(ToU16String(item));
-    return result;
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-bool IconHasInk(const QIcon& icon) {
-    const QImage image = icon.pixmap(16, 16).toImage();
-    if (image.isNull()) return false;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) != 0) return true;
-    return false;
-}
-
-// Workbooks are made and read back by openpyxl, an independent reader.
-
-// Runs a Python snippet with the workbook path as argv[1]; returns its standard output.
-QByteArray Python(const QString& script, const QStringList& arguments) {
-    QProcess process;
-    process.start(QM_PYTHON, QStringList{"-c", script} + arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-        qWarning() << process.readAllStandardError();
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
-bool HasOpenpyxl() {
-    QProcess process;
-    process.start(QM_PYTHON, {"-c", "import openpyxl"});
-    return process.waitForFinished(60000) && process.exitCode() == 0;
-}
-
-}  // namespace
+using namespace test;
 
 class TFormMainTest : public QObject {
     Q_OBJECT

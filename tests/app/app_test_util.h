@@ -1,0 +1,90 @@
+// Helpers of the window tests: warning boxes and file dialogs answered without showing them,
+// files made by the tests, and Python with openpyxl as the independent reader of workbooks.
+#pragma once
+
+#include <QComboBox>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QProcess>
+#include <QStringList>
+#include <QTest>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/open_dialog.h"
+#include "app/warning_box.h"
+#include "grids/qt_text.h"
+
+namespace qm::test {
+
+// Records every warning box instead of showing it.
+struct TWarnings {
+    QStringList texts;
+    TWarnings() {
+        SetWarningHook([this](QWidget*, const QString& text) { texts << text; });
+    }
+    ~TWarnings() { SetWarningHook({}); }
+};
+
+// Answers file dialogs from a queue (an empty entry cancels) and keeps what they were given.
+struct TDialogs {
+    std::deque<QString> answers;
+    std::vector<TOpenDialog> shown;
+    TDialogs() {
+        TOpenDialog::SetHook([this](TOpenDialog& dialog) {
+            shown.push_back(dialog);
+            if (answers.empty()) return false;
+            const QString answer = answers.front();
+            answers.pop_front();
+            if (answer.isEmpty()) return false;
+            dialog.FileName = answer;
+            return true;
+        });
+    }
+    ~TDialogs() { TOpenDialog::SetHook({}); }
+};
+
+inline std::vector<std::u16string> Args(const QStringList& list) {
+    std::vector<std::u16string> result{u"/usr/bin/quillomat"};
+    for (const QString& item : list)
+        result.push_back(ToU16String(item));
+    return result;
+}
+
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+inline bool IconHasInk(const QIcon& icon) {
+    const QImage image = icon.pixmap(16, 16).toImage();
+    if (image.isNull()) return false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 0) return true;
+    return false;
+}
+
+// Workbooks are made and read back by openpyxl, an independent reader.
+
+// Runs a Python snippet with the workbook path as argv[1]; returns its standard output.
+inline QByteArray Python(const QString& script, const QStringList& arguments) {
+    QProcess process;
+    process.start(QM_PYTHON, QStringList{"-c", script} + arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning() << process.readAllStandardError();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+inline bool HasOpenpyxl() {
+    QProcess process;
+    process.start(QM_PYTHON, {"-c", "import openpyxl"});
+    return process.waitForFinished(60000) && process.exitCode() == 0;
+}
+
+}  // namespace qm::test

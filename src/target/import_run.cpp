@@ -87,8 +87,8 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
         RollbackQuietly(connection_);
         result.Message = error.Message();
         if (failedInRow)
-            result.Message += u"\n" + RowLocation(*csv, inserter.CurrentRow(),
-                                                  inserter.FailedFieldName());
+            result.Message +=
+                u"\n" + RowLocation(*csv, inserter.CurrentRow(), inserter.FailedFieldName());
     } catch (...) {
         // Out of memory and the like: the rows still must not stay.
         RollbackQuietly(connection_);
@@ -124,7 +124,8 @@ TDryRunResult DryRunImport(TTable& table, const TCsv* csv, const TRelation& rela
         }
         bool failed = false;
         for (const TBoundRelationEntry& entry : bound) {
-            std::u16string_view text = CellTextForField(csv->GetCellView(row, entry.Column), scratch);
+            std::u16string_view text =
+                CellTextForField(csv->GetCellView(row, entry.Column), scratch);
             if (text.empty()) continue;
             try {
                 const TField& field = entry.Field ? *entry.Field : table.FieldByName(*entry.Name);

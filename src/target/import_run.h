@@ -92,10 +92,10 @@ struct TDryRunResult {
 
 // Reports every failing cell of every row through onFailure, in row order and, within a row,
 // in the relation's key order. Tests 'cancel' before every row.
-TDryRunResult DryRunImport(TTable& table, const TCsv* csv, const TRelation& relation,
-                           bool firstLineIsTitle,
-                           const std::function<void(const TDryRunFailure&)>& onFailure,
-                           const std::atomic<bool>* cancel = nullptr,
-                           const std::function<void(std::uint32_t, std::uint32_t)>& onProgress = {});
+TDryRunResult DryRunImport(
+    TTable& table, const TCsv* csv, const TRelation& relation, bool firstLineIsTitle,
+    const std::function<void(const TDryRunFailure&)>& onFailure,
+    const std::atomic<bool>* cancel = nullptr,
+    const std::function<void(std::uint32_t, std::uint32_t)>& onProgress = {});
 
 }  // namespace qm

@@ -123,7 +123,8 @@ TEST(ImportRun, ErrorsRollBackAndNameTheCsvLineAndField) {
         // A quoted field over three lines makes rows and lines differ.
         {u"multi-line", u"n,t\n1,\"a\nb\nc\"\n2,d\nbad,e", true, -1, false,
          u"\n（CSVファイルの6行目、フィールド「n」）"},
-        {u"too long", u"1,abcdefghi", false, -1, false, u"\n（CSVファイルの1行目、フィールド「t」）"},
+        {u"too long", u"1,abcdefghi", false, -1, false,
+         u"\n（CSVファイルの1行目、フィールド「t」）"},
         {u"refused by the target", u"1,a\n2,b", false, 1, false,
          u"この行は書き込めません。\n（CSVファイルの2行目）"},
         {u"commit", u"1,a", false, -1, true, u"保存できませんでした。"},

@@ -1,9 +1,8 @@
-#include "target/ado_excel_inserter.h"
-
 #include <gtest/gtest.h>
 
 #include "import/import_test_util.h"
 #include "platform/error.h"
+#include "target/ado_excel_inserter.h"
 
 namespace qm {
 namespace {
@@ -29,10 +28,8 @@ TEST(AdoExcelInserter, RowCountAndStartRow) {
         std::uint32_t rowCount, firstRow;
         bool hasRow;
     } cases[] = {
-        {u"", false, 0, 0, false},
-        {u"", true, 0, 1, false},
-        {u"only,header", true, 1, 1, false},
-        {u"only,data", false, 1, 0, true},
+        {u"", false, 0, 0, false},           {u"", true, 0, 1, false},
+        {u"only,header", true, 1, 1, false}, {u"only,data", false, 1, 0, true},
         {u"h\n1\n2", true, 3, 1, true},
     };
     RecordingTarget target({Text(u"a")});
@@ -111,8 +108,7 @@ TEST(AdoExcelInserter, MissingFieldFailsOnlyWhenACellMustGoThere) {
 TEST(AdoExcelInserter, FirstFailingFieldInKeyOrderIsReported) {
     RecordingTarget target({Integer(u"b"), Integer(u"a"), Text(u"c", 2)});
     auto csv = CsvOf(u"x,y,long");
-    TAdoExcelInserter inserter(&target.table, csv.get(), {{u"b", 0}, {u"a", 1}, {u"c", 2}},
-                               false);
+    TAdoExcelInserter inserter(&target.table, csv.get(), {{u"b", 0}, {u"a", 1}, {u"c", 2}}, false);
     EXPECT_THROW(inserter.InsertRow(), Error);
     EXPECT_EQ(inserter.FailedFieldName(), u"a");  // "a" sorts before "b"
     EXPECT_TRUE(target.table.Inserting());        // the unposted row stays for the caller

@@ -123,8 +123,8 @@ class TProgressBar {
         constexpr int kWidth = 40;
         int filled = static_cast<int>(permille * kWidth / 1000);
         std::fprintf(stderr, "\r[%.*s%*s] %3u.%u%% %u/%u", filled,
-                     "########################################", kWidth - filled, "",
-                     permille / 10, permille % 10, position, maximum);
+                     "########################################", kWidth - filled, "", permille / 10,
+                     permille % 10, position, maximum);
         std::fflush(stderr);
         shown_ = true;
     }
@@ -158,15 +158,17 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, bool&
             options.dryRun = true;
         } else if (arg == "--project" || arg.rfind("--project=", 0) == 0) {
             if (arg == "--project" && i + 1 == args.size()) {
-                std::fputs("quillomat-cli import: --project にはファイル名が必要です / "
-                           "--project needs a file name\n",
-                           stderr);
+                std::fputs(
+                    "quillomat-cli import: --project にはファイル名が必要です / "
+                    "--project needs a file name\n",
+                    stderr);
                 return false;
             }
             std::string file = arg == "--project" ? args[++i] : arg.substr(10);
             options.projectFile = FromNativePath(file);
         } else if (arg.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "quillomat-cli import: 不明なオプションです / unknown option: %s\n",
+            std::fprintf(stderr,
+                         "quillomat-cli import: 不明なオプションです / unknown option: %s\n",
                          arg.c_str());
             return false;
         } else {

@@ -97,6 +97,7 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
     }
     // The table may hold the failed row unposted; it is of no use after a roll-back.
     table_.Cancel();
+    ProcessMessages();
     return result;
 }
 

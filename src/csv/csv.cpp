@@ -88,7 +88,8 @@ inline TUnitClass ClassOf(char16_t c) {
 // table admits every unit from U+0020 up except the separator (a comma in plain fields, a
 // double quote inside quotes), U+007F and U+0080; eight units are tested at a time.
 template <bool kQuoted>
-void MoveRun(char16_t* text, std::size_t size, std::size_t& read, std::size_t& write) {
+[[gnu::always_inline]] inline void MoveRun(char16_t* text, std::size_t size, std::size_t& read,
+                                           std::size_t& write) {
     constexpr const std::array<bool, 256>& table = kQuoted ? kQuotedRun : kPlainRun;
     std::size_t r = read;
     std::size_t w = write;

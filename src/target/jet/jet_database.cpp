@@ -21,6 +21,17 @@ std::size_t FieldIndex(const TJetTable& table, const TJetField* field) {
 
 TJetTable::TJetTable(const TJetDatabase& database, std::u16string name, std::uint32_t tdefPage)
     : database_(database), name_(std::move(name)), def_(ReadTableDef(database.File(), tdefPage)) {
+    if (std::any_of(def_.columns.begin(), def_.columns.end(),
+                    [](const TColumnDef& c) { return c.IsCalculated(); })) {
+        const TJetProperties properties = database.TableProperties(tdefPage);
+        for (auto& column : def_.columns) {
+            const auto found = properties.columns.find(column.name);
+            if (!column.IsCalculated() || found == properties.columns.end()) continue;
+            const auto result = found->second.find(u"ResultType");
+            if (result != found->second.end() && !result->second.empty())
+                column.resultType = static_cast<std::uint8_t>(result->second[0]);
+        }
+    }
     // Fields are listed by column number, which is the order Access shows (inserting a column
     // in design view renumbers the ones after it); the descriptors themselves are often in
     // another order (MSysObjects keeps them by name).
@@ -91,6 +102,28 @@ std::unique_ptr<TJetTable> TJetDatabase::OpenTable(std::u16string_view name) con
 std::unique_ptr<TJetTable> TJetDatabase::OpenTableAtPage(std::u16string name,
                                                          std::uint32_t page) const {
     return std::make_unique<TJetTable>(*this, std::move(name), page);
+}
+
+TJetProperties TJetDatabase::TableProperties(std::uint32_t tdefPage) const {
+    const TTableDef catalog = ReadTableDef(*file_, kCatalogPage);
+    const TColumnDef* id = nullptr;
+    const TColumnDef* properties = nullptr;
+    for (const auto& column : catalog.columns) {
+        if (column.name == u"Id") id = &column;
+        if (column.name == u"LvProp") properties = &column;
+    }
+    if (id == nullptr || properties == nullptr) return {};
+    const TRowDecoder decoder(*file_, catalog);
+    TTableScan scan(*file_, catalog);
+    TLiveRow row;
+    while (scan.Next(row)) {
+        const TRowLayout layout(*file_, catalog, row.bytes);
+        if (decoder.DecodeColumn(layout, *id).integer != tdefPage) continue;
+        const TJetValue blob = decoder.DecodeColumn(layout, *properties);
+        return ParseProperties(
+            {reinterpret_cast<const std::uint8_t*>(blob.bytes.data()), blob.bytes.size()});
+    }
+    return {};
 }
 
 std::u16string TJetDatabase::ComplexSummary(const TColumnDef& column, std::int32_t key) const {

@@ -11,6 +11,7 @@
 #include "target/field_type.h"
 #include "target/jet/jet_catalog.h"
 #include "target/jet/jet_page_file.h"
+#include "target/jet/jet_properties.h"
 #include "target/jet/jet_row.h"
 #include "target/jet/jet_table_def.h"
 #include "target/jet/jet_table_scan.h"
@@ -39,6 +40,8 @@ class TJetTable {
       public:
         explicit TCursor(const TJetTable& table);
         bool Next(std::vector<TJetValue>& values);
+        TTableScan::TPosition Position() const { return scan_.Position(); }
+        void Seek(TTableScan::TPosition position) { scan_.Seek(position); }
 
       private:
         const TJetTable& table_;
@@ -71,6 +74,10 @@ class TJetDatabase {
     std::unique_ptr<TJetTable> OpenTable(std::u16string_view name) const;
     // Any local table, system tables included (the checker and complex columns need them).
     std::unique_ptr<TJetTable> OpenTableAtPage(std::u16string name, std::uint32_t page) const;
+
+    // The design-view properties of the table whose definition is on `tdefPage` (empty when
+    // it has none).
+    TJetProperties TableProperties(std::uint32_t tdefPage) const;
 
     // A readable summary of a complex column's values for one row's key: attachment file
     // names or multi-value items joined by "; ".

@@ -28,6 +28,11 @@ namespace qm::jet {
 // appendable | | calculated column              | its result type   | (as that type)   | the stored
 // result is read  | | anything else                  | —                 | ftUnknown        | |
 TFieldType JetFieldType(const TColumnDef& column) {
+    if (column.IsCalculated() && column.resultType != 0 && column.resultType != column.type) {
+        TColumnDef result = column;
+        result.type = column.resultType;
+        return JetFieldType(result);
+    }
     switch (column.type) {
         case kTypeBoolean:
             return ftBoolean;

@@ -169,6 +169,7 @@ TJetValue TRowDecoder::DecodeCalculated(const TColumnDef& column,
         return value;
     }
     b = UnwrapCalculated(cell);
+    const std::uint8_t type = column.resultType != 0 ? column.resultType : column.type;
     if (b.size() == 1) {
         value.kind = Kind::Boolean;
         value.integer = b[0] != 0 ? 1 : 0;
@@ -183,9 +184,9 @@ TJetValue TRowDecoder::DecodeCalculated(const TColumnDef& column,
         value.text = FormatDecimal((b[3] & 0x80) != 0, words, std::min<int>(b[2], 28));
         return value;
     }
-    if (column.type == kTypeDecimal && b.size() == 4) return DecodeBytes(column, kTypeSingle, b);
-    if (column.type == kTypeDecimal && b.size() == 8) return DecodeBytes(column, kTypeDouble, b);
-    return DecodeBytes(column, column.type, b);
+    if (type == kTypeDecimal && b.size() == 4) return DecodeBytes(column, kTypeSingle, b);
+    if (type == kTypeDecimal && b.size() == 8) return DecodeBytes(column, kTypeDouble, b);
+    return DecodeBytes(column, type, b);
 }
 
 TJetValue TRowDecoder::DecodeBytes(const TColumnDef& column, std::uint8_t type,

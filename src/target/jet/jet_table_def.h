@@ -52,6 +52,9 @@ struct TColumnDef {
     std::uint8_t precision = 0;  // decimal
     std::uint8_t scale = 0;
     std::int32_t complexId = 0;  // complex columns
+    // Calculated columns: the type of the stored result, from the column's ResultType
+    // property (the definition's own type byte is not always the result's); 0 when unknown.
+    std::uint8_t resultType = 0;
 
     bool IsFixed() const { return (flags & kColumnFixed) != 0; }
     bool IsAutoNumber() const {

@@ -1,5 +1,7 @@
 #include "target/jet/jet_table_scan.h"
 
+#include <algorithm>
+
 #include "target/jet/jet_bytes.h"
 #include "target/jet/jet_data_page.h"
 #include "target/jet/jet_usage_map.h"
@@ -14,6 +16,22 @@ constexpr int kMaxLookupHops = 4;
 
 TTableScan::TTableScan(const TJetPageFile& file, const TTableDef& def) : file_(file), def_(def) {
     pages_ = ReadUsageMap(file, def.ownedMap).pages;
+}
+
+TTableScan::TPosition TTableScan::Position() const {
+    if (page_ == nullptr) return {pageIndex_, 0, false};
+    return {pageIndex_, slot_, true};
+}
+
+void TTableScan::Seek(TPosition position) {
+    page_ = nullptr;
+    if (!position.onPage || position.pageIndex == 0 || position.pageIndex > pages_.size()) {
+        pageIndex_ = std::min(position.pageIndex, pages_.size());
+        return;
+    }
+    // Reload the page the position is on (the one consumed last) and continue at its slot.
+    pageIndex_ = position.pageIndex - 1;
+    if (LoadPage() && pageIndex_ == position.pageIndex) slot_ = position.slot;
 }
 
 bool TTableScan::LoadPage() {

@@ -27,6 +27,15 @@ class TTableScan {
     // Fills `row` with the next live row; false at the end.
     bool Next(TLiveRow& row);
 
+    // Where the scan stands, to come back to it later (random access to rows by number).
+    struct TPosition {
+        std::size_t pageIndex = 0;  // pages consumed from the owned map
+        std::uint16_t slot = 0;     // next slot on the last page consumed
+        bool onPage = false;        // false: before the first page or past the last one
+    };
+    TPosition Position() const;
+    void Seek(TPosition position);
+
   private:
     bool LoadPage();
 

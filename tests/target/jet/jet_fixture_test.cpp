@@ -160,6 +160,9 @@ TEST(JetFixtures, ValuesReadAsAccessShowsThem) {
     EXPECT_EQ(calc[0][3], u"Wayne, Bruce");
     EXPECT_EQ(calc[0][5], u"12");
     EXPECT_EQ(calc[0][9], u"Wayne, Bruce=Wayne, Bruce");
+    // ... typed by their ResultType property where the definition's type byte differs.
+    EXPECT_EQ(calc[0][7], u"83333.3333");
+    EXPECT_EQ(calc[1][7], u"-0.0833");
     // Japanese text.
     EXPECT_EQ(Rows(*OpenFixture("hanbai-kanri_jp1041.accdb"), u"コード名称マスタ")[2][2],
               u"営業部第一");

@@ -66,8 +66,9 @@ class TEngineTable {
 
     virtual const std::vector<TFieldDef>& Fields() const = 0;
 
-    // The number of rows the preview shows, including rows appended in the open transaction.
-    // May be an estimate taken from the file's own bookkeeping; ReadRow is the authority.
+    // The number of rows the preview shows, as the file holds them (rows appended in an open
+    // transaction appear after the commit). May be an estimate taken from the file's own
+    // bookkeeping; ReadRow is the authority.
     virtual std::int64_t RowCount() = 0;
     // Reads the row at a 0-based index into 'values' (one per field). Returns false past the
     // last row. Reading must not load the whole table: memory stays bounded by what is read

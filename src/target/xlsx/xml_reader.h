@@ -1,0 +1,104 @@
+// A small pull reader for the XML of spreadsheet packages: elements, attributes and text, read
+// from memory or piece by piece from a stream, with the byte offset of every token so that an
+// editor can copy the untouched bytes around what it changes.
+//
+// What it does not do, on purpose: document type declarations are refused (no entity can be
+// defined, so nothing can expand); namespaces are not resolved (callers compare local names;
+// Prefix() tells which prefix an element used). Text is decoded: the five predefined entities,
+// character references, CDATA sections, and line ends normalised to LF as XML requires.
+// Malformed input throws Error naming the part.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::xlsx {
+
+class TXmlInput {
+  public:
+    virtual ~TXmlInput() = default;
+    // Fills up to 'size' bytes; 0 at the end.
+    virtual std::size_t Read(char* out, std::size_t size) = 0;
+};
+
+struct TXmlAttribute {
+    std::string_view Name;      // qualified, as written
+    std::string_view RawValue;  // between the quotes, not yet decoded
+};
+
+class TXmlReader {
+  public:
+    enum class TToken { StartElement, EndElement, Text, End };
+
+    // 'part' names the XML part in messages; 'file' the workbook.
+    TXmlReader(std::string_view document, std::u16string file, std::string part);
+    TXmlReader(TXmlInput& input, std::u16string file, std::string part);
+
+    TToken Next();
+    TToken Token() const noexcept { return token_; }
+
+    // Of the current StartElement or EndElement.
+    std::string_view Name() const noexcept { return name_; }
+    std::string_view LocalName() const noexcept;
+    std::string_view Prefix() const noexcept;
+    // A StartElement written "<a/>"; the reader then reports its EndElement next.
+    bool SelfClosing() const noexcept { return selfClosing_; }
+    const std::vector<TXmlAttribute>& Attributes() const noexcept { return attributes_; }
+    // The decoded value of the attribute whose local name matches (prefix ignored), or false.
+    bool Attribute(std::string_view localName, std::string& value) const;
+    // Same, but only for an attribute without prefix or with the given qualified name.
+    bool QualifiedAttribute(std::string_view name, std::string& value) const;
+    // The decoded text of a Text token.
+    std::string_view Text() const noexcept { return text_; }
+
+    // Nesting depth: 1 inside the root element's start tag.
+    int Depth() const noexcept { return depth_; }
+    // Byte offsets in the document of the current token: [TokenStart, TokenEnd). For a
+    // synthesized EndElement of "<a/>" both equal the end of the start tag.
+    std::uint64_t TokenStart() const noexcept { return tokenStart_; }
+    std::uint64_t TokenEnd() const noexcept { return tokenEnd_; }
+
+    // After a StartElement: skips to its EndElement (which becomes the current token).
+    void SkipElement();
+    // After a StartElement: the concatenated text of its content up to its EndElement.
+    std::string ReadElementText();
+
+    // Decodes entity and character references (throws on an unknown entity).
+    void Decode(std::string_view raw, std::string& out, bool normaliseLineEnds) const;
+
+    [[noreturn]] void Fail(std::u16string_view reason) const;
+
+  private:
+    bool Fill(std::size_t need);  // makes at least 'need' bytes available from pos_
+    std::size_t Available() const noexcept { return end_ - pos_; }
+    void ParseTag();
+    void ReadText();
+    std::size_t FindInBuffer(std::string_view what, std::size_t from);
+
+    TXmlInput* input_ = nullptr;
+    std::string storage_;
+    const char* data_ = nullptr;  // storage_ or the caller's document
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    std::uint64_t base_ = 0;  // document offset of data_[0]
+    bool eof_ = false;
+
+    TToken token_ = TToken::End;
+    std::string_view name_;
+    std::string nameCopy_;  // the innermost open element's name
+    std::vector<std::string> openNames_;
+    bool selfClosing_ = false;
+    bool pendingEnd_ = false;
+    std::vector<TXmlAttribute> attributes_;
+    std::string text_;
+    int depth_ = 0;
+    std::uint64_t tokenStart_ = 0;
+    std::uint64_t tokenEnd_ = 0;
+    bool started_ = false;
+    std::u16string file_;
+    std::string part_;
+};
+
+}  // namespace qm::xlsx

@@ -12,9 +12,13 @@ gen=../shared/tools/gen-csv.py
 out=build/bench/data
 mkdir -p "$out"
 
-cmake --preset bench >/dev/null
-cmake --build --preset bench --target quillomat-cli -j "${JOBS:-2}" >/dev/null
-cli=build/bench/src/cli/quillomat-cli
+# QM_CLI names another build of the program to time (e.g. build/default/src/cli/quillomat-cli).
+cli="${QM_CLI:-}"
+if [ -z "$cli" ]; then
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench --target quillomat-cli -j "${JOBS:-2}" >/dev/null
+    cli=build/bench/src/cli/quillomat-cli
+fi
 
 csv="$out/import-cp932-$rows.csv"
 if [ ! -s "$csv" ]; then

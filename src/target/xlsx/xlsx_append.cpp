@@ -268,31 +268,40 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
 
     const std::string& p = state.Layout.Prefix;
     std::string pre = p.empty() ? std::string() : p + ":";
-    std::string row;
-    row.reserve(64 + values.size() * 48);
+    // Built in a buffer that the state keeps, so that a million rows allocate nothing here.
+    std::string& row = state.RowBuffer;
+    row.clear();
+    char rowDigits[16];
+    std::string_view rowText(
+        rowDigits,
+        static_cast<std::size_t>(
+            std::to_chars(rowDigits, rowDigits + sizeof rowDigits, rowNumber).ptr - rowDigits));
+    if (state.ColumnLetters.empty()) state.ColumnLetters.resize(kMaxColumns + 1);
     row += '<';
     row += pre;
     row += "row r=\"";
-    row += std::to_string(rowNumber);
+    row += rowText;
     row += "\">";
     std::uint32_t minColumn = state.MinColumn, maxColumn = state.MaxColumn;
-    std::string cellName;
     bool wroteCell = false;
     for (std::size_t i = 0; i < values.size() && i < columns.size(); ++i) {
         const TValue& value = values[i];
         if (IsNull(value)) continue;
         std::uint32_t column = columns[i];
         std::int64_t style = state.StyleAbove[column];
-        cellName = CellName(rowNumber, column);
+        std::string& letters = state.ColumnLetters[column];
+        if (letters.empty()) letters = ColumnName(column);
         auto open = [&](const char* type, std::int64_t s) {
             row += '<';
             row += pre;
             row += "c r=\"";
-            row += cellName;
+            row += letters;
+            row += rowText;
             row += '"';
             if (s > 0) {
+                char digits[24];
                 row += " s=\"";
-                row += std::to_string(s);
+                row.append(digits, std::to_chars(digits, digits + sizeof digits, s).ptr);
                 row += '"';
             }
             if (type) {
@@ -332,7 +341,12 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
         } else if (const auto* d = std::get_if<double>(&value)) {
             number([&] { AppendNumber(row, *d); }, style);
         } else if (const auto* n = std::get_if<std::int64_t>(&value)) {
-            number([&] { row += std::to_string(*n); }, style);
+            number(
+                [&] {
+                    char digits[24];
+                    row.append(digits, std::to_chars(digits, digits + sizeof digits, *n).ptr);
+                },
+                style);
         } else if (const auto* c = std::get_if<TCurrency>(&value)) {
             number([&] { row += FormatCurrency(*c); }, style);
         } else if (const auto* dec = std::get_if<TDecimal>(&value)) {

@@ -1,6 +1,7 @@
 #include "target/jet/jet_row.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "target/jet/jet_bytes.h"
 #include "target/jet/jet_long_value.h"
@@ -37,6 +38,8 @@ std::u16string FormatExtendedDate(std::span<const std::uint8_t> bytes) {
         if (from + count > bytes.size()) return false;
         for (std::size_t i = from; i < from + count; ++i) {
             if (bytes[i] < '0' || bytes[i] > '9') return false;
+            // Nineteen nines do not fit a long long; such a value is not a date anyway.
+            if (out > (std::numeric_limits<long long>::max() - 9) / 10) return false;
             out = out * 10 + (bytes[i] - '0');
         }
         return true;

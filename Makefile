@@ -19,7 +19,7 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 run: build
-	./build/default/src/cli/quillomat-cli --help
+	./build/default/src/app/quillomat
 
 test: deps format-check test-default test-asan test-fuzz
 

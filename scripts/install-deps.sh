@@ -13,17 +13,24 @@ for pkg in $wanted; do
     fi
 done
 
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+apt_updated=
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get update -qq
+    apt_updated=1
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # npm packages used by tests as independent readers (if any are listed).
 if [ -f "$here/npm/package.json" ]; then
+    if ! command -v npm >/dev/null 2>&1; then
+        echo "install-deps: installing npm"
+        [ -n "$apt_updated" ] || "${sudo_cmd[@]}" apt-get update -qq
+        "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends npm
+    fi
     if [ ! -d "$here/npm/node_modules" ] || [ "$here/npm/package.json" -nt "$here/npm/node_modules" ]; then
         (cd "$here/npm" && npm install --no-audit --no-fund --silent && touch node_modules)
     fi

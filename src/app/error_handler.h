@@ -1,0 +1,28 @@
+// The application's general error handling: an error that no command handled is shown in the
+// warning box and appended, with the time, to "error.log" in the settings folder. The command
+// that raised it is abandoned where the error arose; its scoped objects (the wait cursor among
+// them) have been released on the way out.
+//
+// TApplication routes every event through a handler that catches what escapes an event's
+// processing (a menu command, a key, a timer such as the first idle moment), so that no
+// exception ever unwinds through Qt's own code.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+namespace qm {
+
+// Shows the message and records it; never throws.
+void HandleUnhandledError(const QString& message) noexcept;
+
+// The log file: "error.log" beside the settings file.
+QString ErrorLogPath();
+
+class TApplication : public QApplication {
+  public:
+    TApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+}  // namespace qm

@@ -1,0 +1,81 @@
+// The import run from the window: the check, the run with its progress panel, and cancel. The
+// rows themselves are appended by the core's import run (TImportRun), the same code the
+// command-line import uses.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QProgressBar>
+
+#include "app/cursor_hour_glass.h"
+#include "app/form_main.h"
+#include "app/gui_yield.h"
+#include "app/target_preview_model.h"
+#include "app/warning_box.h"
+#include "grids/grid_relation.h"
+#include "grids/qt_text.h"
+#include "target/import_run.h"
+
+namespace qm {
+
+bool TFormMain::CheckConvertSettings() {
+    const std::u16string warning = qm::CheckConvertSettings(Csv.get(), GridRelation->GetRelation());
+    if (warning.empty()) return true;
+    ShowWarning(this, ToQString(warning));
+    return false;
+}
+
+bool TFormMain::RunConvert() {
+    if (FRun) return false;  // one run at a time
+    if (!CheckConvertSettings()) return false;
+    TCursorHourGlass cursor;
+    CancelRequested = false;
+    const TRelation relation = GridRelation->GetRelation();
+
+    TImportRun run(ADOConnection1, ADOTable1);
+    run.OnProgress = [this](std::uint32_t position, std::uint32_t maximum) {
+        if (ProgressBar1->maximum() != static_cast<int>(maximum) || position == 0) {
+            ProgressBar1->setMaximum(static_cast<int>(maximum));
+            ProgressBar1->setValue(0);
+            PanelConvertProcess->setVisible(true);
+        }
+        ProgressBar1->setValue(static_cast<int>(position));
+    };
+    // The panel, the preview and the worksheet list are restored on every way out.
+    struct TRunScope {
+        TFormMain& form;
+        explicit TRunScope(TFormMain& f, TImportRun& r) : form(f) {
+            form.FRun = &r;
+            // The preview stops reading the table that the run is appending to.
+            form.DataSource1->SetTable(nullptr);
+            form.ComboBoxExcelWorksheet->setEnabled(false);
+        }
+        ~TRunScope() {
+            form.FRun = nullptr;
+            form.ComboBoxExcelWorksheet->setEnabled(true);
+            form.PanelConvertProcess->setVisible(false);
+            form.BindPreview();
+        }
+    } scope(*this, run);
+
+    const TImportResult result =
+        run.Run(Csv.get(), relation, CheckBoxCsvFirstLineIsTitle->isChecked());
+    if (result.Started) {
+        SetStatusText(ToQString(result.Message));
+        if (!result.Committed) ShowWarning(this, ToQString(result.Message));
+    }
+    PanelConvertProcess->setVisible(false);
+    ProcessEventsNow();
+    return result.Committed;
+}
+
+void TFormMain::ActionConvertStartExecute() {
+    RunConvert();
+}
+
+void TFormMain::ActionConvertCancelExecute() {
+    CancelRequested = true;
+    if (FRun) FRun->CancelRequested = true;
+    ProcessEventsNow();
+}
+
+}  // namespace qm

@@ -1,0 +1,44 @@
+// A file-open dialog described the way the window's commands use one: a title, filter entries
+// ("caption", "*.A;*.B" patterns), a default extension and a preset file name.
+//
+// Patterns are written in upper case as the program names its files; on this platform file
+// names are case-sensitive, so each pattern is widened to match every mix of letter case.
+// Tests replace the dialog with a hook that picks the file without showing anything.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+namespace qm {
+
+struct TFileFilter {
+    QString Caption;   // shown to the user, e.g. "CSVファイル(*.CSV)"
+    QString Patterns;  // ";"-separated wildcards, e.g. "*.CSV" or "*.MDB;*.ACCDB"
+};
+
+class TOpenDialog {
+  public:
+    QString Title;
+    std::vector<TFileFilter> Filters;  // the first entry is selected when the dialog opens
+    QString DefaultExt;                // without the dot
+    QString FileName;                  // preset before Execute, the chosen path after
+
+    // Shows the dialog; true and FileName set when the user chose a file.
+    bool Execute(QWidget* parent);
+
+    // The filters in QFileDialog's form, each pattern matching any letter case.
+    QStringList NameFilters() const;
+
+    using THook = std::function<bool(TOpenDialog& dialog)>;
+    // Replaces every dialog's Execute (an empty hook restores the dialog); returns the previous.
+    static THook SetHook(THook hook);
+};
+
+// "*.CSV" -> "*.[cC][sS][vV]": a wildcard that matches the pattern in any letter case.
+QString CaseInsensitivePattern(const QString& pattern);
+
+}  // namespace qm

@@ -1,0 +1,592 @@
+// The main window driven as a user would: its commands and layout, the previews, settings at
+// start-up and closing, choosing the target and the CSV file with their warnings, the checks
+// before an import, the command-line start, and the handler of errors no command handled.
+#include "app/form_main.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSplitterHandle>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <deque>
+#include <memory>
+
+#include "app/cursor_hour_glass.h"
+#include "app/error_handler.h"
+#include "app/gui_yield.h"
+#include "app/open_dialog.h"
+#include "app/warning_box.h"
+#include "csv/csv.h"
+#include "grids/csv_grid.h"
+#include "grids/grid_relation.h"
+#include "grids/qt_text.h"
+#include "platform/error.h"
+#include "platform/yield.h"
+#include "project/project.h"
+
+namespace qm {
+namespace {
+
+// Records every warning box instead of showing it.
+struct TWarnings {
+    QStringList texts;
+    TWarnings() {
+        SetWarningHook([this](QWidget*, const QString& text) { texts << text; });
+    }
+    ~TWarnings() { SetWarningHook({}); }
+};
+
+// Answers file dialogs from a queue (an empty entry cancels) and keeps what they were given.
+struct TDialogs {
+    std::deque<QString> answers;
+    std::vector<TOpenDialog> shown;
+    TDialogs() {
+        TOpenDialog::SetHook([this](TOpenDialog& dialog) {
+            shown.push_back(dialog);
+            if (answers.empty()) return false;
+            const QString answer = answers.front();
+            answers.pop_front();
+            if (answer.isEmpty()) return false;
+            dialog.FileName = answer;
+            return true;
+        });
+    }
+    ~TDialogs() { TOpenDialog::SetHook({}); }
+};
+
+std::vector<std::u16string> Args(const QStringList& list) {
+    std::vector<std::u16string> result{u"/usr/bin/quillomat"};
+    for (const QString& item : list)
+        result.push_back(ToU16String(item));
+    return result;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+bool IconHasInk(const QIcon& icon) {
+    const QImage image = icon.pixmap(16, 16).toImage();
+    if (image.isNull()) return false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 0) return true;
+    return false;
+}
+
+}  // namespace
+
+class TFormMainTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
+
+    // A shown window past its first idle moment.
+    std::unique_ptr<TFormMain> Open(const QStringList& arguments = {}) {
+        auto window = std::make_unique<TFormMain>(Args(arguments), SettingsFile());
+        window->show();
+        window->ApplicationFirstIdle();
+        return window;
+    }
+
+  private slots:
+    void init() { QFile::remove(Path("Quillomat.ini")); }
+
+    void ActionsMenusAndToolbar();
+    void PreviewToggles();
+    void SettingsAtStartAndClose();
+    void SettingsIgnoredWithoutRestore();
+    void DialogFilters();
+    void CsvFileChoiceAndWarnings();
+    void HeaderCheckBox();
+    void TargetThatCannotBeConnected();
+    void ChecksBeforeImport();
+    void CommandLineStart();
+    void UnhandledErrorIsShownAndLogged();
+    void TrayWhileInTaskTray();
+    void YieldIsThrottled();
+    void Screenshots();
+};
+
+void TFormMainTest::ActionsMenusAndToolbar() {
+    TFormMain window({}, SettingsFile());
+    QCOMPARE(window.windowTitle(), QString("Quillomat"));
+
+    struct TCase {
+        QAction* action;
+        const char* caption;
+        const char* tip;
+        const char* status;
+        QKeySequence shortcut;
+        bool image;
+    };
+    const TCase cases[] = {
+        {window.ActionFileNew, "新規作成(&N)", "新規作成", "新規作成", QKeySequence("Ctrl+N"),
+         true},
+        {window.ActionFileOpen, "プロジェクトを開く(&O)", "プロジェクトを開く",
+         "プロジェクトを開く", QKeySequence("Ctrl+O"), true},
+        {window.ActionFileSave, "上書き保存(&S)", "上書き保存", "上書き保存",
+         QKeySequence("Ctrl+S"), true},
+        {window.ActionFileSaveAs,
+         "名前をつけて保存(&A)",
+         "名前をつけて保存",
+         "名前をつけて保存",
+         {},
+         false},
+        {window.ActionExcelBoolSelect,
+         "参照(&R)",
+         "Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照",
+         "Microsoft Excel ファイルまたはMicrosoft Access データファイルの参照",
+         {},
+         true},
+        {window.ActionCsvFileSelect,
+         "参照(&Q)",
+         "CSVファイルの参照",
+         "CSVファイルの参照",
+         {},
+         true},
+        {window.ActionViewExcel,
+         "Excelワークシート(&E)",
+         "Excelワークシート/Accessテーブルデータプレビューの表示切り替え",
+         "Excelワークシート/Accessテーブルデータのプレビューの表示・非表示を切り替えます。",
+         {},
+         true},
+        {window.ActionViewCsv,
+         "CSVファイル(&C)",
+         "CSVファイルプレビューの表示切り替え",
+         "CSVファイルのプレビューの表示・非表示を切り替えます。",
+         {},
+         true},
+        {window.ActionConvertStart, "データ登録開始", "データの登録処理を開始します。",
+         "データの登録処理を開始します。", QKeySequence(Qt::Key_F5), true},
+        {window.ActionConvertCancel,
+         "キャンセル(ESC)",
+         "データの登録処理をキャンセルします。",
+         "データの登録処理をキャンセルします。",
+         {},
+         true},
+    };
+    for (const TCase& c : cases) {
+        const QString caption = QString::fromUtf8(c.caption);
+        QCOMPARE(c.action->text(), caption);
+        QCOMPARE(c.action->toolTip(), QString::fromUtf8(c.tip));
+        QCOMPARE(c.action->statusTip(), QString::fromUtf8(c.status));
+        QCOMPARE(c.action->shortcut(), c.shortcut);
+        // Every image is one of our own and paints something (no blank buttons).
+        if (c.image) QVERIFY2(IconHasInk(c.action->icon()), qPrintable(caption));
+    }
+
+    QStringList file;
+    for (QAction* action : window.MenuFile->actions())
+        file << (action->isSeparator() ? QString("-") : action->text());
+    QCOMPARE(file, (QStringList{"新規作成(&N)", "プロジェクトを開く(&O)", "上書き保存(&S)",
+                                "名前をつけて保存(&A)", "開き直す(&R)", "-",
+                                "自動実行バッチファイルの作成", "-", "閉じる(&X)"}));
+    QList<QAction*> tools = window.ToolBar1->actions();
+    QCOMPARE(tools.size(), 8);
+    QCOMPARE(tools[0], window.ActionFileNew);
+    QVERIFY(tools[3]->isSeparator());
+    QCOMPARE(tools[4], window.ActionViewExcel);
+    QVERIFY(tools[6]->isSeparator());
+    QCOMPARE(tools[7], window.ActionConvertStart);
+
+    QVERIFY(window.PanelConvertProcess->isHidden());
+    QCOMPARE(window.BtnConvertCancel->text(), QString("キャンセル(ESC)"));
+    QVERIFY(IconHasInk(window.windowIcon()));
+}
+
+void TFormMainTest::PreviewToggles() {
+    auto window = Open();
+    // Both previews are on after construction.
+    QVERIFY(window->ActionViewExcel->isChecked());
+    QVERIFY(window->ActionViewCsv->isChecked());
+    QVERIFY(window->DBGrid1->isVisible());
+    QVERIFY(window->SplitterExcel->isVisible());
+    QVERIFY(window->PanelCsvPreview->isVisible());
+
+    // The toolbar button flips the tick once and hides the preview with its splitter.
+    window->ActionViewExcel->trigger();
+    QVERIFY(!window->ActionViewExcel->isChecked());
+    QVERIFY(!window->DBGrid1->isVisible());
+    QVERIFY(!window->SplitterExcel->isVisible());
+    QVERIFY(window->PanelExcelFile->isVisible());
+    window->ActionViewCsv->trigger();
+    QVERIFY(!window->PanelCsvPreview->isVisible());
+    QVERIFY(!window->SplitterCsv->isVisible());
+    // The relation grid takes the room.
+    QTRY_VERIFY(window->GridRelation->height() > 300);
+
+    window->ActionViewExcel->trigger();
+    QVERIFY(window->ActionViewExcel->isChecked());
+    QVERIFY(window->DBGrid1->isVisible());
+    QVERIFY(window->SplitterExcel->isVisible());
+    QTRY_VERIFY(window->DBGrid1->height() > 40);
+    QVERIFY(window->DBGrid1->geometry().top() >= window->PanelExcelFile->geometry().bottom());
+}
+
+void TFormMainTest::SettingsAtStartAndClose() {
+    TConfig config;
+    config.WindowPositionRestore = true;
+    config.WindowPosition = TRect{40, 30, 700, 500};
+    config.PreviewExcel = false;
+    config.PreviewCsv = true;
+    config.Save(SettingsFile());
+
+    auto window = Open();
+    QVERIFY(!window->ActionViewExcel->isChecked());
+    QVERIFY(!window->DBGrid1->isVisible());
+    QVERIFY(window->ActionViewCsv->isChecked());
+    QCOMPARE(window->size(), QSize(700, 500));
+    QVERIFY(window->Project != nullptr);
+
+    // Closing while maximized stores 2 and the normal bounds.
+    window->showMaximized();
+    QVERIFY(window->close());
+    TConfig saved;
+    saved.Load(SettingsFile());
+    QCOMPARE(saved.WindowState, 2);
+    QCOMPARE(saved.WindowPosition.Right, 700);
+    QCOMPARE(saved.WindowPosition.Bottom, 500);
+    QCOMPARE(saved.PreviewExcel, false);
+    QCOMPARE(saved.PreviewCsv, true);
+    QCOMPARE(saved.LastProjectFile, std::u16string());
+    QVERIFY(window->Project == nullptr);
+}
+
+void TFormMainTest::SettingsIgnoredWithoutRestore() {
+    TConfig config;
+    config.PreviewExcel = false;
+    config.PreviewCsv = false;
+    config.Save(SettingsFile());
+    auto window = Open();
+    QVERIFY(window->DBGrid1->isVisible());
+    QVERIFY(window->PanelCsvPreview->isVisible());
+    window->ActionViewCsv->trigger();
+    QVERIFY(window->close());
+    TConfig saved;
+    saved.Load(SettingsFile());
+    QCOMPARE(saved.PreviewExcel, true);
+    QCOMPARE(saved.PreviewCsv, false);
+    QCOMPARE(saved.WindowState, 0);
+}
+
+void TFormMainTest::DialogFilters() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    auto window = Open();
+    dialogs.answers = {QString(), QString()};
+    window->SpeedButton1->click();
+    window->SpeedButton2->click();
+    QCOMPARE(dialogs.shown.size(), std::size_t(2));
+    const TOpenDialog& xls = dialogs.shown[0];
+    QCOMPARE(xls.Filters.size(), std::size_t(2));
+    QCOMPARE(xls.Filters[0].Caption, QString("Microsoft Excel ファイル(*.XLS*)"));
+    QCOMPARE(xls.Filters[1].Caption, QString("Microsoft Access データファイル(*.MDB;*.ACCDB)"));
+    QCOMPARE(xls.DefaultExt, QString("XLS"));
+    const TOpenDialog& csv = dialogs.shown[1];
+    QCOMPARE(csv.Filters[0].Caption, QString("CSVファイル(*.CSV)"));
+    QCOMPARE(csv.Filters[1].Caption, QString("すべてのファイル(*.*)"));
+    QCOMPARE(csv.DefaultExt, QString("CSV"));
+    // A cancelled dialog changes nothing.
+    QVERIFY(window->EditExcelBook->text().isEmpty());
+    QVERIFY(warnings.texts.isEmpty());
+
+    // The patterns match every mix of letter case, and nothing else.
+    QDir files(Path("filters"));
+    QVERIFY(QDir().mkpath(files.path()));
+    for (const char* name :
+         {"a.xlsx", "B.XLS", "c.Xlsm", "d.csv", "E.CSV", "f.Csv", "g.mdb", "H.ACCDB", "i.txt"})
+        WriteFile(files.filePath(name), "x");
+    auto match = [&](const TFileFilter& filter) {
+        QStringList patterns;
+        for (const QString& p : filter.Patterns.split(';'))
+            patterns << CaseInsensitivePattern(p);
+        return files.entryList(patterns, QDir::Files, QDir::Name);
+    };
+    QCOMPARE(match(xls.Filters[0]), (QStringList{"B.XLS", "a.xlsx", "c.Xlsm"}));
+    QCOMPARE(match(xls.Filters[1]), (QStringList{"H.ACCDB", "g.mdb"}));
+    QCOMPARE(match(csv.Filters[0]), (QStringList{"E.CSV", "d.csv", "f.Csv"}));
+    QCOMPARE(match(csv.Filters[1]).size(), 9);
+    QCOMPARE(xls.NameFilters().first(),
+             QString("Microsoft Excel ファイル(*.XLS*) (*.[xX][lL][sS]*)"));
+}
+
+void TFormMainTest::CsvFileChoiceAndWarnings() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    auto window = Open();
+    const QString good = Path("good.csv");
+    WriteFile(good, "名前,年齢\n山田,30\n田中,40\n");
+    const QString missing = Path("missing.csv");
+
+    dialogs.answers = {good};
+    window->SpeedButton2->click();
+    QVERIFY(warnings.texts.isEmpty());
+    QCOMPARE(window->EditCsvFile->text(), good);
+    QVERIFY(window->Csv != nullptr);
+    QCOMPARE(window->Csv->GetRowCount(), 3u);
+    QCOMPARE(window->CsvGrid->RowCount(), 4);  // the letter row and three lines
+    QCOMPARE(window->GridRelation->Editor()->count(), 3);
+
+    // The dialog opens on the current file; a missing file warns and drops the table.
+    dialogs.answers = {missing};
+    window->SpeedButton2->click();
+    QCOMPARE(dialogs.shown.back().FileName, good);
+    QCOMPARE(warnings.texts,
+             QStringList{"指定されたCSVファイルが見つかりませんでした。\n" + missing});
+    QCOMPARE(window->EditCsvFile->text(), missing);
+    QVERIFY(window->Csv == nullptr);
+    QCOMPARE(window->CsvGrid->RowCount(), TCsvGrid().RowCount());
+    QCOMPARE(window->GridRelation->Editor()->count(), 1);
+
+    // A file that exists but cannot be read.
+    warnings.texts.clear();
+    dialogs.answers = {good};
+    window->SpeedButton2->click();
+    QVERIFY(window->Csv != nullptr);
+    const QString unreadable = Path("unreadable.csv");
+    WriteFile(unreadable, "a,b\n");
+    QFile::setPermissions(unreadable, QFileDevice::Permissions());
+    // Permissions do not stop the superuser; a system file that gives fewer bytes than its
+    // size says fails the read for everyone.
+    QString target = unreadable;
+    if (QFile(unreadable).open(QIODevice::ReadOnly)) {
+        target.clear();
+        for (const char* candidate :
+             {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state"})
+            if (QFileInfo(candidate).isReadable()) target = candidate;
+        if (target.isEmpty()) QSKIP("no file here that cannot be read");
+    }
+    dialogs.answers = {target};
+    window->SpeedButton2->click();
+    QCOMPARE(warnings.texts, QStringList{"CSVファイルの読み込みに失敗しました。\n" + target});
+    QVERIFY(window->Csv == nullptr);
+    QCOMPARE(window->CsvGrid->RowCount(), TCsvGrid().RowCount());
+    QCOMPARE(window->EditCsvFile->text(), target);
+
+    // Choosing the same file again reads it again from disk.
+    warnings.texts.clear();
+    dialogs.answers = {good, good};
+    window->SpeedButton2->click();
+    WriteFile(good, "x\ny\n");
+    window->SpeedButton2->click();
+    QCOMPARE(window->Csv->GetRowCount(), 2u);
+    QVERIFY(warnings.texts.isEmpty());
+}
+
+void TFormMainTest::HeaderCheckBox() {
+    TDialogs dialogs;
+    auto window = Open();
+    const QString csv = Path("title.csv");
+    WriteFile(csv, "名前,年齢\n山田,30\n");
+    dialogs.answers = {csv};
+    window->SpeedButton2->click();
+    QCOMPARE(window->CsvGrid->FixedRows(), 1);
+    QCOMPARE(window->GridRelation->Editor()->itemText(1), QString("A列"));
+
+    QTest::mouseClick(window->CheckBoxCsvFirstLineIsTitle, Qt::LeftButton, {},
+                      QPoint(6, window->CheckBoxCsvFirstLineIsTitle->height() / 2));
+    QVERIFY(window->CheckBoxCsvFirstLineIsTitle->isChecked());
+    QCOMPARE(window->CsvGrid->FixedRows(), 2);
+    QCOMPARE(window->GridRelation->Editor()->itemText(1), QString("A列（名前）"));
+
+    QTest::mouseClick(window->CheckBoxCsvFirstLineIsTitle, Qt::LeftButton, {},
+                      QPoint(6, window->CheckBoxCsvFirstLineIsTitle->height() / 2));
+    QVERIFY(!window->CheckBoxCsvFirstLineIsTitle->isChecked());
+    QCOMPARE(window->CsvGrid->FixedRows(), 1);
+    QCOMPARE(window->GridRelation->Editor()->itemText(1), QString("A列"));
+    // The project is not touched until it is saved.
+    QCOMPARE(window->Project->FirstLineIsTitle, false);
+}
+
+void TFormMainTest::TargetThatCannotBeConnected() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    auto window = Open();
+
+    // A missing file is passed over without a word.
+    dialogs.answers = {Path("missing.xlsx")};
+    window->SpeedButton1->click();
+    QVERIFY(warnings.texts.isEmpty());
+    QCOMPARE(window->EditExcelBook->text(), Path("missing.xlsx"));
+    QCOMPARE(window->ComboBoxExcelWorksheet->count(), 0);
+
+    // Damaged content and an extension no engine knows: the error's own message.
+    struct TCase {
+        const char* name;
+        QByteArray bytes;
+    };
+    const TCase cases[] = {
+        {"damaged.xlsx", QByteArray("this is not a workbook")},
+        {"macro.XLSM", QByteArray("PK\x03\x04", 4) + " not a workbook either"},
+    };
+    for (const TCase& c : cases) {
+        warnings.texts.clear();
+        WriteFile(Path(c.name), c.bytes);
+        dialogs.answers = {Path(c.name)};
+        window->SpeedButton1->click();
+        QCOMPARE(warnings.texts.size(), 1);
+        QVERIFY2(!warnings.texts[0].isEmpty(), c.name);
+        QCOMPARE(window->EditExcelBook->text(), Path(c.name));
+        QCOMPARE(window->ComboBoxExcelWorksheet->count(), 0);
+        QCOMPARE(window->GridRelation->RowCount(), 2);  // the title row and one empty row
+        QVERIFY(!window->ADOConnection1.Connected());
+        QCOMPARE(window->DBGrid1->model()->columnCount(), 0);
+    }
+}
+
+void TFormMainTest::ChecksBeforeImport() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    auto window = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    // Nothing chosen: only the CSV warning.
+    window->ActionConvertStart->trigger();
+    QCOMPARE(warnings.texts, QStringList{"CSVファイルを選択してください。"});
+    QVERIFY(window->PanelConvertProcess->isHidden());
+
+    // A CSV but no mapping.
+    warnings.texts.clear();
+    const QString csv = Path("rows.csv");
+    WriteFile(csv, "a,b\n");
+    dialogs.answers = {csv};
+    window->SpeedButton2->click();
+    QVERIFY(!window->RunConvert());
+    QCOMPARE(warnings.texts,
+             QStringList{"ExcelワークシートにCSVデータを登録する設定を行ってください。"});
+    QVERIFY(window->StatusText().isEmpty());
+}
+
+void TFormMainTest::CommandLineStart() {
+    TWarnings warnings;
+    // One argument is not looked at, whatever it holds.
+    {
+        auto window = Open({"-a"});
+        QVERIFY(warnings.texts.isEmpty());
+        QVERIFY(window->Project != nullptr);
+        QVERIFY(window->EditCsvFile->text().isEmpty());
+        QVERIFY(window->isVisible());
+    }
+    // Two or more: the project from the options is shown; with -a a run that fails leaves the
+    // window open.
+    const QString csv = Path("missing.csv");
+    auto window = Open({"-e=" + Path("missing.xlsx"), "-c=" + csv, "-f=-1", "-a"});
+    QCOMPARE(window->EditExcelBook->text(), Path("missing.xlsx"));
+    QCOMPARE(window->EditCsvFile->text(), csv);
+    QVERIFY(window->CheckBoxCsvFirstLineIsTitle->isChecked());
+    QCOMPARE(warnings.texts, (QStringList{"指定されたCSVファイルが見つかりませんでした。\n" + csv,
+                                          "CSVファイルを選択してください。"}));
+    QVERIFY(window->isVisible());
+    QVERIFY(window->ProjectFileName.empty());
+}
+
+void TFormMainTest::UnhandledErrorIsShownAndLogged() {
+    TWarnings warnings;
+    QFile::remove(ErrorLogPath());
+    // A command that fails with its wait cursor held, reached through the event loop.
+    QTimer::singleShot(0, [] {
+        TCursorHourGlass cursor;
+        throw Error(u"書き込めませんでした。\n/tmp/x.qlm");
+    });
+    QTRY_COMPARE(warnings.texts, QStringList{"書き込めませんでした。\n/tmp/x.qlm"});
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QFile log(ErrorLogPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains("書き込めませんでした。"));
+
+    // An invalid -f= at start-up: the error reaches the handler, the project is not shown.
+    warnings.texts.clear();
+    TFormMain window(Args({"-c=" + Path("x.csv"), "-f=maybe"}), SettingsFile());
+    window.show();
+    QTRY_COMPARE(warnings.texts, QStringList{"'maybe' は正しい論理型ではありません"});
+    QVERIFY(window.EditCsvFile->text().isEmpty());
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+}
+
+void TFormMainTest::TrayWhileInTaskTray() {
+    TConfig config;
+    config.InTaskTray = true;
+    config.Save(SettingsFile());
+    auto window = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(!window->TrayIcon1->isVisible());
+
+    // Minimizing hides the window into the tray; a click on the icon brings it back.
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+    QVERIFY(window->TrayIcon1->isVisible());
+    emit window->TrayIcon1->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(window->isVisible());
+    QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    QVERIFY(!window->TrayIcon1->isVisible());
+}
+
+void TFormMainTest::YieldIsThrottled() {
+    // Right after a turn the hook lets nothing run; once the interval has passed it does.
+    int runs = 0;
+    ProcessEventsNow();
+    QTimer::singleShot(0, [&runs] { ++runs; });
+    ProcessMessages();
+    QCOMPARE(runs, 0);
+    QTest::qSleep(40);
+    ProcessMessages();
+    QCOMPARE(runs, 1);
+}
+
+// With QM_SCREENSHOT_DIR set (run under a real X server, e.g. xvfb-run), saves pictures of the
+// window for looking at its layout; otherwise does nothing.
+void TFormMainTest::Screenshots() {
+    const QString out = qEnvironmentVariable("QM_SCREENSHOT_DIR");
+    if (out.isEmpty()) QSKIP("QM_SCREENSHOT_DIR not set");
+    TDialogs dialogs;
+    TWarnings warnings;
+    auto window = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTest::qWait(200);
+    window->grab().save(out + "/empty.png");
+    const QString csv = Path("shot.csv");
+    WriteFile(csv,
+              "氏名,住所,電話番号\n山田太郎,東京都千代田区,03-1234-5678\n"
+              "田中花子,大阪府大阪市,06-8765-4321\n");
+    dialogs.answers = {csv};
+    window->SpeedButton2->click();
+    window->CheckBoxCsvFirstLineIsTitle->click();
+    window->SetStatusText("登録しました。");
+    QTest::qWait(200);
+    window->grab().save(out + "/csv.png");
+    window->PanelConvertProcess->show();
+    window->ProgressBar1->setMaximum(10);
+    window->ProgressBar1->setValue(4);
+    QTest::qWait(200);
+    window->grab().save(out + "/progress.png");
+}
+
+}  // namespace qm
+
+int RunFormMainTests(int argc, char** argv) {
+    qm::TFormMainTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "form_main_test.moc"

@@ -93,6 +93,9 @@ class TFormMain : public QMainWindow {
     std::unique_ptr<TProject> Project;
     std::u16string ProjectFileName;
     std::unique_ptr<TCsv> Csv;
+    // True while a CSV file is being read: the loader gives the event loop a turn per quoted
+    // character, so the file commands can be started again in the middle of a load.
+    bool CsvLoading = false;
     bool CancelRequested = false;
 
     TConnection ADOConnection1;

@@ -109,7 +109,7 @@ void TFormMain::BindPreview() {
 }
 
 void TFormMain::ActionCsvFileSelectExecute() {
-    if (FRun) return;  // the run in progress reads the CSV table
+    if (FRun || CsvLoading) return;  // the run in progress reads the CSV table
     TOpenDialog dialog;
     dialog.Filters = {
         {QStringLiteral("CSVファイル(*.CSV)"), QStringLiteral("*.CSV")},
@@ -124,6 +124,9 @@ void TFormMain::ActionCsvFileSelectExecute() {
 }
 
 void TFormMain::OpenCsvFile(const std::u16string& path) {
+    // A second file chosen while one is still loading is ignored: closing the table that the
+    // loader is filling would pull its storage from under it.
+    if (CsvLoading) return;
     CloseCsvFile();
     if (path.empty()) return;
     const QString shown = ToQString(path);
@@ -133,8 +136,14 @@ void TFormMain::OpenCsvFile(const std::u16string& path) {
             FileMessage(QStringLiteral("指定されたCSVファイルが見つかりませんでした。"), shown));
         return;
     }
-    Csv = std::make_unique<TCsv>();
-    if (Csv->LoadFromFile(path)) {
+    // The table becomes the window's only once it is whole, so nothing reaches a half-loaded
+    // table during the loader's turns of the event loop (an import started then finds no CSV).
+    auto csv = std::make_unique<TCsv>();
+    CsvLoading = true;
+    const bool loaded = csv->LoadFromFile(path);
+    CsvLoading = false;
+    if (loaded) {
+        Csv = std::move(csv);
         CsvGrid->SetCsv(Csv.get());
         GridRelation->SetCsv(Csv.get());
         return;

@@ -70,6 +70,7 @@ class TFormMainTest : public QObject {
     void SettingsIgnoredWithoutRestore();
     void DialogFilters();
     void CsvFileChoiceAndWarnings();
+    void CsvChosenAgainWhileLoading();
     void HeaderCheckBox();
     void TargetThatCannotBeConnected();
     void ChecksBeforeImport();
@@ -345,6 +346,39 @@ void TFormMainTest::CsvFileChoiceAndWarnings() {
     window->SpeedButton2->click();
     QCOMPARE(window->Csv->GetRowCount(), 2u);
     QVERIFY(warnings.texts.isEmpty());
+}
+
+// The loader gives the event loop a turn per quoted character; a second file opened from
+// such a turn must neither free the table being filled nor replace it.
+namespace {
+TFormMain* gReentrantWindow = nullptr;
+std::u16string gReentrantPath;
+int gReentrantCalls = 0;
+void OpenAnotherCsvFromTheLoop() {
+    if (gReentrantCalls++ == 0) gReentrantWindow->OpenCsvFile(gReentrantPath);
+}
+}  // namespace
+
+void TFormMainTest::CsvChosenAgainWhileLoading() {
+    TWarnings warnings;
+    auto window = Open();
+    const QString first = Path("quoted.csv");
+    WriteFile(first, "\"a\",\"b\"\n\"c\",\"d\"\n");
+    const QString second = Path("second.csv");
+    WriteFile(second, "x\ny\nz\n");
+    gReentrantWindow = window.get();
+    gReentrantPath = ToU16String(second);
+    gReentrantCalls = 0;
+    TYieldHook previous = SetYieldHook(OpenAnotherCsvFromTheLoop);
+    window->OpenCsvFile(ToU16String(first));
+    SetYieldHook(previous);
+    gReentrantWindow = nullptr;
+
+    QVERIFY(gReentrantCalls > 1);
+    QVERIFY(warnings.texts.isEmpty());
+    QVERIFY(window->Csv != nullptr);
+    QCOMPARE(window->Csv->GetRowCount(), 2u);
+    QCOMPARE(window->Csv->GetCell(1, 1), std::u16string(u"d"));
 }
 
 void TFormMainTest::HeaderCheckBox() {

@@ -3,6 +3,7 @@
 // for read as Access shows them.
 #include <gtest/gtest.h>
 
+#include "jet_readable_fixtures.h"
 #include "platform/error.h"
 #include "target/jet/jet_check.h"
 #include "target/jet/jet_database.h"
@@ -28,39 +29,9 @@ std::vector<std::vector<std::u16string>> Rows(const TJetDatabase& db, std::u16st
     return rows;
 }
 
-constexpr const char* kReadable[] = {
-    "DateTestDatabase.mdb",
-    "V2016_bigint.accdb",
-    "V2016_longtext.accdb",
-    "V2016_withinsertedcol.accdb",
-    "bigIndexTestV2003.mdb",
-    "binIdxTestV2010.accdb",
-    "calcFieldTestV2010.accdb",
-    "compIndexTestV2003.mdb",
-    "complexDataTestV2010.accdb",
-    "delColTestV2003.mdb",
-    "empty2019.accdb",
-    "fixedNumericTestV2003.mdb",
-    "fixedTextTestV2003.mdb",
-    "hanbai-kanri_jp1041.accdb",
-    "hanbai-kanri_jpdata_general.mdb",
-    "indexTestV2003.mdb",
-    "linkeeTest.accdb",
-    "linkerTestV2007.accdb",
-    "oldDatesV2007.accdb",
-    "overflowTestV2003.mdb",
-    "queryTestV2003.mdb",
-    "sqlite3-links_jp1041.accdb",
-    "test2V2003.mdb",
-    "testIndexPropertiesV2003.mdb",
-    "testUnicodeCompV2003.mdb",
-    "testV2003.mdb",
-    "testV2010.accdb",
-};
-
 TEST(JetFixtures, EveryTableReadsAndEveryFileIsConsistent) {
     QM_REQUIRE_FIXTURES();
-    for (const char* name : kReadable) {
+    for (const char* name : test::kReadableFixtures) {
         SCOPED_TRACE(name);
         try {
             const auto db = OpenFixture(name);

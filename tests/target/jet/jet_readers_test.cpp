@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 
+#include "jet_readable_fixtures.h"
 #include "target/jet/jet_database.h"
 #include "test_util.h"
 #include "text/unicode.h"
@@ -209,36 +210,6 @@ Column ColumnOf(const Table& table, std::size_t index, const TColumnDef& def, So
     return cells;
 }
 
-constexpr const char* kFiles[] = {
-    "DateTestDatabase.mdb",
-    "V2016_bigint.accdb",
-    "V2016_longtext.accdb",
-    "V2016_withinsertedcol.accdb",
-    "bigIndexTestV2003.mdb",
-    "binIdxTestV2010.accdb",
-    "calcFieldTestV2010.accdb",
-    "compIndexTestV2003.mdb",
-    "complexDataTestV2010.accdb",
-    "delColTestV2003.mdb",
-    "empty2019.accdb",
-    "fixedNumericTestV2003.mdb",
-    "fixedTextTestV2003.mdb",
-    "hanbai-kanri_jp1041.accdb",
-    "hanbai-kanri_jpdata_general.mdb",
-    "indexTestV2003.mdb",
-    "linkeeTest.accdb",
-    "linkerTestV2007.accdb",
-    "oldDatesV2007.accdb",
-    "overflowTestV2003.mdb",
-    "queryTestV2003.mdb",
-    "sqlite3-links_jp1041.accdb",
-    "test2V2003.mdb",
-    "testIndexPropertiesV2003.mdb",
-    "testUnicodeCompV2003.mdb",
-    "testV2003.mdb",
-    "testV2010.accdb",
-};
-
 TEST(JetReaders, AgreeWithMdbToolsAndMdbReader) {
     QM_REQUIRE_FIXTURES();
     if (!Have("mdb-export --version") || !Have("node --version"))
@@ -246,7 +217,7 @@ TEST(JetReaders, AgreeWithMdbToolsAndMdbReader) {
     if (!Have("test -d '" QM_SOURCE_DIR "/scripts/npm/node_modules/mdb-reader'"))
         GTEST_SKIP() << "mdb-reader is not installed in scripts/npm (scripts/install-deps.sh)";
     std::size_t cellsCompared = 0;
-    for (const char* name : kFiles) {
+    for (const char* name : test::kReadableFixtures) {
         SCOPED_TRACE(name);
         const std::string path = (test::FixturesDir() / "access" / name).string();
         const auto db = TJetDatabase::Open(Utf8ToUtf16(path));

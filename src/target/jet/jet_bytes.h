@@ -1,26 +1,15 @@
-// Little- and big-endian integer reads from raw page bytes. Callers check bounds first; these
-// helpers only assemble the bytes (memcpy keeps unaligned reads well-defined).
+// Big-endian and floating-point reads from raw page bytes; little-endian integers come from
+// platform/little_endian.h. Callers check bounds first; these helpers only assemble the bytes
+// (memcpy keeps unaligned reads well-defined).
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 namespace qm::jet {
 
-inline std::uint16_t ReadU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t ReadU24(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16);
-}
-inline std::uint32_t ReadU32(const std::uint8_t* p) {
-    return ReadU24(p) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t ReadU64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(ReadU32(p)) |
-           (static_cast<std::uint64_t>(ReadU32(p + 4)) << 32);
-}
 inline double ReadDouble(const std::uint8_t* p) {
     double value;
     std::memcpy(&value, p, sizeof value);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
@@ -17,17 +18,6 @@ constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
 constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t kDescriptorSignature = 0x08074b50;
 constexpr std::size_t kMaxEntries = 1000000;
-
-std::uint16_t U16(const char* p) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) |
-                                      static_cast<unsigned char>(p[1]) << 8);
-}
-std::uint32_t U32(const char* p) {
-    return static_cast<std::uint32_t>(U16(p)) | static_cast<std::uint32_t>(U16(p + 2)) << 16;
-}
-std::uint64_t U64(const char* p) {
-    return static_cast<std::uint64_t>(U32(p)) | static_cast<std::uint64_t>(U32(p + 4)) << 32;
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -56,8 +46,8 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
     std::string tail = src.ReadString(size - tailSize, static_cast<std::size_t>(tailSize));
     std::size_t end = std::string::npos;
     for (std::size_t i = tail.size() - 22 + 1; i-- > 0;) {
-        if (U32(tail.data() + i) == kEndSignature &&
-            i + 22 + U16(tail.data() + i + 20) <= tail.size()) {
+        if (ReadU32(tail.data() + i) == kEndSignature &&
+            i + 22 + ReadU16(tail.data() + i + 20) <= tail.size()) {
             end = i;
             break;
         }
@@ -68,23 +58,23 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
             u"zip の終端レコードが見つかりません。ファイルが途中で切れている可能性があります");
     const char* e = tail.data() + end;
     std::uint64_t endOffset = size - tailSize + end;
-    std::uint64_t count = U16(e + 10);
-    std::uint64_t directorySize = U32(e + 12);
-    std::uint64_t directoryOffset = U32(e + 16);
-    if (U16(e + 4) != 0 || U16(e + 6) != 0)
+    std::uint64_t count = ReadU16(e + 10);
+    std::uint64_t directorySize = ReadU32(e + 12);
+    std::uint64_t directoryOffset = ReadU32(e + 16);
+    if (ReadU16(e + 4) != 0 || ReadU16(e + 6) != 0)
         FailCorrupt(file, u"分割された zip には対応していません");
 
     if ((count == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF) &&
         endOffset >= 20) {
         std::string locator = src.ReadString(endOffset - 20, 20);
-        if (U32(locator.data()) == kZip64LocatorSignature) {
-            std::uint64_t zip64End = U64(locator.data() + 8);
+        if (ReadU32(locator.data()) == kZip64LocatorSignature) {
+            std::uint64_t zip64End = ReadU64(locator.data() + 8);
             std::string record = src.ReadString(zip64End, 56);
-            if (U32(record.data()) != kZip64EndSignature)
+            if (ReadU32(record.data()) != kZip64EndSignature)
                 FailCorrupt(file, u"zip64 の終端レコードが壊れています");
-            count = U64(record.data() + 32);
-            directorySize = U64(record.data() + 40);
-            directoryOffset = U64(record.data() + 48);
+            count = ReadU64(record.data() + 32);
+            directorySize = ReadU64(record.data() + 40);
+            directoryOffset = ReadU64(record.data() + 48);
         }
     }
     if (directoryOffset > size || directorySize > size - directoryOffset)
@@ -97,25 +87,25 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
     std::size_t pos = 0;
     entries_.reserve(static_cast<std::size_t>(count));
     for (std::uint64_t index = 0; index < count; ++index) {
-        if (directory.size() - pos < 46 || U32(directory.data() + pos) != kCentralSignature)
+        if (directory.size() - pos < 46 || ReadU32(directory.data() + pos) != kCentralSignature)
             FailCorrupt(file, u"zip の中央ディレクトリが壊れています");
         const char* c = directory.data() + pos;
-        std::size_t nameLength = U16(c + 28), extraLength = U16(c + 30),
-                    commentLength = U16(c + 32);
+        std::size_t nameLength = ReadU16(c + 28), extraLength = ReadU16(c + 30),
+                    commentLength = ReadU16(c + 32);
         std::size_t recordLength = 46 + nameLength + extraLength + commentLength;
         if (directory.size() - pos < recordLength)
             FailCorrupt(file, u"zip の中央ディレクトリが壊れています");
         TZipEntry entry;
-        entry.VersionMadeBy = U16(c + 4);
-        entry.Flags = U16(c + 8);
-        entry.Method = U16(c + 10);
-        entry.ModTime = U16(c + 12);
-        entry.ModDate = U16(c + 14);
-        entry.Crc32 = U32(c + 16);
-        entry.CompressedSize = U32(c + 20);
-        entry.UncompressedSize = U32(c + 24);
-        entry.ExternalAttributes = U32(c + 38);
-        entry.LocalHeaderOffset = U32(c + 42);
+        entry.VersionMadeBy = ReadU16(c + 4);
+        entry.Flags = ReadU16(c + 8);
+        entry.Method = ReadU16(c + 10);
+        entry.ModTime = ReadU16(c + 12);
+        entry.ModDate = ReadU16(c + 14);
+        entry.Crc32 = ReadU32(c + 16);
+        entry.CompressedSize = ReadU32(c + 20);
+        entry.UncompressedSize = ReadU32(c + 24);
+        entry.ExternalAttributes = ReadU32(c + 38);
+        entry.LocalHeaderOffset = ReadU32(c + 42);
         entry.Name.assign(c + 46, nameLength);
         entry.CentralRecord.assign(c, recordLength);
 
@@ -123,7 +113,7 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
         std::size_t extra = 46 + nameLength;
         std::size_t extraEnd = extra + extraLength;
         while (extra + 4 <= extraEnd) {
-            std::uint16_t id = U16(c + extra), length = U16(c + extra + 2);
+            std::uint16_t id = ReadU16(c + extra), length = ReadU16(c + extra + 2);
             if (extra + 4 + length > extraEnd) break;
             if (id == 0x0001) {
                 std::size_t field = extra + 4;
@@ -132,7 +122,7 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
                     if (value != 0xFFFFFFFF) return;
                     if (field + 8 > fieldEnd)
                         FailCorrupt(file, u"zip64 の拡張フィールドが壊れています");
-                    value = U64(c + field);
+                    value = ReadU64(c + field);
                     field += 8;
                 };
                 take(entry.UncompressedSize);
@@ -156,10 +146,10 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
             directoryOffset - entry.LocalHeaderOffset < 30)
             FailCorrupt(file, u"zip 項目の位置が不正です");
         std::string local = src.ReadString(entry.LocalHeaderOffset, 30);
-        if (U32(local.data()) != kLocalSignature)
+        if (ReadU32(local.data()) != kLocalSignature)
             FailCorrupt(file, u"zip 項目のヘッダーが壊れています");
         entry.DataOffset =
-            entry.LocalHeaderOffset + 30 + U16(local.data() + 26) + U16(local.data() + 28);
+            entry.LocalHeaderOffset + 30 + ReadU16(local.data() + 26) + ReadU16(local.data() + 28);
         if (entry.DataOffset > directoryOffset ||
             entry.CompressedSize > directoryOffset - entry.DataOffset)
             FailCorrupt(file, u"zip 項目のデータがファイルの範囲を越えています");
@@ -169,10 +159,10 @@ TZipArchive::TZipArchive(std::shared_ptr<const TByteSource> source) : source_(st
             // sizes in 8 bytes when the entry needed zip64.
             bool wide = entry.CompressedSize >= 0xFFFFFFFF ||
                         entry.UncompressedSize >= 0xFFFFFFFF ||
-                        U32(local.data() + 18) == 0xFFFFFFFF;
+                        ReadU32(local.data() + 18) == 0xFFFFFFFF;
             std::uint64_t length = wide ? 20 : 12;
             if (directoryOffset - entry.RecordEnd >= 4 &&
-                U32(src.ReadString(entry.RecordEnd, 4).data()) == kDescriptorSignature)
+                ReadU32(src.ReadString(entry.RecordEnd, 4).data()) == kDescriptorSignature)
                 length += 4;
             if (directoryOffset - entry.RecordEnd < length)
                 FailCorrupt(file, u"zip 項目のデータ記述子が壊れています");

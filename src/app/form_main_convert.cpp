@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProgressBar>
 
 #include "app/cursor_hour_glass.h"
@@ -14,6 +13,7 @@
 #include "app/warning_box.h"
 #include "grids/grid_relation.h"
 #include "grids/qt_text.h"
+#include "platform/yield.h"
 #include "target/import_run.h"
 
 namespace qm {
@@ -33,22 +33,18 @@ bool TFormMain::RunConvert() {
     const TRelation relation = GridRelation->GetRelation();
 
     TImportRun run(ADOConnection1, ADOTable1);
-    // The bar takes the run's position at the start, at the end and at most every 15 ms in
-    // between: QProgressBar repaints synchronously whenever its picture changes, which per row
-    // would cost more than the rows themselves. Between two updates the bar shows a position at
-    // most 15 ms old; the event turns in between show nothing newer anyway.
-    QElapsedTimer sinceUpdate;
-    run.OnProgress = [this, &sinceUpdate](std::uint32_t position, std::uint32_t maximum) {
+    // The bar takes the run's position at the start, at the end and just before each turn of
+    // the event loop: QProgressBar repaints synchronously whenever its picture changes, which
+    // per row would cost more than the rows themselves, and between two turns nobody sees it.
+    run.OnProgress = [this](std::uint32_t position, std::uint32_t maximum) {
         if (position == 0) {
             ProgressBar1->setMaximum(static_cast<int>(maximum));
             ProgressBar1->setValue(0);
             PanelConvertProcess->setVisible(true);
-            sinceUpdate.start();
             return;
         }
-        if (position < maximum && sinceUpdate.elapsed() < 15) return;
+        if (position < maximum && !YieldsDue()) return;
         ProgressBar1->setValue(static_cast<int>(position));
-        sinceUpdate.start();
     };
     // The panel, the preview and the worksheet list are restored on every way out.
     struct TRunScope {

@@ -1,7 +1,10 @@
 #include "app/gui_yield.h"
 
 #include <QCoreApplication>
-#include <ctime>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "platform/yield.h"
 
@@ -9,34 +12,73 @@ namespace qm {
 
 namespace {
 
-constexpr long kIntervalNs = 15'000'000;
+constexpr std::chrono::milliseconds kInterval{15};
 
-// The coarse monotonic clock is read from the vDSO without a system call (a few nanoseconds);
-// its resolution of a few milliseconds is ample for a 15 ms interval.
-long NowNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<long>(now.tv_sec) * 1'000'000'000L + now.tv_nsec;
+// After each turn the hook lowers the core's due flag and arms this ticker, whose thread
+// raises the flag again one interval later. The thread sleeps while nobody armed it, so an
+// idle program is never woken.
+class TTicker {
+  public:
+    TTicker() : thread_([this] { Loop(); }) {}
+    ~TTicker() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    TTicker(const TTicker&) = delete;
+    TTicker& operator=(const TTicker&) = delete;
+
+    void Arm() {
+        {
+            std::lock_guard lock(mutex_);
+            if (armed_) return;
+            armed_ = true;
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    void Loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return armed_ || stop_; });
+            if (stop_) return;
+            if (wake_.wait_for(lock, kInterval, [this] { return stop_; })) return;
+            armed_ = false;
+            RaiseYieldsDue();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool armed_ = false;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the members above exist
+};
+
+TTicker& Ticker() {
+    static TTicker ticker;
+    return ticker;
 }
 
-long gLastTurn = 0;
-
-void GuiYield() {
-    const long now = NowNs();
-    if (now - gLastTurn < kIntervalNs) return;
-    gLastTurn = now;
+void Turn() {
+    PauseYields();
     QCoreApplication::processEvents();
+    Ticker().Arm();
 }
 
 }  // namespace
 
 void InstallGuiYieldHook() {
-    SetYieldHook(&GuiYield);
+    Ticker();
+    SetYieldHook(&Turn);
 }
 
 void ProcessEventsNow() {
-    gLastTurn = NowNs();
-    QCoreApplication::processEvents();
+    Turn();
 }
 
 }  // namespace qm

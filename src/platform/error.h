@@ -24,4 +24,7 @@ class Error : public std::exception {
     std::string utf8_;
 };
 
+// What a long operation stopped at the user's request says (the import run, a commit).
+inline constexpr char16_t kCancelledMessage[] = u"キャンセルされました。";
+
 }  // namespace qm

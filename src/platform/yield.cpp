@@ -4,11 +4,13 @@ namespace qm {
 
 namespace detail {
 TYieldHook gYieldHook = nullptr;
-}
+std::atomic<bool> gYieldDue{true};
+}  // namespace detail
 
 TYieldHook SetYieldHook(TYieldHook hook) noexcept {
     TYieldHook previous = detail::gYieldHook;
     detail::gYieldHook = hook;
+    RaiseYieldsDue();
     return previous;
 }
 

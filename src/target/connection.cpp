@@ -62,13 +62,13 @@ void TConnection::BeginTrans() {
     inTransaction_ = true;
 }
 
-void TConnection::CommitTrans() {
+void TConnection::CommitTrans(const std::atomic<bool>* cancel) {
     if (!engine_ || !inTransaction_) throw Error(u"開始されたトランザクションがありません。");
     // The transaction ends whether or not the commit succeeds: a failed commit leaves the file
     // as it was, and the rows are then rolled back.
     inTransaction_ = false;
     try {
-        engine_->CommitTransaction();
+        engine_->CommitTransaction(cancel);
     } catch (...) {
         try {
             engine_->RollbackTransaction();

@@ -59,8 +59,10 @@ class TConnection {
     // transaction is already open; CommitTrans makes every row posted since BeginTrans
     // permanent in one atomic replacement of the file; RollbackTrans discards them all and
     // leaves the file unchanged. Commit and roll back throw when no transaction is open.
+    // 'cancel', when set while the commit is still writing, makes it fail with
+    // kCancelledMessage and roll back, the file unchanged.
     void BeginTrans();
-    void CommitTrans();
+    void CommitTrans(const std::atomic<bool>* cancel = nullptr);
     void RollbackTrans();
     bool InTransaction() const noexcept { return inTransaction_; }
 

@@ -26,6 +26,7 @@
 // destroys every TEngineTable before the TEngine that made it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -93,7 +94,10 @@ class TEngine {
     virtual std::unique_ptr<TEngineTable> OpenTable(std::u16string_view name) = 0;
 
     virtual void BeginTransaction() = 0;
-    virtual void CommitTransaction() = 0;
+    // Writing a big file takes a while: the engine gives the user interface its turn
+    // (ProcessMessages) as it writes, and when 'cancel' is given and found set before the file
+    // is replaced, it stops, leaves the file as it was and throws Error(kCancelledMessage).
+    virtual void CommitTransaction(const std::atomic<bool>* cancel) = 0;
     virtual void RollbackTransaction() = 0;
 };
 

@@ -80,7 +80,7 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
             if (OnProgress) OnProgress(std::min(inserter.CurrentRow() + 1, maximum), maximum);
             ProcessMessages();
         }
-        connection_.CommitTrans();
+        connection_.CommitTrans(&CancelRequested);
         result.Committed = true;
         result.Message = kImportDoneMessage;
     } catch (const Error& error) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/error.h"
 #include "target/relation.h"
 
 namespace qm {
@@ -20,7 +21,7 @@ class TTable;
 inline constexpr char16_t kImportNoCsvMessage[] = u"CSVファイルを選択してください。";
 inline constexpr char16_t kImportNoRelationMessage[] =
     u"ExcelワークシートにCSVデータを登録する設定を行ってください。";
-inline constexpr char16_t kImportCancelledMessage[] = u"キャンセルされました。";
+inline constexpr const char16_t* kImportCancelledMessage = kCancelledMessage;
 inline constexpr char16_t kImportDoneMessage[] = u"登録しました。";
 
 // What must hold before a run starts: a CSV table is loaded (csv not null) and the relation maps
@@ -58,7 +59,8 @@ class TImportRun {
     std::function<void(std::uint32_t position, std::uint32_t maximum)> OnProgress;
 
     // Set by the cancel command (or a signal handler: the store is lock-free); tested before
-    // every row. Run resets it when it starts, so a cancel given between runs has no effect.
+    // every row and, while the commit writes the file, up to the moment the file is replaced.
+    // Run resets it when it starts, so a cancel given between runs has no effect.
     std::atomic<bool> CancelRequested{false};
 
     // Checks the settings, begins a transaction, appends rows 1 (with the header flag) or 0 to the

@@ -50,7 +50,7 @@ class TRecordingEngine : public TEngine {
         ++store_.Begins;
         store_.InTransaction = true;
     }
-    void CommitTransaction() override {
+    void CommitTransaction(const std::atomic<bool>*) override {
         if (store_.FailCommit) throw Error(u"保存できませんでした。");
         ++store_.Commits;
         store_.InTransaction = false;

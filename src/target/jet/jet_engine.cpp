@@ -132,7 +132,7 @@ class TJetEngine : public TEngine {
 
     // Nothing is ever written yet, so a transaction has nothing to keep or undo.
     void BeginTransaction() override {}
-    void CommitTransaction() override {}
+    void CommitTransaction(const std::atomic<bool>*) override {}
     void RollbackTransaction() override {}
 
   private:

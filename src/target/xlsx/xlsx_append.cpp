@@ -13,7 +13,7 @@ namespace qm::xlsx {
 
 namespace {
 
-constexpr std::size_t kPendingFlush = 1u << 20;
+constexpr std::size_t kPendingFlush = 256u << 10;
 
 void AppendNumber(std::string& out, double value) {
     char buffer[32];
@@ -208,11 +208,11 @@ void TXlsxEngine::BeginTransaction() {
     inTransaction_ = true;
 }
 
-void TXlsxEngine::CommitTransaction() {
+void TXlsxEngine::CommitTransaction(const std::atomic<bool>* cancel) {
     if (!inTransaction_) throw Error(u"開始されたトランザクションがありません。");
     inTransaction_ = false;
     try {
-        Commit();
+        Commit(cancel);
     } catch (...) {
         Discard();
         throw;
@@ -233,7 +233,7 @@ void TXlsxEngine::Discard() {
 void TXlsxEngine::AfterAppend() {
     if (inTransaction_) return;
     try {
-        Commit();
+        Commit(nullptr);
     } catch (...) {
         Discard();
         throw;

@@ -9,6 +9,7 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "platform/yield.h"
 #include "target/xlsx/xlsx_internal.h"
 #include "text/unicode.h"
 
@@ -22,7 +23,22 @@ struct TNewPart {
     std::vector<std::string_view> Pieces;
     std::uint32_t Crc = 0;
     std::uint64_t Size = 0;
+
+    void Take(TDeflater& deflater) {
+        for (std::string& piece : deflater.TakeOutput())
+            Owned.push_back(std::move(piece));
+    }
+    void Seal() {
+        for (const std::string& piece : Owned)
+            Pieces.push_back(piece);
+    }
 };
+
+// The user interface's turn while the commit works, and the point where a cancel stops it.
+void CommitTurn(const std::atomic<bool>* cancel) {
+    ProcessMessages();
+    if (cancel && cancel->load(std::memory_order_relaxed)) throw Error(kCancelledMessage);
+}
 
 std::string LowerAscii(std::string_view text) {
     std::string out(text);
@@ -36,8 +52,8 @@ TNewPart Compress(std::string_view xml) {
     deflater.Add(xml);
     deflater.Flush(true);
     TNewPart part;
-    part.Owned.push_back(deflater.Output());
-    part.Pieces.push_back(part.Owned.back());
+    part.Take(deflater);
+    part.Seal();
     part.Crc = deflater.Crc();
     part.Size = deflater.InputSize();
     return part;
@@ -69,17 +85,18 @@ struct TEdit {
 
 // Streams the sheet part through its edits: segment before the rows, the rows, the rest.
 TNewPart RewriteSheet(const TPackage& package, const TZipEntry& entry, std::vector<TEdit> edits,
-                      TSheetAppend& state) {
+                      TSheetAppend& state, const std::atomic<bool>* cancel) {
     std::sort(edits.begin(), edits.end(),
               [](const TEdit& a, const TEdit& b) { return a.Start < b.Start; });
     TZipEntryReader reader(package.Archive(), entry);
-    std::string buffer(1u << 20, '\0');
+    std::string buffer(256u << 10, '\0');
     std::size_t have = 0, used = 0;
     std::uint64_t position = 0;  // offset of buffer[used]
     bool ended = false;
     auto next = [&]() -> bool {  // refills the buffer; false at the end
         if (used < have) return true;
         if (ended) return false;
+        CommitTurn(cancel);
         have = reader.Read(buffer.data(), buffer.size());
         used = 0;
         if (have == 0) ended = true;
@@ -125,11 +142,10 @@ TNewPart RewriteSheet(const TPackage& package, const TZipEntry& entry, std::vect
     before->Flush(false);
     after->Flush(true);
     TNewPart part;
-    part.Owned.push_back(before->Output());
-    part.Owned.push_back(state.Rows->Output());
-    part.Owned.push_back(after->Output());
-    for (const std::string& piece : part.Owned)
-        part.Pieces.push_back(piece);
+    part.Take(*before);
+    part.Take(*state.Rows);
+    part.Take(*after);
+    part.Seal();
     part.Crc = CombineCrc(CombineCrc(before->Crc(), state.Rows->Crc(), state.Rows->InputSize()),
                           after->Crc(), after->InputSize());
     part.Size = before->InputSize() + state.Rows->InputSize() + after->InputSize();
@@ -143,7 +159,7 @@ std::string SheetPrefixOf(const std::string& formula) {
 
 }  // namespace
 
-void TXlsxEngine::Commit() {
+void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
     if (appends_.empty()) return;
     const TPackage& package = *package_;
     const std::u16string& path = info_.DataSource;
@@ -228,7 +244,8 @@ void TXlsxEngine::Commit() {
         }
 
         const TZipEntry* sheetEntry = package.FindPart(info.PartName);
-        changed[LowerAscii(sheetEntry->Name)] = RewriteSheet(package, *sheetEntry, edits, state);
+        changed[LowerAscii(sheetEntry->Name)] =
+            RewriteSheet(package, *sheetEntry, edits, state, cancel);
 
         // Excel tables whose last row was the sheet's last row grow with it.
         for (const TListObject& table : state.Tables) {
@@ -311,7 +328,7 @@ void TXlsxEngine::Commit() {
 
     {
         TAtomicFile file(path);
-        TZipWriter writer(file);
+        TZipWriter writer(file, [cancel] { CommitTurn(cancel); });
         for (const TZipEntry& entry : package.Archive().Entries()) {
             auto found = changed.find(LowerAscii(entry.Name));
             if (found == changed.end())
@@ -321,6 +338,8 @@ void TXlsxEngine::Commit() {
                                         found->second.Size);
         }
         writer.Finish();
+        // The last moment a cancel is honoured: from here on the new file replaces the old.
+        CommitTurn(cancel);
         file.Commit();
     }
     // The file on disk is now the new one: read it again so that tables see their new rows.

@@ -60,7 +60,7 @@ class TXlsxEngine : public TEngine {
     std::vector<TTableEntry> ListTables() override;
     std::unique_ptr<TEngineTable> OpenTable(std::u16string_view name) override;
     void BeginTransaction() override;
-    void CommitTransaction() override;
+    void CommitTransaction(const std::atomic<bool>* cancel) override;
     void RollbackTransaction() override;
 
     const TPackage& Package() const noexcept { return *package_; }
@@ -78,7 +78,8 @@ class TXlsxEngine : public TEngine {
 
   private:
     void Load();
-    void Commit();
+    // cancel: see CommitTransaction; null when nobody can cancel.
+    void Commit(const std::atomic<bool>* cancel);
     void Discard();
 
     TConnectionInfo info_;

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "platform/error.h"
 #include "text/unicode.h"
 
@@ -51,6 +53,7 @@ void TZipWriter::CopyEntry(const TZipArchive& archive, const TZipEntry& entry) {
         archive.Source().ReadAt(at, buffer.data(), n);
         out_.Write(buffer);
         at += n;
+        if (turn_) turn_();
     }
     directory_ += record;
     ++count_;
@@ -81,7 +84,7 @@ void TZipWriter::AddDeflatedEntry(const TZipEntry& like,
     header += like.Name;
     out_.Write(header);
     for (std::string_view piece : pieces)
-        out_.Write(piece);
+        Write(piece);
 
     std::string& c = directory_;
     Put32(c, 0x02014b50);
@@ -103,6 +106,16 @@ void TZipWriter::AddDeflatedEntry(const TZipEntry& like,
     Put32(c, static_cast<std::uint32_t>(offset));
     c += like.Name;
     ++count_;
+}
+
+void TZipWriter::Write(std::string_view bytes) {
+    constexpr std::size_t kSlice = 1u << 20;
+    while (!bytes.empty()) {
+        const std::size_t n = std::min(bytes.size(), kSlice);
+        out_.Write(bytes.substr(0, n));
+        bytes.remove_prefix(n);
+        if (turn_) turn_();
+    }
 }
 
 void TZipWriter::Finish() {
@@ -139,14 +152,18 @@ TDeflater::~TDeflater() {
 
 void TDeflater::Run(int flush) {
     auto* z = static_cast<z_stream*>(stream_);
+    constexpr std::size_t kPiece = 4u << 20;
     for (;;) {
-        std::size_t before = output_.size();
-        std::size_t room = std::max<std::size_t>(64 * 1024, z->avail_in / 2 + 1024);
-        output_.resize(before + room);
-        z->next_out = reinterpret_cast<Bytef*>(output_.data() + before);
+        if (output_.empty() || output_.back().size() >= kPiece) output_.emplace_back();
+        std::string& out = output_.back();
+        std::size_t before = out.size();
+        std::size_t room =
+            std::min<std::size_t>(std::max<std::size_t>(64 * 1024, z->avail_in / 2 + 1024), kPiece);
+        out.resize(before + room);
+        z->next_out = reinterpret_cast<Bytef*>(out.data() + before);
         z->avail_out = static_cast<uInt>(room);
         int status = deflate(z, flush);
-        output_.resize(before + room - z->avail_out);
+        out.resize(before + room - z->avail_out);
         if (status == Z_STREAM_ERROR) throw Error(u"データを圧縮できません。");
         if (z->avail_out != 0 && z->avail_in == 0) {
             if (flush != Z_FINISH || status == Z_STREAM_END) return;

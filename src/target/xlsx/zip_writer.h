@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,10 @@ namespace qm::xlsx {
 
 class TZipWriter {
   public:
-    explicit TZipWriter(TAtomicFile& out) : out_(out) {}
+    // turn: called after every megabyte written (the user interface's turn; it may throw to
+    // stop the writing).
+    explicit TZipWriter(TAtomicFile& out, std::function<void()> turn = {})
+        : out_(out), turn_(std::move(turn)) {}
 
     // Copies the entry's local record and central record unchanged (only the record's offset
     // is updated).
@@ -27,7 +31,10 @@ class TZipWriter {
     void Finish();
 
   private:
+    void Write(std::string_view bytes);
+
     TAtomicFile& out_;
+    std::function<void()> turn_;
     std::string directory_;
     std::uint64_t count_ = 0;
 };
@@ -44,14 +51,17 @@ class TDeflater {
     void Add(std::string_view data);
     // final: ends the stream; otherwise ends the segment on a byte boundary (sync flush).
     void Flush(bool final);
-    const std::string& Output() const noexcept { return output_; }
+    // The compressed data so far, in consecutive pieces of a few megabytes: one string growing
+    // to the size of a million-row sheet would be copied whole each time it outgrew its memory.
+    const std::vector<std::string>& Output() const noexcept { return output_; }
+    std::vector<std::string> TakeOutput() noexcept { return std::move(output_); }
     std::uint32_t Crc() const noexcept { return crc_; }
     std::uint64_t InputSize() const noexcept { return inputSize_; }
 
   private:
     void Run(int flush);
     void* stream_;
-    std::string output_;
+    std::vector<std::string> output_;
     std::uint32_t crc_ = 0;
     std::uint64_t inputSize_ = 0;
 };

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/file_system.h"
+#include "platform/yield.h"
 #include "target/xlsx/package.h"
 #include "target/xlsx/zip_archive.h"
 #include "xlsx_builder.h"
@@ -171,6 +173,50 @@ TEST(XlsxAppend, EveryFailingWriteFlushOrRenameLeavesOldOrNewFile) {
     }
     test::TOpenTable check(path, u"売上$");
     EXPECT_EQ(check.Rows().size(), 302u);
+}
+
+// The commit gives the user interface turns while it writes; a cancel seen at any of them
+// stops it with the file as it was, and a commit nobody cancels still writes every row.
+std::atomic<bool> gCommitCancel{false};
+int gTurnsLeft = 0;
+void CancelAtTurn() {
+    if (--gTurnsLeft == 0) gCommitCancel.store(true);
+}
+
+TEST(XlsxAppend, CancelAtAnyTurnOfTheCommitLeavesTheFileUnchanged) {
+    test::TempDir dir;
+    auto path = dir.Write("book.xlsx", test::BuildWorkbook(SalesBook()));
+    const std::string original = test::ReadBytes(path);
+    TYieldHook previous = SetYieldHook(&CancelAtTurn);
+    int n = 1;
+    for (;; ++n) {
+        SCOPED_TRACE(testing::Message() << "cancel at turn " << n);
+        test::TOpenTable open(path, u"売上$");
+        open.Connection.BeginTrans();
+        for (int r = 0; r < 20000; ++r)
+            open.Append({u"row " + Utf8ToUtf16(std::to_string(r)), u"1"});
+        gCommitCancel.store(false);
+        gTurnsLeft = n;
+        const std::string error =
+            test::ErrorOf([&] { open.Connection.CommitTrans(&gCommitCancel); });
+        if (!gCommitCancel.load()) {
+            // Fewer turns than n: the commit ran to its end.
+            EXPECT_EQ(error, "(no error)");
+            break;
+        }
+        EXPECT_EQ(error, "キャンセルされました。");
+        EXPECT_EQ(test::ReadBytes(path), original);
+        EXPECT_FALSE(open.Connection.InTransaction());
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            (void)entry, ++files;
+        EXPECT_EQ(files, 1u);
+        ASSERT_LT(n, 200);
+    }
+    SetYieldHook(previous);
+    EXPECT_GT(n, 3);  // the sheet, the pieces and the unchanged entries each gave turns
+    test::TOpenTable check(path, u"売上$");
+    EXPECT_EQ(check.Rows().size(), 20002u);
 }
 
 TEST(XlsxAppend, TablesAutofilterAndNamedRangesGrow) {

@@ -11,8 +11,8 @@
 // one line per run; exit status 1 when a cancelled run changed the file or a run did not end as
 // expected.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -142,10 +142,12 @@ int main(int argc, char** argv) {
     qm::SetWarningHook([&warnings](QWidget*, const QString& text) { warnings << text; });
 
     const QString target = args[1];
-    const std::vector<std::u16string> arguments{
-        u"quillomat",           qm::ToU16String("-e=" + target),
-        qm::ToU16String("-w=" + args[2]), qm::ToU16String("-c=" + args[3]),
-        u"-f=-1",               qm::ToU16String("-r=" + args[4])};
+    const std::vector<std::u16string> arguments{u"quillomat",
+                                                qm::ToU16String("-e=" + target),
+                                                qm::ToU16String("-w=" + args[2]),
+                                                qm::ToU16String("-c=" + args[3]),
+                                                u"-f=-1",
+                                                qm::ToU16String("-r=" + args[4])};
     const QString settings = QDir::tempPath() + "/window_import_probe.ini";
     qm::TFormMain window(arguments, qm::ToU16String(settings));
     window.resize(1000, 760);
@@ -190,8 +192,8 @@ int main(int argc, char** argv) {
                     button, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
                                             Qt::LeftButton, Qt::NoModifier));
                 QCoreApplication::postEvent(
-                    button, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+                    button, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                            Qt::NoButton, Qt::NoModifier));
             });
         warnings.clear();
         probe.Start();
@@ -201,12 +203,12 @@ int main(int argc, char** argv) {
         const bool unchanged = ReadAll(target) == before;
         const bool cancelled = !committed && warnings.size() == 1 &&
                                warnings[0] == QStringLiteral("キャンセルされました。");
-        std::printf("cancel at %.2f: ended %.1f ms after the click, longest gap %.1f ms, "
-                    "slowest repaint %.1f ms, file %s, %s\n",
-                    fraction, clicked < 0 ? -1.0 : Ms(probe.end_ - clicked),
-                    Ms(probe.LongestGap(probe.turns_, 0, probe.end_)), Ms(probe.LongestPaintWait()),
-                    unchanged ? "unchanged" : "CHANGED",
-                    cancelled ? "cancelled" : "NOT CANCELLED");
+        std::printf(
+            "cancel at %.2f: ended %.1f ms after the click, longest gap %.1f ms, "
+            "slowest repaint %.1f ms, file %s, %s\n",
+            fraction, clicked < 0 ? -1.0 : Ms(probe.end_ - clicked),
+            Ms(probe.LongestGap(probe.turns_, 0, probe.end_)), Ms(probe.LongestPaintWait()),
+            unchanged ? "unchanged" : "CHANGED", cancelled ? "cancelled" : "NOT CANCELLED");
         ok = ok && unchanged && cancelled && clicked >= 0;
     }
 
@@ -216,13 +218,14 @@ int main(int argc, char** argv) {
     const bool committed = window.RunConvert();
     probe.Stop();
     const qint64 commit = probe.commitStart_ < 0 ? probe.end_ : probe.commitStart_;
-    std::printf("whole run: %s in %.0f ms (rows %.0f ms, commit %.0f ms); longest gap between "
-                "turns: rows %.1f ms, commit %.1f ms; %zu repaints asked for, the slowest "
-                "painted after %.1f ms\n",
-                committed ? "committed" : "FAILED", Ms(probe.end_), Ms(commit),
-                Ms(probe.end_ - commit), Ms(probe.LongestGap(probe.turns_, 0, commit)),
-                Ms(probe.LongestGap(probe.turns_, commit, probe.end_)), probe.asks_,
-                Ms(probe.LongestPaintWait()));
+    std::printf(
+        "whole run: %s in %.0f ms (rows %.0f ms, commit %.0f ms); longest gap between "
+        "turns: rows %.1f ms, commit %.1f ms; %zu repaints asked for, the slowest "
+        "painted after %.1f ms\n",
+        committed ? "committed" : "FAILED", Ms(probe.end_), Ms(commit), Ms(probe.end_ - commit),
+        Ms(probe.LongestGap(probe.turns_, 0, commit)),
+        Ms(probe.LongestGap(probe.turns_, commit, probe.end_)), probe.asks_,
+        Ms(probe.LongestPaintWait()));
     if (!committed) {
         for (const QString& warning : warnings)
             std::fprintf(stderr, "%s\n", qPrintable(warning));

@@ -403,7 +403,10 @@ void TFormMain::CreateLayout() {
         BtnConvertCancel->setText(ActionConvertCancel->text());
         BtnConvertCancel->setIcon(ActionConvertCancel->icon());
         SetHint(BtnConvertCancel, ActionConvertCancel->toolTip());
-        BtnConvertCancel->setFixedWidth(kCancelButtonWidth);
+        // At least the designed width, wider when the font needs it: a fixed 112 px clips
+        // "キャンセル(ESC)" with its icon in common Japanese fonts.
+        BtnConvertCancel->setFixedWidth(
+            std::max(kCancelButtonWidth, BtnConvertCancel->sizeHint().width()));
         BtnConvertCancel->setFocusPolicy(Qt::NoFocus);
         connect(BtnConvertCancel, &QPushButton::clicked, ActionConvertCancel, &QAction::trigger);
         // Esc cancels at once (a button's own shortcut would animate the click first), and

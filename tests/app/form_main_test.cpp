@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -79,6 +80,7 @@ class TFormMainTest : public QObject {
     void ChoosingAWorkbook();
     void TrayWhileInTaskTray();
     void YieldIsThrottled();
+    void ControlsShowTheirWholeCaptions();
     void Screenshots();
 };
 
@@ -587,6 +589,29 @@ void TFormMainTest::YieldIsThrottled() {
     QTest::qSleep(40);
     ProcessMessages();
     QCOMPARE(runs, 1);
+}
+
+void TFormMainTest::ControlsShowTheirWholeCaptions() {
+    // With the Japanese font the captions are measured in, every button, check box and label
+    // is at least as wide as its caption needs (the cancel button once clipped its text).
+    auto window = Open();
+    window->PanelConvertProcess->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QStringList clipped;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible()) continue;
+        QString caption;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) caption = button->text();
+        if (auto* label = qobject_cast<QLabel*>(widget)) caption = label->text();
+        if (caption.isEmpty() || qobject_cast<QToolButton*>(widget)) continue;
+        if (widget->width() < widget->sizeHint().width())
+            clipped << QString("%1: %2 < %3")
+                           .arg(caption)
+                           .arg(widget->width())
+                           .arg(widget->sizeHint().width());
+    }
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+    QVERIFY(window->BtnConvertCancel->width() >= 112);
 }
 
 // With QM_SCREENSHOT_DIR set (run under a real X server, e.g. xvfb-run), saves pictures of the

@@ -25,17 +25,25 @@ std::string HomeFolder() {
     return {};
 }
 
-}  // namespace
-
-std::u16string UserConfigFolder() {
-    // The XDG rules ignore a relative XDG_CONFIG_HOME.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+// The XDG rules ignore a relative folder in the variable.
+std::u16string XdgFolder(const char* variable, const char* belowHome) {
+    if (const char* xdg = std::getenv(variable); xdg != nullptr && xdg[0] == '/') {
         return FromNativePath(xdg);
     }
     std::string home = HomeFolder();
     if (home.empty()) return {};
     if (home.back() != '/') home += '/';
-    return FromNativePath(home + ".config");
+    return FromNativePath(home + belowHome);
+}
+
+}  // namespace
+
+std::u16string UserConfigFolder() {
+    return XdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+std::u16string UserDataFolder() {
+    return XdgFolder("XDG_DATA_HOME", ".local/share");
 }
 
 }  // namespace qm

@@ -202,6 +202,9 @@ void TFormMain::CreateActions() {
     connect(ActionConvertStart, &QAction::triggered, this, [this] { ActionConvertStartExecute(); });
     connect(ActionConvertCancel, &QAction::triggered, this,
             [this] { ActionConvertCancelExecute(); });
+    connect(ActionConfigGeneral, &QAction::triggered, this,
+            [this] { ActionConfigGeneralExecute(); });
+    connect(ActionHelpAbout, &QAction::triggered, this, [this] { ActionHelpAboutExecute(); });
 }
 
 void TFormMain::CreateMenus() {

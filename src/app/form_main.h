@@ -87,6 +87,10 @@ class TFormMain : public QMainWindow {
     void ActionConvertStartExecute();
     void ActionConvertCancelExecute();
 
+    // --- the settings dialog and the About box (form_main_dialogs.cpp)
+    void ActionConfigGeneralExecute();
+    void ActionHelpAboutExecute();
+
     // Members and controls, named by their roles; tests and the other command files reach the
     // window through them.
     TConfig Config;

@@ -41,9 +41,9 @@ TFormAboutBox::TFormAboutBox(QWidget* owner) : QDialog(owner) {
     ProgramIcon->setScaledContents(true);
 
     ProductName = new QLabel(TFormMain::ApplicationTitle(), Panel1);
-    Version = new QLabel(QStringLiteral("バージョン ") +
-                             ToQString(info.GetValue(TVersionInfoKey::FileVersion)),
-                         Panel1);
+    Version = new QLabel(
+        QStringLiteral("バージョン ") + ToQString(info.GetValue(TVersionInfoKey::FileVersion)),
+        Panel1);
     Copyright = new QLabel(
         QStringLiteral("(C) ") + ToQString(info.GetValue(TVersionInfoKey::LegalCopyright)), Panel1);
     Comments = new QLabel(ToQString(info.GetValue(TVersionInfoKey::Comments)), Panel1);

@@ -10,9 +10,9 @@
 
 #include "platform/error.h"
 #include "platform/file_stream.h"
+#include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/run_program.h"
-#include "platform/whole_file_writer.h"
 #include "settings/special_folder.h"
 #include "text/unicode.h"
 

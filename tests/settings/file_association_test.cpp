@@ -9,6 +9,7 @@
 
 #include "env_scope.h"
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/program_path.h"
 #include "platform/system_code_page.h"
@@ -141,6 +142,15 @@ TEST(RunLindrel, AMissingToolShowsNothingAndLeavesNoRequestFile) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(FileCount(temp), 0u);
+}
+
+TEST(RunLindrel, ARequestThatCannotBeWrittenIsAnErrorAndLeavesNoFile) {
+    TempDir dir;
+    EnvScope tmpdir("TMPDIR", dir.Path().string());
+    TFileSystemFaults::Reset(1);  // the disk is full at the first write
+    EXPECT_THROW(RemoveFileAssociation(u".QLM"), Error);
+    TFileSystemFaults::Reset();
+    EXPECT_EQ(FileCount(dir.Path()), 0u);
 }
 
 }  // namespace

@@ -48,8 +48,13 @@ std::string ExtensionKey(std::u16string_view extension) {
 }
 
 std::string XmlText(std::u16string_view text) {
+    // U+FFFE and U+FFFF are not characters XML may hold (lone surrogates become U+FFFD in the
+    // conversion to UTF-8 already).
+    std::u16string characters(text);
+    for (char16_t& c : characters)
+        if (c == 0xFFFE || c == 0xFFFF) c = 0xFFFD;
     std::string result;
-    for (char c : Utf16ToUtf8(text)) {
+    for (char c : Utf16ToUtf8(characters)) {
         switch (c) {
             case '&':
                 result += "&amp;";

@@ -93,6 +93,9 @@ TEST(LindrelRequest, RegisteringRequestGivesBothFiles) {
     EXPECT_NE(DesktopEntry(other).find("\nExec=\"/a\\\\\\\\b\" %f\n"), std::string::npos)
         << DesktopEntry(other);
     EXPECT_NE(DesktopEntry(other).find("\nIcon=/usr/share/icons/q.SVG\n"), std::string::npos);
+    // Code points XML cannot hold are replaced, so the package stays readable.
+    other.FileType = u"a\uFFFFb\xD800";
+    EXPECT_NE(MimePackageXml(other).find("<comment>a\uFFFDb\uFFFD</comment>"), std::string::npos);
 }
 
 TEST(LindrelRequest, RemovingRequestNeedsOnlyTheExtension) {

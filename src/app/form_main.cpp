@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -184,6 +185,10 @@ void TFormMain::CreateActions() {
     addAction(ActionConvertStart);
 
     connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
+    connect(ActionFileOpen, &QAction::triggered, this, [this] { ActionFileOpenExecute(); });
+    connect(ActionFileSave, &QAction::triggered, this, [this] { ActionFileSaveExecute(); });
+    connect(ActionFileSaveAs, &QAction::triggered, this, [this] { ActionFileSaveAsExecute(); });
+    connect(ActionFileSaveAuto, &QAction::triggered, this, [this] { ActionFileSaveAutoExecute(); });
     connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
     connect(ActionExcelBoolSelect, &QAction::triggered, this,
             [this] { ActionExcelBoolSelectExecute(); });
@@ -211,6 +216,7 @@ void TFormMain::CreateMenus() {
     MenuFile->addAction(ActionFileSave);
     MenuFile->addAction(ActionFileSaveAs);
     MenuFileReOpen = MenuFile->addMenu(QStringLiteral("開き直す(&R)"));
+    connect(MenuFile, &QMenu::aboutToShow, this, [this] { MenuFileClick(); });
     MenuFile->addSeparator();
     MenuFile->addAction(ActionFileSaveAuto);
     MenuFile->addSeparator();
@@ -505,9 +511,7 @@ void TFormMain::ApplicationFirstIdle() {
     // a single argument is not looked at.
     const std::size_t count = FArguments.empty() ? 0 : FArguments.size() - 1;
     if (count < 2) {
-        // The last project comes back with the project commands; until then every start-up
-        // begins with a new, untitled project.
-        ActionFileNewExecute();
+        OpenStartUpProject();
         return;
     }
     ActionFileNewExecute();
@@ -518,7 +522,7 @@ void TFormMain::ApplicationFirstIdle() {
 }
 
 void TFormMain::ActionFileNewExecute() {
-    if (FRun) return;  // the run in progress uses the target and the CSV table
+    if (!CanReplaceProject()) return;
     TCursorHourGlass cursor;
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
@@ -528,6 +532,7 @@ void TFormMain::ActionFileNewExecute() {
 }
 
 void TFormMain::ProjectToForm(const TProject& project) {
+    const QScopedValueRollback showing(FShowingProject, true);
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
     EditExcelBook->setText(ToQString(project.ExcelFile));

@@ -127,7 +127,12 @@ std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes
     const char16_t* pairs = table.pairs.data();
     const bool hasTriples = !table.triples.empty();
     std::size_t i = 0;
+    std::size_t nextTurn = kTurnBytes;
     while (i < n) {
+        if (i >= nextTurn) {
+            ProcessMessages();
+            nextTurn = i + kTurnBytes;
+        }
         if (s[i] < 0x80 && table.asciiIsIdentity) {
             std::size_t run = CopyAsciiRun(s, i, n, o);
             i += run;

@@ -11,8 +11,12 @@ namespace qm {
 std::u16string MecsStretchElement(std::string_view bytes) {
     auto text = MakeLargeString<std::u16string>(bytes.size());
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        text[i] = s[i];
+    for (std::size_t start = 0; start < bytes.size(); start += kTurnBytes) {
+        const std::size_t end = std::min(bytes.size(), start + kTurnBytes);
+        for (std::size_t i = start; i < end; ++i)
+            text[i] = s[i];
+        ProcessMessages();
+    }
     return text;
 }
 

@@ -67,7 +67,12 @@ std::string ReadStreamBytes(TStream& stream) {
     const std::int64_t size = stream.GetSize();
     auto bytes =
         MakeLargeString<std::string>(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
-    if (!bytes.empty()) stream.ReadBuffer(bytes.data(), bytes.size());
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t n = std::min(bytes.size() - done, kTurnBytes);
+        stream.ReadBuffer(bytes.data() + done, n);
+        done += n;
+        ProcessMessages();
+    }
     return bytes;
 }
 

@@ -59,7 +59,12 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     std::u16string out = MakeLargeString<std::u16string>(n);
     char16_t* o = out.data();
     std::size_t i = 0;
+    std::size_t nextTurn = kTurnBytes;
     while (i < n) {
+        if (i >= nextTurn) {
+            ProcessMessages();
+            nextTurn = i + kTurnBytes;
+        }
         if (s[i] < 0x80) {
             std::size_t run = CopyAsciiRun(s, i, n, o);
             i += run;

@@ -83,7 +83,8 @@ void TFormMain::ActionFileOpenExecute() {
 void TFormMain::OpenProjectFile(const std::u16string& path) {
     if (!CanReplaceProject()) return;
     if (!FileExists(path)) {
-        ShowWarning(this, FileMessage(QStringLiteral("ファイルが見つかりません。"), ToQString(path)));
+        ShowWarning(this,
+                    FileMessage(QStringLiteral("ファイルが見つかりません。"), ToQString(path)));
         return;
     }
     // A file that cannot be read stops here: the window keeps showing the previous project
@@ -156,7 +157,8 @@ void TFormMain::MenuFileClick() {
         QAction* entry = MenuFileReOpen->addAction(QLatin1Char('&') + QString::number(i) +
                                                    QLatin1Char('.') + MenuText(history[i]));
         entry->setData(static_cast<qulonglong>(i));
-        connect(entry, &QAction::triggered, this, [this, entry] { MenuFileReOpenItemClick(entry); });
+        connect(entry, &QAction::triggered, this,
+                [this, entry] { MenuFileReOpenItemClick(entry); });
     }
 }
 

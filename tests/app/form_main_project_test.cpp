@@ -35,13 +35,14 @@ namespace {
 // Two worksheets: "First" (fields a, b) and "Second" (fields 名前, 数量), so that a project
 // naming the second one shows whether the worksheet was chosen again.
 bool MakeWorkbook(const QString& path) {
-    return !Python("import sys, openpyxl\n"
-                   "wb = openpyxl.Workbook(); ws = wb.active; ws.title = 'First'\n"
-                   "ws.append(['a', 'b'])\n"
-                   "ws2 = wb.create_sheet('Second'); ws2.append(['名前', '数量'])\n"
-                   "ws2.append(['既存', 1])\n"
-                   "wb.save(sys.argv[1]); print('ok')\n",
-                   {path})
+    return !Python(
+                "import sys, openpyxl\n"
+                "wb = openpyxl.Workbook(); ws = wb.active; ws.title = 'First'\n"
+                "ws.append(['a', 'b'])\n"
+                "ws2 = wb.create_sheet('Second'); ws2.append(['名前', '数量'])\n"
+                "ws2.append(['既存', 1])\n"
+                "wb.save(sys.argv[1]); print('ok')\n",
+                {path})
                 .isEmpty();
 }
 

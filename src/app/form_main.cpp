@@ -31,6 +31,7 @@
 
 #include "app/app_icons.h"
 #include "app/cursor_hour_glass.h"
+#include "app/error_handler.h"
 #include "app/gui_yield.h"
 #include "app/target_preview_model.h"
 #include "csv/csv.h"
@@ -185,10 +186,15 @@ void TFormMain::CreateActions() {
     addAction(ActionConvertStart);
 
     connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
-    connect(ActionFileOpen, &QAction::triggered, this, [this] { ActionFileOpenExecute(); });
-    connect(ActionFileSave, &QAction::triggered, this, [this] { ActionFileSaveExecute(); });
-    connect(ActionFileSaveAs, &QAction::triggered, this, [this] { ActionFileSaveAsExecute(); });
-    connect(ActionFileSaveAuto, &QAction::triggered, this, [this] { ActionFileSaveAutoExecute(); });
+    // The project commands read and write files; their errors go to the general handling.
+    connect(ActionFileOpen, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileOpenExecute(); }); });
+    connect(ActionFileSave, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveExecute(); }); });
+    connect(ActionFileSaveAs, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAsExecute(); }); });
+    connect(ActionFileSaveAuto, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAutoExecute(); }); });
     connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
     connect(ActionExcelBoolSelect, &QAction::triggered, this,
             [this] { ActionExcelBoolSelectExecute(); });

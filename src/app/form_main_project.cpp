@@ -13,6 +13,7 @@
 #include <QMenu>
 
 #include "app/cursor_hour_glass.h"
+#include "app/error_handler.h"
 #include "app/form_main.h"
 #include "app/warning_box.h"
 #include "grids/grid_relation.h"
@@ -158,7 +159,7 @@ void TFormMain::MenuFileClick() {
                                                    QLatin1Char('.') + MenuText(history[i]));
         entry->setData(static_cast<qulonglong>(i));
         connect(entry, &QAction::triggered, this,
-                [this, entry] { MenuFileReOpenItemClick(entry); });
+                [this, entry] { RunCommand([this, entry] { MenuFileReOpenItemClick(entry); }); });
     }
 }
 

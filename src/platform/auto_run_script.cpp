@@ -1,7 +1,7 @@
 #include "platform/auto_run_script.h"
 
+#include "platform/file_system.h"
 #include "platform/system_code_page.h"
-#include "platform/whole_file_writer.h"
 
 namespace qm {
 

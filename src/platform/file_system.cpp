@@ -105,8 +105,19 @@ int TFileSystemFaults::Renames() {
     return Counters().renames;
 }
 
-TAtomicFile::TAtomicFile(const std::u16string& target) : target_(target) {
+TAtomicFile::TAtomicFile(const std::u16string& target, bool executable) : target_(target) {
     nativeTarget_ = ResolveLinks(ToNativePath(target));
+    if (nativeTarget_.empty()) Fail(u"ファイルを作成できません", ENOENT);
+    struct stat st {};
+    if (::stat(nativeTarget_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) Fail(u"ファイルを作成できません", EISDIR);
+        mode_ = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode_ = 0666 & ~mask;
+    }
+    if (executable) mode_ |= (mode_ & 0444) >> 2;
     RefuseIfNotWritable(target);
     std::string folder = FolderOf(nativeTarget_);
     std::string name = nativeTarget_.substr(nativeTarget_.rfind('/') + 1);
@@ -156,8 +167,7 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
 
 void TAtomicFile::Commit() {
     FlushBuffer();
-    struct stat st {};
-    if (::stat(nativeTarget_.c_str(), &st) == 0) ::fchmod(fd_, st.st_mode & 07777);
+    if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) Fail(u"ファイルを書き込めません", errno);
     if (CountedSync(fd_) != 0) Fail(u"ファイルをディスクに書き込めません", errno);
     if (::close(fd_) != 0) {
         fd_ = -1;
@@ -174,6 +184,12 @@ void TAtomicFile::Commit() {
         CountedSync(dir);
         ::close(dir);
     }
+}
+
+void WriteWholeFile(const std::u16string& path, std::string_view bytes, bool executable) {
+    TAtomicFile file(path, executable);
+    file.Write(bytes);
+    file.Commit();
 }
 
 void RefuseIfLockedByOtherProgram(const std::u16string& path) {

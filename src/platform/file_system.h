@@ -1,9 +1,10 @@
 // Replacing a file atomically, and the seam through which tests make the disk fail.
 //
 // TAtomicFile writes a new version of a file beside it (same folder, temporary name), flushes
-// it to disk, gives it the old file's permission bits and renames it over the old file, then
-// flushes the folder. Until Commit returns, the old file is untouched; after it, the new file
-// is complete. A crash in between leaves the old file or the new one, never a mix.
+// it to disk, gives it the old file's permission bits (a new file those the umask allows) and
+// renames it over the old file, then flushes the folder. Until Commit returns, the old file is
+// untouched; after it, the new file is complete. A crash in between leaves the old file or the
+// new one, never a mix. Workbooks, project files, settings and scripts are all written so.
 //
 // Every write, flush and rename goes through the functions of TFileSystemFaults's counters, so
 // that a test can make the N-th one fail as a full or broken disk would, and check that the
@@ -30,9 +31,10 @@ struct TFileSystemFaults {
 class TAtomicFile {
   public:
     // Creates the temporary file beside 'target' (a symbolic link is followed, so the link
-    // stays a link). Throws Error naming the file when the folder is not writable or the
-    // target is read-only.
-    explicit TAtomicFile(const std::u16string& target);
+    // stays a link); the target need not exist yet. With 'executable', whoever may read the
+    // file may also run it. Throws Error naming the file when the folder is not writable, the
+    // target is read-only or a folder.
+    explicit TAtomicFile(const std::u16string& target, bool executable = false);
     // Removes the temporary file unless Commit succeeded.
     ~TAtomicFile();
     TAtomicFile(const TAtomicFile&) = delete;
@@ -59,8 +61,12 @@ class TAtomicFile {
     int fd_ = -1;
     std::string buffer_;
     std::uint64_t size_ = 0;
+    unsigned mode_ = 0;
     bool committed_ = false;
 };
+
+// A whole file written through TAtomicFile.
+void WriteWholeFile(const std::u16string& path, std::string_view bytes, bool executable = false);
 
 // Throws Error when another program has the file open for writing, as shown by the lock
 // files that Excel ("~$name"), LibreOffice (".~lock.name#") and Access ("name.ldb",

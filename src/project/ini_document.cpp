@@ -8,10 +8,10 @@
 #include "platform/case_fold.h"
 #include "platform/error.h"
 #include "platform/file_stream.h"
+#include "platform/file_system.h"
 #include "platform/int_text.h"
 #include "platform/native_path.h"
 #include "platform/system_code_page.h"
-#include "platform/whole_file_writer.h"
 #include "text/unicode.h"
 
 namespace qm {

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -30,6 +31,7 @@
 
 #include "app/app_icons.h"
 #include "app/cursor_hour_glass.h"
+#include "app/error_handler.h"
 #include "app/gui_yield.h"
 #include "app/target_preview_model.h"
 #include "csv/csv.h"
@@ -184,6 +186,15 @@ void TFormMain::CreateActions() {
     addAction(ActionConvertStart);
 
     connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
+    // The project commands read and write files; their errors go to the general handling.
+    connect(ActionFileOpen, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileOpenExecute(); }); });
+    connect(ActionFileSave, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveExecute(); }); });
+    connect(ActionFileSaveAs, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAsExecute(); }); });
+    connect(ActionFileSaveAuto, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAutoExecute(); }); });
     connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
     connect(ActionExcelBoolSelect, &QAction::triggered, this,
             [this] { ActionExcelBoolSelectExecute(); });
@@ -202,9 +213,12 @@ void TFormMain::CreateActions() {
     connect(ActionConvertStart, &QAction::triggered, this, [this] { ActionConvertStartExecute(); });
     connect(ActionConvertCancel, &QAction::triggered, this,
             [this] { ActionConvertCancelExecute(); });
+    // The settings dialog saves the settings file and the About box reads the version block;
+    // their errors go to the general handling.
     connect(ActionConfigGeneral, &QAction::triggered, this,
-            [this] { ActionConfigGeneralExecute(); });
-    connect(ActionHelpAbout, &QAction::triggered, this, [this] { ActionHelpAboutExecute(); });
+            [this] { RunCommand([this] { ActionConfigGeneralExecute(); }); });
+    connect(ActionHelpAbout, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionHelpAboutExecute(); }); });
 }
 
 void TFormMain::CreateMenus() {
@@ -214,6 +228,7 @@ void TFormMain::CreateMenus() {
     MenuFile->addAction(ActionFileSave);
     MenuFile->addAction(ActionFileSaveAs);
     MenuFileReOpen = MenuFile->addMenu(QStringLiteral("開き直す(&R)"));
+    connect(MenuFile, &QMenu::aboutToShow, this, [this] { MenuFileClick(); });
     MenuFile->addSeparator();
     MenuFile->addAction(ActionFileSaveAuto);
     MenuFile->addSeparator();
@@ -508,9 +523,7 @@ void TFormMain::ApplicationFirstIdle() {
     // a single argument is not looked at.
     const std::size_t count = FArguments.empty() ? 0 : FArguments.size() - 1;
     if (count < 2) {
-        // The last project comes back with the project commands; until then every start-up
-        // begins with a new, untitled project.
-        ActionFileNewExecute();
+        OpenStartUpProject();
         return;
     }
     ActionFileNewExecute();
@@ -521,7 +534,7 @@ void TFormMain::ApplicationFirstIdle() {
 }
 
 void TFormMain::ActionFileNewExecute() {
-    if (FRun) return;  // the run in progress uses the target and the CSV table
+    if (!CanReplaceProject()) return;
     TCursorHourGlass cursor;
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
@@ -531,6 +544,7 @@ void TFormMain::ActionFileNewExecute() {
 }
 
 void TFormMain::ProjectToForm(const TProject& project) {
+    const QScopedValueRollback showing(FShowingProject, true);
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
     EditExcelBook->setText(ToQString(project.ExcelFile));

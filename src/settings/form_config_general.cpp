@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/error_handler.h"
 #include "app/form_main.h"
 #include "app/help_topic.h"
 #include "grids/qt_text.h"
@@ -75,9 +76,11 @@ TFormConfigGeneral::TFormConfigGeneral(QWidget* owner) : QDialog(owner) {
     }
     association->addStretch();
     PageControl1->addTab(TabSheet2, QStringLiteral("関連づけ(&2)"));
-    connect(ButtonLinkSet, &QCommandLinkButton::clicked, this, [this] { ButtonLinkSetClick(); });
+    // A temporary folder or request file that fails goes to the general error handling.
+    connect(ButtonLinkSet, &QCommandLinkButton::clicked, this,
+            [this] { RunCommand([this] { ButtonLinkSetClick(); }); });
     connect(ButtonLinkUnSet, &QCommandLinkButton::clicked, this,
-            [this] { ButtonLinkUnSetClick(); });
+            [this] { RunCommand([this] { ButtonLinkUnSetClick(); }); });
 
     TabSheet3 = new QWidget;
     CheckBoxInTaskTray =

@@ -19,6 +19,7 @@
 #include "app/form_main.h"
 #include "app/help_topic.h"
 #include "app_test_util.h"
+#include "platform/file_system.h"
 #include "settings/form_config_general.h"
 
 namespace qm {
@@ -98,6 +99,7 @@ class TFormDialogsTest : public QObject {
     void SettingsDialogCancelChangesNothing();
     void SettingsDialogOkSavesAtOnce();
     void AssociationButtonsWithoutTheToolSayNothing();
+    void AssociationErrorsGoToTheGeneralHandling();
     void SettingsDialogHelpShowsItsTopic();
     void SettingsDialogShowsItsWholeCaptions();
     void AboutBoxShowsTheVersionBlock();
@@ -197,6 +199,25 @@ void TFormDialogsTest::AssociationButtonsWithoutTheToolSayNothing() {
     qputenv("TMPDIR", oldTmp);
     QVERIFY(stayedOpen);
     QCOMPARE(warnings.texts, QStringList());
+    QCOMPARE(QDir(temp.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+void TFormDialogsTest::AssociationErrorsGoToTheGeneralHandling() {
+    // A request file that cannot be written: the error is shown by the general handling, no
+    // file is left, and the dialog is still there for another try.
+    QTemporaryDir temp;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temp.path().toLocal8Bit());
+    TWarnings warnings;
+    TFormConfigGeneral dialog(nullptr);
+    dialog.show();
+    TFileSystemFaults::Reset(1);
+    dialog.ButtonLinkSet->click();
+    TFileSystemFaults::Reset();
+    qputenv("TMPDIR", oldTmp);
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY2(warnings.texts[0].contains(temp.path()), qPrintable(warnings.texts[0]));
+    QVERIFY(dialog.isVisible());
     QCOMPARE(QDir(temp.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 

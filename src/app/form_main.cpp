@@ -578,6 +578,13 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Likewise while a CSV file loads or a project is being shown: closing would destroy the
+    // project and unbind the tables that are being put into the controls. The window stays; it
+    // can be closed once they are in place.
+    if (FShowingProject || CsvLoading) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }

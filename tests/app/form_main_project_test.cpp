@@ -397,13 +397,14 @@ namespace {
 TFormMain* gWindow = nullptr;
 bool gPressed = false;
 // At the first turn of the event loop inside the CSV loader, the user presses Save, Open and
-// New. None of them may act on the half-shown project.
+// New, and the window's close box. None of them may act on the half-shown project.
 void PressProjectCommands() {
     if (gPressed || gWindow == nullptr) return;
     gPressed = true;
     gWindow->ActionFileSave->trigger();
     gWindow->ActionFileOpen->trigger();
     gWindow->ActionFileNew->trigger();
+    gWindow->close();
 }
 }  // namespace
 
@@ -441,6 +442,8 @@ void TFormMainProjectTest::CommandsWaitWhileAProjectIsShown() {
     QCOMPARE(window->GridRelation->GetRelation(), (TRelation{{u"名前", 1}, {u"数量", 0}}));
     QCOMPARE(window->windowTitle(), QString("Quillomat - busy.QLM"));
     QVERIFY(warnings.texts.isEmpty());
+    QVERIFY(window->isVisible());
+    QVERIFY(window->Project != nullptr);
 }
 
 void TFormMainProjectTest::AutoRunScript() {

@@ -602,7 +602,9 @@ void TFormMain::FormClose() {
     Config.LastProjectFile = ProjectFileName;
     Config.PreviewExcel = ActionViewExcel->isChecked();
     Config.PreviewCsv = ActionViewCsv->isChecked();
-    Config.Save(FSettingsFile);
+    // A settings file that cannot be written is reported, but the window still closes: the
+    // program would otherwise stay running with no window to end it from.
+    RunCommand([this] { Config.Save(FSettingsFile); });
 
     CloseCsvFile();
     DataSource1->SetTable(nullptr);

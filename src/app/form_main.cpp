@@ -584,6 +584,13 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Likewise while a CSV file loads or a project is being shown: closing would destroy the
+    // project and unbind the tables that are being put into the controls. The window stays; it
+    // can be closed once they are in place.
+    if (FShowingProject || CsvLoading) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -601,7 +608,9 @@ void TFormMain::FormClose() {
     Config.LastProjectFile = ProjectFileName;
     Config.PreviewExcel = ActionViewExcel->isChecked();
     Config.PreviewCsv = ActionViewCsv->isChecked();
-    Config.Save(FSettingsFile);
+    // A settings file that cannot be written is reported, but the window still closes: the
+    // program would otherwise stay running with no window to end it from.
+    RunCommand([this] { Config.Save(FSettingsFile); });
 
     CloseCsvFile();
     DataSource1->SetTable(nullptr);

@@ -1,7 +1,7 @@
 // The project commands driven as a user would: saving a new project and opening it again, the
 // project the program starts with, the recent-files submenu, projects that no longer match
-// their files, a save that fails, commands pressed while a project is still being shown, and
-// the auto-run script run by sh.
+// their files, project files that cannot be read or written, commands pressed while a project
+// is still being shown, and the auto-run script run by sh.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -141,7 +141,7 @@ class TFormMainProjectTest : public QObject {
     void StartUpProject();
     void RecentFiles();
     void ProjectsThatNoLongerMatchTheirFiles();
-    void FailingSaveChangesNothing();
+    void FailingReadOrWriteChangesNothing();
     void CommandsWaitWhileAProjectIsShown();
     void AutoRunScript();
 };
@@ -345,7 +345,7 @@ void TFormMainProjectTest::ProjectsThatNoLongerMatchTheirFiles() {
     QCOMPARE(window->windowTitle(), QString("Quillomat - moved.QLM"));
 }
 
-void TFormMainProjectTest::FailingSaveChangesNothing() {
+void TFormMainProjectTest::FailingReadOrWriteChangesNothing() {
     TWarnings warnings;
     TDialogs dialogs;
     auto window = OpenPrepared(dialogs);
@@ -368,19 +368,43 @@ void TFormMainProjectTest::FailingSaveChangesNothing() {
     QCOMPARE(window->Config.History, history);
     QVERIFY(window->StatusText().isEmpty());
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+    // A project file that cannot be read (larger than any INI document is read): the error is
+    // reported, and the window keeps showing the previous project under its name.
+    const QString huge = Path("huge.QLM");
+    {
+        QFile file(huge);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(65) << 20));  // sparse: no disk space taken
+    }
+    warnings.texts.clear();
+    dialogs.answers = {huge};
+    window->ActionFileOpen->trigger();
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY2(warnings.texts[0].endsWith("\n" + huge), qPrintable(warnings.texts[0]));
+    QCOMPARE(window->windowTitle(), QString("Quillomat - first.QLM"));
+    QCOMPARE(window->Config.History, history);
+    VerifyPrepared(*window);
+    // A following Save writes what the window shows.
+    window->ActionFileSave->trigger();
+    TProject saved(u"", u"", u"", false);
+    saved.LoadFromFile(ToU16String(first));
+    QCOMPARE(saved.ExcelSheet, std::u16string(u"Second$"));
+    QCOMPARE(saved.Relation, (TRelation{{u"名前", 1}, {u"数量", 0}}));
 }
 
 namespace {
 TFormMain* gWindow = nullptr;
 bool gPressed = false;
 // At the first turn of the event loop inside the CSV loader, the user presses Save, Open and
-// New. None of them may act on the half-shown project.
+// New, and the window's close box. None of them may act on the half-shown project.
 void PressProjectCommands() {
     if (gPressed || gWindow == nullptr) return;
     gPressed = true;
     gWindow->ActionFileSave->trigger();
     gWindow->ActionFileOpen->trigger();
     gWindow->ActionFileNew->trigger();
+    gWindow->close();
 }
 }  // namespace
 
@@ -418,6 +442,8 @@ void TFormMainProjectTest::CommandsWaitWhileAProjectIsShown() {
     QCOMPARE(window->GridRelation->GetRelation(), (TRelation{{u"名前", 1}, {u"数量", 0}}));
     QCOMPARE(window->windowTitle(), QString("Quillomat - busy.QLM"));
     QVERIFY(warnings.texts.isEmpty());
+    QVERIFY(window->isVisible());
+    QVERIFY(window->Project != nullptr);
 }
 
 void TFormMainProjectTest::AutoRunScript() {

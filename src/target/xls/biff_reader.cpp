@@ -12,8 +12,9 @@ bool TRecordReader::Next(TRecord& record) {
     std::uint16_t length = ReadU16(p + 2);
     if (id == 0 && length == 0) return false;  // the padding some writers leave after EOF
     if (stream_.size() - position_ - 4 < length)
-        throw Error(u"ブックが壊れているため読めません（レコードがストリームの終わりを越えています）。\n" +
-                    file_);
+        throw Error(
+            u"ブックが壊れているため読めません（レコードがストリームの終わりを越えています）。\n" +
+            file_);
     record.Id = id;
     record.Offset = static_cast<std::uint32_t>(position_);
     record.Body = stream_.substr(position_ + 4, length);

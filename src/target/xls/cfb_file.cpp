@@ -130,7 +130,8 @@ std::vector<std::uint32_t> TCompoundFile::Chain(std::uint32_t start, std::uint64
 
 void TCompoundFile::ReadDirectory() {
     std::uint32_t start = ReadU32(header_.data() + 48);
-    std::vector<std::uint32_t> sectors = Chain(start, sectorCount_, fat_, sectorCount_, u"ディレクトリ");
+    std::vector<std::uint32_t> sectors =
+        Chain(start, sectorCount_, fat_, sectorCount_, u"ディレクトリ");
     if (sectors.empty()) Fail(u"ディレクトリがありません");
     std::vector<std::uint8_t> buffer(sectorSize_);
     for (std::uint32_t sector : sectors) {
@@ -229,9 +230,9 @@ std::string TCompoundFile::ReadStream(std::uint32_t index) const {
     }
     if (size > source_->Size()) Fail(u"ストリームの大きさが不正です");
     std::uint64_t needed = (size + sectorSize_ - 1) / sectorSize_;
-    std::vector<std::uint32_t> chain = Chain(entry.StartSector, needed, fat_, sectorCount_,
-                                             entry.Type == TEntryType::Root ? u"ミニストリーム"
-                                                                            : u"ストリーム");
+    std::vector<std::uint32_t> chain =
+        Chain(entry.StartSector, needed, fat_, sectorCount_,
+              entry.Type == TEntryType::Root ? u"ミニストリーム" : u"ストリーム");
     if (chain.size() < needed) Fail(u"ストリームが途中で終わっています");
     std::string data(static_cast<std::size_t>(size), '\0');
     // Neighbouring sectors are read together: a big workbook is mostly one contiguous run.
@@ -243,7 +244,8 @@ std::string TCompoundFile::ReadStream(std::uint32_t index) const {
         std::uint64_t bytes = std::min<std::uint64_t>(run * sectorSize_, size - done);
         if (SectorOffset(chain[i]) + bytes > source_->Size())
             Fail(u"ストリームがファイルの終わりを越えています");
-        source_->ReadAt(SectorOffset(chain[i]), data.data() + done, static_cast<std::size_t>(bytes));
+        source_->ReadAt(SectorOffset(chain[i]), data.data() + done,
+                        static_cast<std::size_t>(bytes));
         done += bytes;
         i += run;
     }

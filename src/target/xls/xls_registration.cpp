@@ -6,6 +6,6 @@
 namespace {
 
 const qm::TEngineRegistration kXlsRegistration(qm::TEngineFactory{"xls", qm::xls::AcceptsXls,
-                                                                 qm::xls::OpenXlsEngine});
+                                                                  qm::xls::OpenXlsEngine});
 
 }  // namespace

@@ -143,22 +143,20 @@ void TXlsSheet::ReadRow(std::uint32_t row, std::vector<TXlsCell>& cells) const {
     }
     // Cells are stored in column order; a file that does otherwise still reads right, and a
     // column given twice keeps its last cell.
-    std::stable_sort(cells.begin(), cells.end(), [](const TXlsCell& a, const TXlsCell& b) {
-        return a.Column < b.Column;
-    });
-    auto last = std::unique(cells.rbegin(), cells.rend(), [](const TXlsCell& a,
-                                                             const TXlsCell& b) {
+    std::stable_sort(cells.begin(), cells.end(),
+                     [](const TXlsCell& a, const TXlsCell& b) { return a.Column < b.Column; });
+    auto last = std::unique(cells.rbegin(), cells.rend(), [](const TXlsCell& a, const TXlsCell& b) {
         return a.Column == b.Column;
     });
     cells.erase(cells.begin(), last.base());
 }
 
 TValue TXlsSheet::NumberValue(double number, std::uint16_t xf) const {
-    return sheet::NumberCellValue(number, book_.XfKind(xf) == TStyleKind::Date,
-                                  book_.Date1904());
+    return sheet::NumberCellValue(number, book_.XfKind(xf) == TStyleKind::Date, book_.Date1904());
 }
 
-void TXlsSheet::DecodeRecord(const TRecord& rec, std::uint32_t, std::vector<TXlsCell>& cells) const {
+void TXlsSheet::DecodeRecord(const TRecord& rec, std::uint32_t,
+                             std::vector<TXlsCell>& cells) const {
     std::string_view body = rec.Body;
     const char* p = body.data();
     std::uint16_t column = ReadU16(p + 2);

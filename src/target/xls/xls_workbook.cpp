@@ -16,10 +16,9 @@ constexpr std::uint16_t kGlobalsType = 0x0005;
 // Built-in names carry a one-character code instead of their name.
 std::u16string BuiltInName(char16_t code) {
     static const char16_t* const kNames[] = {
-        u"Consolidate_Area", u"Auto_Open",       u"Auto_Close", u"Extract",
-        u"Database",         u"Criteria",        u"Print_Area", u"Print_Titles",
-        u"Recorder",         u"Data_Form",       u"Auto_Activate", u"Auto_Deactivate",
-        u"Sheet_Title",      u"_FilterDatabase",
+        u"Consolidate_Area", u"Auto_Open",       u"Auto_Close",   u"Extract",         u"Database",
+        u"Criteria",         u"Print_Area",      u"Print_Titles", u"Recorder",        u"Data_Form",
+        u"Auto_Activate",    u"Auto_Deactivate", u"Sheet_Title",  u"_FilterDatabase",
     };
     if (code < sizeof kNames / sizeof kNames[0]) return kNames[code];
     return u"_BuiltIn" + Utf8ToUtf16(std::to_string(static_cast<int>(code)));
@@ -51,7 +50,8 @@ void TXlsWorkbook::FindWorkbookStream() {
         if (compound_.FindRootStream(u"Book") >= 0) FailOldFormat(FileName());
         if (compound_.FindRootStream(u"EncryptedPackage") >= 0)
             throw Error(
-                u"パスワードで暗号化されたファイルは開けません。暗号化を解除してから指定してください。"
+                u"パスワードで暗号化されたファイルは開けません。暗号化を解除してから指定してくださ"
+                u"い。"
                 u"\n" +
                 FileName());
         throw Error(
@@ -87,7 +87,8 @@ void TXlsWorkbook::ReadGlobals() {
         switch (rec.Id) {
             case record::kFilePass:
                 throw Error(
-                    u"パスワードで暗号化されたブックは開けません。暗号化を解除してから指定してくださ"
+                    u"パスワードで暗号化されたブックは開けません。暗号化を解除してから指定してくだ"
+                    u"さ"
                     u"い。\n" +
                     file);
             case record::kCodePage:
@@ -129,8 +130,7 @@ void TXlsWorkbook::ReadGlobals() {
                 break;
             }
             case record::kSupBook:
-                if (body.size() >= 4 && ReadU16(body.data() + 2) == 0x0401)
-                    selfSupBook_ = supBooks;
+                if (body.size() >= 4 && ReadU16(body.data() + 2) == 0x0401) selfSupBook_ = supBooks;
                 ++supBooks;
                 break;
             case record::kExternSheet: {

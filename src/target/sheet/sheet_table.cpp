@@ -172,7 +172,10 @@ TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* ar
         for (char16_t& c : name)
             if (c == u'.') c = u'#';  // Jet field names cannot hold "."
         if (name.size() > kMaxFieldName) name.resize(kMaxFieldName);
-        if (name.empty()) name = u"F" + Utf8ToUtf16(std::to_string(column - first + 1));
+        if (name.empty()) {
+            name = u"F";
+            name += Utf8ToUtf16(std::to_string(column - first + 1));
+        }
         // A repeated name gets the lowest number that makes it unique.
         auto taken = [&](const std::u16string& candidate) {
             return std::any_of(names.begin(), names.end(),

@@ -108,10 +108,8 @@ TEST(CompoundFile, DamageGivesErrorsNamingTheFile) {
         {"FAT count beyond the file", [](std::string& b) { SetU32(b, 44, 100000); }, true},
         {"FAT sector beyond the file", [](std::string& b) { SetU32(b, 76, 5000); }, true},
         {"directory start beyond the file", [](std::string& b) { SetU32(b, 48, 999); }, true},
-        {"truncated in the FAT",
-         [&](std::string& b) { b.resize(fatAt(b) + 100); }, true},
-        {"stream chain loops",
-         [&](std::string& b) { SetU32(b, fatAt(b) + 4 * 3, 1); }, false},
+        {"truncated in the FAT", [&](std::string& b) { b.resize(fatAt(b) + 100); }, true},
+        {"stream chain loops", [&](std::string& b) { SetU32(b, fatAt(b) + 4 * 3, 1); }, false},
         {"stream chain points outside",
          [&](std::string& b) { SetU32(b, fatAt(b) + 4 * 3, 0x00FFFFFF); }, false},
         {"stream chain ends early",
@@ -126,8 +124,8 @@ TEST(CompoundFile, DamageGivesErrorsNamingTheFile) {
          false},
         {"directory tree loops",
          [&](std::string& b) { SetU32(b, directoryAt(b) + 2 * 128 + 72, 1); }, false},
-        {"directory name too long",
-         [&](std::string& b) { b[directoryAt(b) + 128 + 64] = 100; }, true},
+        {"directory name too long", [&](std::string& b) { b[directoryAt(b) + 128 + 64] = 100; },
+         true},
         {"truncated in the stream", [](std::string& b) { b.resize(512 * 6); }, true},
     };
     for (const TDamage& c : cases) {

@@ -175,8 +175,8 @@ std::string LabelCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf,
     return Record(0x0204, CellHead(row, col, xf) + UnicodeString(text));
 }
 
-std::string BoolErrCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf,
-                        std::uint8_t value, bool error) {
+std::string BoolErrCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::uint8_t value,
+                        bool error) {
     std::string body = CellHead(row, col, xf);
     body += static_cast<char>(value);
     body += static_cast<char>(error ? 1 : 0);
@@ -394,8 +394,8 @@ std::string BuildCompoundFile(const std::vector<TCfbStream>& input, std::uint16_
     entry(u"Root Entry", 5, 0xFFFFFFFF, streams.empty() ? 0xFFFFFFFF : 1, miniStart, mini.size());
     for (std::size_t i = 0; i < streams.size(); ++i)
         entry(streams[i].Name, 2,
-              i + 1 < streams.size() ? static_cast<std::uint32_t>(i + 2) : 0xFFFFFFFF,
-              0xFFFFFFFF, starts[i], streams[i].Data.size());
+              i + 1 < streams.size() ? static_cast<std::uint32_t>(i + 2) : 0xFFFFFFFF, 0xFFFFFFFF,
+              starts[i], streams[i].Data.size());
     std::uint32_t directoryStart = place(directory);
 
     // FAT and DIFAT sectors: enough to map every sector, themselves included.
@@ -436,8 +436,8 @@ std::string BuildCompoundFile(const std::vector<TCfbStream>& input, std::uint16_
     header[29] = static_cast<char>(0xFF);
     header[30] = major == 4 ? 12 : 9;
     header[32] = 6;
-    SetU32(header, 40, major == 4 ? static_cast<std::uint32_t>((directory.size() + ss - 1) / ss)
-                                  : 0);
+    SetU32(header, 40,
+           major == 4 ? static_cast<std::uint32_t>((directory.size() + ss - 1) / ss) : 0);
     SetU32(header, 44, fatCount);
     SetU32(header, 48, directoryStart);
     SetU32(header, 56, 4096);

@@ -38,8 +38,8 @@ std::string LabelSstCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                          std::uint32_t index);
 std::string LabelCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf,
                       const std::u16string& text);
-std::string BoolErrCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf,
-                        std::uint8_t value, bool error);
+std::string BoolErrCell(std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::uint8_t value,
+                        bool error);
 // A FORMULA record with a cached number, or with the special result bytes (type, value).
 std::string FormulaNumber(std::uint16_t row, std::uint16_t col, std::uint16_t xf, double value);
 std::string FormulaSpecial(std::uint16_t row, std::uint16_t col, std::uint16_t xf,

@@ -143,16 +143,16 @@ bool IsBlankXlrd(const TXlrdCell* cell) {
 // "" when our value is what xlrd read, else both sides.
 std::string Difference(const TValue& ours, const TXlrdCell* theirs, bool date1904) {
     std::string mine = Utf16ToUtf8(ValueToDisplayText(ours));
-    std::string description = "ours [" + mine + "] xlrd [" +
-                              (theirs ? std::string(1, theirs->Kind) + ":" + theirs->Value
-                                      : std::string("(none)")) +
-                              "]";
+    std::string description =
+        "ours [" + mine + "] xlrd [" +
+        (theirs ? std::string(1, theirs->Kind) + ":" + theirs->Value : std::string("(none)")) + "]";
     if (IsNull(ours)) return theirs ? description : "";
     if (!theirs) return description;
     switch (theirs->Kind) {
         case 'n': {
             double number = std::stod(theirs->Value);
-            if (const double* d = std::get_if<double>(&ours)) return *d == number ? "" : description;
+            if (const double* d = std::get_if<double>(&ours))
+                return *d == number ? "" : description;
             if (const auto* c = std::get_if<TCurrency>(&ours))
                 return c->Scaled == std::llround(number * 10000) ? "" : description;
             return description;

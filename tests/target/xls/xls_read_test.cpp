@@ -158,7 +158,8 @@ TEST(XlsRead, SharedStringsAcrossContinueRecords) {
     std::vector<std::string> rows = opened.Rows();
     ASSERT_EQ(rows.size(), 30u);
     for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(rows[static_cast<std::size_t>(i)], Utf16ToUtf8(book.Strings[static_cast<std::size_t>(i + 1)]))
+        EXPECT_EQ(rows[static_cast<std::size_t>(i)],
+                  Utf16ToUtf8(book.Strings[static_cast<std::size_t>(i + 1)]))
             << i;
 }
 
@@ -175,11 +176,11 @@ TEST(XlsRead, DatesFollowTheWorkbookDateSystem) {
         TempDir dir;
         TOpened opened(dir.Write("d.xls", BuildXls(book)), u"S$");
         if (date1904)
-            EXPECT_EQ(opened.Rows(), (std::vector<std::string>{"1904/01/02", "1904/03/01",
-                                                               "1904/03/02"}));
+            EXPECT_EQ(opened.Rows(),
+                      (std::vector<std::string>{"1904/01/02", "1904/03/01", "1904/03/02"}));
         else  // serial 60 is Excel's 1900-02-29, which did not exist
-            EXPECT_EQ(opened.Rows(), (std::vector<std::string>{"1900/01/01", "1900/03/01",
-                                                               "1900/03/01"}));
+            EXPECT_EQ(opened.Rows(),
+                      (std::vector<std::string>{"1900/01/01", "1900/03/01", "1900/03/01"}));
     }
 }
 
@@ -187,8 +188,8 @@ TEST(XlsRead, TablesAreSheetsThenNamedAreas) {
     TBiffWorkbook book;
     book.Strings = {u"a"};
     std::string cells = LabelSstCell(0, 0, 15, 0) + NumberCell(1, 0, 15, 1);
-    book.Sheets = {{u"Sheet1", cells},      {u"My Sheet", cells},     {u"Q1.2024", cells},
-                   {u"Hidden", cells, 1},   {u"Chart", "", 0, 2},     {u"O'Neil", cells}};
+    book.Sheets = {{u"Sheet1", cells},    {u"My Sheet", cells}, {u"Q1.2024", cells},
+                   {u"Hidden", cells, 1}, {u"Chart", "", 0, 2}, {u"O'Neil", cells}};
     // SUPBOOK for this workbook, EXTERNSHEET entries 0 -> sheet 0, 1 -> sheet 1, 2 -> chart.
     std::string supBook;
     PutU16(supBook, 6);
@@ -200,19 +201,17 @@ TEST(XlsRead, TablesAreSheetsThenNamedAreas) {
         PutU16(extern3, sheet);
         PutU16(extern3, sheet);
     }
-    book.GlobalsExtra = Record(0x01AE, supBook) + Record(0x0017, extern3) +
-                        NameArea(u"zeta", 0, 0, 0, 1, 0, 0) +
-                        NameArea(u"Alpha", 0, 1, 0, 1, 0, 0) +
-                        NameArea(u"Local", 2, 1, 0, 1, 0, 0) +
-                        NameArea(u"secret", 0, 0, 0, 1, 0, 0, true) +
-                        NameArea(std::u16string(1, u'\x06'), 1, 0, 0, 1, 0, 0, false, true) +
-                        NameArea(u"onchart", 0, 2, 0, 1, 0, 0) +
-                        NameArea(u"elsewhere", 0, 9, 0, 1, 0, 0);
+    book.GlobalsExtra =
+        Record(0x01AE, supBook) + Record(0x0017, extern3) + NameArea(u"zeta", 0, 0, 0, 1, 0, 0) +
+        NameArea(u"Alpha", 0, 1, 0, 1, 0, 0) + NameArea(u"Local", 2, 1, 0, 1, 0, 0) +
+        NameArea(u"secret", 0, 0, 0, 1, 0, 0, true) +
+        NameArea(std::u16string(1, u'\x06'), 1, 0, 0, 1, 0, 0, false, true) +
+        NameArea(u"onchart", 0, 2, 0, 1, 0, 0) + NameArea(u"elsewhere", 0, 9, 0, 1, 0, 0);
     TempDir dir;
     auto path = dir.Write("t.xls", BuildXls(book));
-    std::vector<std::u16string> expected = {
-        u"Sheet1$", u"'My Sheet$'", u"'Q1#2024$'",     u"Hidden$",
-        u"'O''Neil$'", u"'My Sheet$Local'", u"Alpha", u"zeta"};
+    std::vector<std::u16string> expected = {u"Sheet1$", u"'My Sheet$'", u"'Q1#2024$'",
+                                            u"Hidden$", u"'O''Neil$'",  u"'My Sheet$Local'",
+                                            u"Alpha",   u"zeta"};
     EXPECT_EQ(TableNames(path), expected);
     TOpened named(path, u"Alpha");
     EXPECT_EQ(named.Fields(), std::vector<std::string>{"a:6"});

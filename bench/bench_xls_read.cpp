@@ -49,7 +49,8 @@ bool EnsureWorkbook() {
             cells += NumberCell(row, 4, 15, i / 7.0);
             cells += NumberCell(row, 5, 16, 40000.0 + i / 1440.0);
             cells += BoolErrCell(row, 6, 15, static_cast<std::uint8_t>(i % 2), false);
-            cells += LabelCell(row, 7, 15, u"C" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)));
+            cells += LabelCell(row, 7, 15,
+                               u"C" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)));
             cells += RkCell(row, 8, 15, (i % 256) << 2 | 2);
             cells += FormulaNumber(row, 9, 15, i * 2.0);
         }
@@ -105,8 +106,8 @@ void BM_XlsReadEveryRow(benchmark::State& state) {
         benchmark::DoNotOptimize(rows);
     }
     state.counters["rows"] = static_cast<double>(rows);
-    state.counters["rows_per_s"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["rows_per_s"] = benchmark::Counter(
+        static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_XlsReadEveryRow)->Unit(benchmark::kMillisecond);
 

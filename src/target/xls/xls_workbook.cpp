@@ -59,6 +59,10 @@ void TXlsWorkbook::FindWorkbookStream() {
             FileName());
     }
     workbookEntry_ = static_cast<std::uint32_t>(entry);
+    // Record offsets are 32-bit in BIFF8 (BOUNDSHEET, INDEX, EXTSST): a bigger stream is not
+    // a workbook Excel wrote.
+    if (compound_.Directory()[workbookEntry_].Size > 0xFFFFFFF0u)
+        FailBiffCorrupt(FileName(), u"Workbook ストリームが大きすぎます");
     stream_ = compound_.ReadStream(workbookEntry_);
 }
 
@@ -119,6 +123,7 @@ void TXlsWorkbook::ReadGlobals() {
                 if (body.size() >= 4) xfFormats.push_back(ReadU16(body.data() + 2));
                 break;
             case record::kSst: {
+                sstOffset_ = rec.Offset;
                 TBiffCursor cursor(BodyWithContinues(reader, rec), file);
                 cursor.Skip(4);  // references in the workbook
                 std::uint32_t unique = cursor.U32();

@@ -56,6 +56,9 @@ class TXlsWorkbook {
     bool Date1904() const noexcept { return date1904_; }
     std::uint16_t CodePage() const noexcept { return codePage_; }
 
+    // Where the SST record starts in the stream (0: the workbook has none), for a writer that
+    // adds strings.
+    std::uint32_t SstOffset() const noexcept { return sstOffset_; }
     std::size_t SharedStringCount() const noexcept { return strings_.size(); }
     // Throws Error for an index outside the table.
     const std::u16string& SharedString(std::uint32_t index) const;
@@ -77,6 +80,7 @@ class TXlsWorkbook {
     bool date1904_ = false;
     std::uint16_t codePage_ = 1200;
     std::vector<std::u16string> strings_;
+    std::uint32_t sstOffset_ = 0;
     std::vector<TStyleKind> xfKinds_;
 
     // EXTERNSHEET entries and which SUPBOOK refers to this workbook, for names' references.

@@ -36,6 +36,16 @@ void HandleUnhandledError(const QString& message) noexcept {
     }
 }
 
+void RunCommand(const std::function<void()>& command) noexcept {
+    try {
+        command();
+    } catch (const Error& error) {
+        HandleUnhandledError(ToQString(error.Message()));
+    } catch (const std::exception& error) {
+        HandleUnhandledError(QString::fromUtf8(error.what()));
+    }
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

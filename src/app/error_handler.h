@@ -10,11 +10,17 @@
 
 #include <QApplication>
 #include <QString>
+#include <functional>
 
 namespace qm {
 
 // Shows the message and records it; never throws.
 void HandleUnhandledError(const QString& message) noexcept;
+
+// Runs one command of the window and hands an error that escapes it to HandleUnhandledError.
+// Commands reached through a signal use it, so that the error does not unwind through Qt's
+// signal delivery, which is not built to pass exceptions on (its guards would be skipped).
+void RunCommand(const std::function<void()>& command) noexcept;
 
 // The log file: "error.log" beside the settings file.
 QString ErrorLogPath();

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -30,6 +31,7 @@
 
 #include "app/app_icons.h"
 #include "app/cursor_hour_glass.h"
+#include "app/error_handler.h"
 #include "app/gui_yield.h"
 #include "app/target_preview_model.h"
 #include "csv/csv.h"
@@ -184,6 +186,15 @@ void TFormMain::CreateActions() {
     addAction(ActionConvertStart);
 
     connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
+    // The project commands read and write files; their errors go to the general handling.
+    connect(ActionFileOpen, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileOpenExecute(); }); });
+    connect(ActionFileSave, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveExecute(); }); });
+    connect(ActionFileSaveAs, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAsExecute(); }); });
+    connect(ActionFileSaveAuto, &QAction::triggered, this,
+            [this] { RunCommand([this] { ActionFileSaveAutoExecute(); }); });
     connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
     connect(ActionExcelBoolSelect, &QAction::triggered, this,
             [this] { ActionExcelBoolSelectExecute(); });
@@ -211,6 +222,7 @@ void TFormMain::CreateMenus() {
     MenuFile->addAction(ActionFileSave);
     MenuFile->addAction(ActionFileSaveAs);
     MenuFileReOpen = MenuFile->addMenu(QStringLiteral("開き直す(&R)"));
+    connect(MenuFile, &QMenu::aboutToShow, this, [this] { MenuFileClick(); });
     MenuFile->addSeparator();
     MenuFile->addAction(ActionFileSaveAuto);
     MenuFile->addSeparator();
@@ -505,9 +517,7 @@ void TFormMain::ApplicationFirstIdle() {
     // a single argument is not looked at.
     const std::size_t count = FArguments.empty() ? 0 : FArguments.size() - 1;
     if (count < 2) {
-        // The last project comes back with the project commands; until then every start-up
-        // begins with a new, untitled project.
-        ActionFileNewExecute();
+        OpenStartUpProject();
         return;
     }
     ActionFileNewExecute();
@@ -518,7 +528,7 @@ void TFormMain::ApplicationFirstIdle() {
 }
 
 void TFormMain::ActionFileNewExecute() {
-    if (FRun) return;  // the run in progress uses the target and the CSV table
+    if (!CanReplaceProject()) return;
     TCursorHourGlass cursor;
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
@@ -528,6 +538,7 @@ void TFormMain::ActionFileNewExecute() {
 }
 
 void TFormMain::ProjectToForm(const TProject& project) {
+    const QScopedValueRollback showing(FShowingProject, true);
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
     EditExcelBook->setText(ToQString(project.ExcelFile));
@@ -567,6 +578,13 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Likewise while a CSV file loads or a project is being shown: closing would destroy the
+    // project and unbind the tables that are being put into the controls. The window stays; it
+    // can be closed once they are in place.
+    if (FShowingProject || CsvLoading) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -584,7 +602,9 @@ void TFormMain::FormClose() {
     Config.LastProjectFile = ProjectFileName;
     Config.PreviewExcel = ActionViewExcel->isChecked();
     Config.PreviewCsv = ActionViewCsv->isChecked();
-    Config.Save(FSettingsFile);
+    // A settings file that cannot be written is reported, but the window still closes: the
+    // program would otherwise stay running with no window to end it from.
+    RunCommand([this] { Config.Save(FSettingsFile); });
 
     CloseCsvFile();
     DataSource1->SetTable(nullptr);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/open_dialog.h"
 #include "settings/config.h"
 #include "target/connection.h"
 
@@ -71,6 +72,22 @@ class TFormMain : public QMainWindow {
     // The status bar's own text (hover hints cover it for a while).
     void SetStatusText(const QString& text);
     QString StatusText() const;
+
+    // --- project commands and recent files (form_main_project.cpp)
+    // The project the program starts with when it got fewer than two arguments.
+    void OpenStartUpProject();
+    void ActionFileOpenExecute();
+    void OpenProjectFile(const std::u16string& path);
+    // Copies what the window shows into a project.
+    void FormToProject(TProject& project);
+    void ActionFileSaveExecute();
+    void ActionFileSaveAsExecute();
+    void SaveProjectFile(const std::u16string& path);
+    // Writes the auto-run script of the current project.
+    void ActionFileSaveAutoExecute();
+    // Rebuilds the recent-files submenu; runs each time the file menu opens.
+    void MenuFileClick();
+    void MenuFileReOpenItemClick(QObject* sender);
 
     // --- choosing the target and the CSV file (form_main_files.cpp)
     void ActionExcelBoolSelectExecute();
@@ -150,6 +167,11 @@ class TFormMain : public QMainWindow {
 
     QSystemTrayIcon* TrayIcon1;
 
+    // The dialogs keep the last name chosen in them for the next time they open.
+    TOpenDialog OpenDialogProject;
+    TSaveDialog SaveDialogProject;
+    TSaveDialog SaveDialogAutoBat;
+
     // The help file: the program's path with the extension ".CHM".
     QString HelpFile;
 
@@ -170,6 +192,12 @@ class TFormMain : public QMainWindow {
     void ShowPreview(int pane, bool visible);
     // Binds the open target table to the preview and fits its columns.
     void BindPreview();
+    // The project may be replaced only between commands: not while an import run uses the
+    // target and the CSV table, nor while a CSV file loads or a project is being shown (both
+    // give the event loop turns in the middle of filling the window).
+    bool CanReplaceProject() const;
+    // Copying the window into the project needs a window that is not half-filled.
+    bool CanReadForm() const;
 
     std::vector<std::u16string> FArguments;
     std::u16string FSettingsFile;
@@ -180,6 +208,8 @@ class TFormMain : public QMainWindow {
     bool FClosed = false;
     // The run in progress, for the cancel command; null between runs.
     TImportRun* FRun = nullptr;
+    // True while ProjectToForm fills the controls.
+    bool FShowingProject = false;
 };
 
 }  // namespace qm

@@ -48,8 +48,10 @@ bool TOpenDialog::Execute(QWidget* parent) {
     // Qt's own dialog, so that the widened patterns and the hidden details behave the same on
     // every desktop.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    // A save dialog accepts a new name and asks before overwriting (Qt's default in that mode).
+    const bool save = Mode == TMode::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(NameFilters());
     if (!Filters.empty()) dialog.selectNameFilter(dialog.nameFilters().constFirst());
     dialog.setDefaultSuffix(DefaultExt);

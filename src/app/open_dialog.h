@@ -1,5 +1,7 @@
-// A file-open dialog described the way the window's commands use one: a title, filter entries
-// ("caption", "*.A;*.B" patterns), a default extension and a preset file name.
+// A file dialog described the way the window's commands use one: a title, filter entries
+// ("caption", "*.A;*.B" patterns), a default extension and a preset file name. TOpenDialog
+// picks an existing file; TSaveDialog names a file to write and asks before overwriting one
+// that exists.
 //
 // Patterns are written in upper case as the program names its files; on this platform file
 // names are case-sensitive, so each pattern is widened to match every mix of letter case.
@@ -22,6 +24,8 @@ struct TFileFilter {
 
 class TOpenDialog {
   public:
+    enum class TMode { Open, Save };
+    TMode Mode = TMode::Open;
     QString Title;
     std::vector<TFileFilter> Filters;  // the first entry is selected when the dialog opens
     QString DefaultExt;                // without the dot
@@ -36,6 +40,11 @@ class TOpenDialog {
     using THook = std::function<bool(TOpenDialog& dialog)>;
     // Replaces every dialog's Execute (an empty hook restores the dialog); returns the previous.
     static THook SetHook(THook hook);
+};
+
+class TSaveDialog : public TOpenDialog {
+  public:
+    TSaveDialog() { Mode = TMode::Save; }
 };
 
 // "*.CSV" -> "*.[cC][sS][vV]": a wildcard that matches the pattern in any letter case.

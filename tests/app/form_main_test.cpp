@@ -77,6 +77,7 @@ class TFormMainTest : public QObject {
     void ChecksBeforeImport();
     void CommandLineStart();
     void UnhandledErrorIsShownAndLogged();
+    void ClosesWhenTheSettingsCannotBeSaved();
     void ChoosingAWorkbook();
     void TrayWhileInTaskTray();
     void YieldIsThrottled();
@@ -488,6 +489,20 @@ void TFormMainTest::CommandLineStart() {
                                           "CSVファイルを選択してください。"}));
     QVERIFY(window->isVisible());
     QVERIFY(window->ProjectFileName.empty());
+}
+
+void TFormMainTest::ClosesWhenTheSettingsCannotBeSaved() {
+    // The settings folder would have to be made below a plain file.
+    WriteFile(Path("plain"), "x");
+    TWarnings warnings;
+    const std::u16string settings = ToU16String(Path("plain/Quillomat/Quillomat.ini"));
+    auto window = std::make_unique<TFormMain>(Args({}), settings);
+    window->show();
+    window->ApplicationFirstIdle();
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
+    QCOMPARE(warnings.texts,
+             QStringList{"設定ファイルを保存するためのフォルダの作成に失敗しました。"});
 }
 
 void TFormMainTest::UnhandledErrorIsShownAndLogged() {

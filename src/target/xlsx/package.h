@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "target/sheet/number_format.h"
 #include "target/xlsx/byte_source.h"
 #include "target/xlsx/cell_ref.h"
 #include "target/xlsx/zip_archive.h"
@@ -32,8 +33,7 @@ struct TDefinedName {
     TAreaRef Area;
 };
 
-// What a cell style says about the value it formats.
-enum class TStyleKind : std::uint8_t { General, Date, Currency };
+using sheet::TStyleKind;
 
 class TPackage {
   public:
@@ -95,7 +95,6 @@ std::string ResolvePartName(std::string_view sourcePart, std::string_view target
 // Decodes Excel's "_xHHHH_" escapes of characters XML cannot carry.
 std::u16string UnescapeOoxml(std::u16string_view text);
 
-// The kind of value a number format shows (built-in id or format code).
-TStyleKind ClassifyNumberFormat(std::uint32_t id, std::string_view code);
+using sheet::ClassifyNumberFormat;
 
 }  // namespace qm::xlsx

@@ -7,69 +7,13 @@
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
+#include "target/sheet/sheet_table.h"
 #include "target/xlsx/xlsx_internal.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
 
-namespace {
-
-// How many rows below the header decide a field's type, as the driver's TypeGuessRows.
-constexpr std::uint32_t kTypeGuessRows = 8;
-// Excel's own limit of characters in a cell; fields take that much.
-constexpr std::int32_t kCellTextLimit = 32767;
-// Jet names are at most 64 characters long.
-constexpr std::size_t kMaxFieldName = 64;
-
-bool IsLetterOrDigit(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ||
-           c == u'_' || c >= 0x80;
-}
-
-bool IsBlank(const TValue& value) {
-    if (IsNull(value)) return true;
-    if (const auto* text = std::get_if<std::u16string>(&value)) return text->empty();
-    return false;
-}
-
-enum class TKind { Number, Currency, Date, Text, Boolean, None };
-
-TKind KindOf(const TPackage& package, const TCell& cell, const TValue& value) {
-    if (IsBlank(value)) return TKind::None;
-    if (std::holds_alternative<bool>(value)) return TKind::Boolean;
-    if (std::holds_alternative<TDateTime>(value)) return TKind::Date;
-    if (std::holds_alternative<double>(value))
-        return package.StyleKind(cell.Style) == TStyleKind::Currency ? TKind::Currency
-                                                                     : TKind::Number;
-    return TKind::Text;
-}
-
-}  // namespace
-
 // ---- values ----
-
-double SerialToDays(double serial, bool date1904) {
-    if (date1904) return serial + 1462;
-    if (serial >= 1 && serial < 61) return serial + 1;  // Excel's day 60 is the missing 1900-02-29
-    return serial;
-}
-
-bool DaysToSerial(double days, bool date1904, double& serial) {
-    if (!std::isfinite(days)) return false;
-    if (date1904) {
-        serial = days - 1462;
-        return serial >= 0 && days < 2958466;
-    }
-    if (days >= 61)
-        serial = days;
-    else if (days >= 2)
-        serial = days - 1;
-    else if (days >= 0 && days < 1)
-        serial = days;  // a time of day alone
-    else
-        return false;
-    return days < 2958466;
-}
 
 TValue CellValue(const TPackage& package, const TCell& cell) {
     if (!cell.HasValue) return std::monostate{};
@@ -110,31 +54,14 @@ TValue CellValue(const TPackage& package, const TCell& cell) {
             if (text.empty()) return std::monostate{};
             if (result.ec != std::errc() || result.ptr != text.data() + text.size())
                 return Utf8ToUtf16(cell.Value);
-            if (package.StyleKind(cell.Style) == TStyleKind::Date) {
-                double days = SerialToDays(number, package.Date1904());
-                TDateParts parts;
-                if (number >= 0 && DecodeDateTime(TDateTime{days}, parts)) return TDateTime{days};
-            }
-            return number;
+            return sheet::NumberCellValue(number, package.StyleKind(cell.Style) == TStyleKind::Date,
+                                          package.Date1904());
         }
     }
 }
 
 std::u16string WorksheetTableName(std::u16string_view sheetName) {
-    std::u16string name;
-    bool quote = false;
-    for (char16_t c : sheetName) {
-        if (c == u'.') {
-            name += u'#';
-            quote = true;
-        } else {
-            if (!IsLetterOrDigit(c)) quote = true;
-            name += c;
-            if (c == u'\'') name += u'\'';
-        }
-    }
-    name += u'$';
-    return quote ? u"'" + name + u"'" : name;
+    return sheet::WorksheetTableName(sheetName);
 }
 
 // ---- the table ----
@@ -228,12 +155,8 @@ class TXlsxTable : public TEngineTable {
                 continue;
             int field = columnToField_[cell.Column - firstColumn_];
             if (field < 0) continue;
-            TValue value = CellValue(engine_.Package(), cell);
-            if (fields_[static_cast<std::size_t>(field)].DataType == ftBCD) {
-                if (const double* number = std::get_if<double>(&value))
-                    value = TCurrency{static_cast<std::int64_t>(std::llround(*number * 10000))};
-            }
-            values[static_cast<std::size_t>(field)] = std::move(value);
+            values[static_cast<std::size_t>(field)] = sheet::FieldValue(
+                CellValue(engine_.Package(), cell), fields_[static_cast<std::size_t>(field)]);
         }
     }
 
@@ -260,144 +183,32 @@ void TXlsxTable::ReadFields() {
     const TPackage& package = engine_.Package();
     TSheetReader reader(package, SheetPart());
     TRow row;
-    bool named = def_.DefinedName >= 0;
-    std::map<std::uint32_t, TValue> header;
-    std::vector<std::pair<std::uint32_t, std::vector<std::pair<TCell, TValue>>>> samples;
-    auto inArea = [&](std::uint32_t column) {
-        return !named || (column >= def_.Area.First.Column && column <= def_.Area.Last.Column);
+    sheet::TLayoutRowSource rows = [&](std::uint32_t& number,
+                                       std::vector<sheet::TLayoutCell>& cells) {
+        if (!reader.NextRow(row)) return false;
+        number = row.Number;
+        cells.clear();
+        for (std::size_t i = 0; i < row.CellCount; ++i) {
+            const TCell& cell = row.Cells[i];
+            cells.push_back({cell.Column, CellValue(package, cell),
+                             package.StyleKind(cell.Style) == TStyleKind::Currency});
+        }
+        return true;
     };
-    headerRow_ = named ? def_.Area.First.Row : 0;
-    std::uint32_t sampleEnd = 0;
-    while (reader.NextRow(row)) {
-        if (headerRow_ == 0) {
-            // A worksheet's table starts at its first row with a value.
-            for (std::size_t i = 0; i < row.CellCount; ++i) {
-                if (!IsBlank(CellValue(package, row.Cells[i]))) {
-                    headerRow_ = row.Number;
-                    break;
-                }
-            }
-            if (headerRow_ == 0) continue;
-        }
-        if (sampleEnd == 0) {
-            sampleEnd = headerRow_ + kTypeGuessRows;
-            if (named) sampleEnd = std::min(sampleEnd, def_.Area.Last.Row);
-        }
-        if (row.Number < headerRow_) continue;
-        if (row.Number > sampleEnd) break;
-        if (row.Number == headerRow_) {
-            for (std::size_t i = 0; i < row.CellCount; ++i)
-                if (inArea(row.Cells[i].Column))
-                    header[row.Cells[i].Column] = CellValue(package, row.Cells[i]);
-        } else {
-            std::vector<std::pair<TCell, TValue>> cells;
-            for (std::size_t i = 0; i < row.CellCount; ++i) {
-                if (!inArea(row.Cells[i].Column)) continue;
-                TValue value = CellValue(package, row.Cells[i]);
-                if (!IsBlank(value)) cells.emplace_back(row.Cells[i], std::move(value));
-            }
-            samples.emplace_back(row.Number, std::move(cells));
-        }
-    }
+    bool named = def_.DefinedName >= 0;
+    sheet::TLayoutArea area{def_.Area.First.Row, def_.Area.First.Column, def_.Area.Last.Row,
+                            def_.Area.Last.Column};
+    sheet::TTableLayout layout =
+        sheet::ReadTableLayout(rows, named ? &area : nullptr, def_.Name, package.FileName());
+    headerRow_ = layout.HeaderRow;
     if (headerRow_ == 0) {
         lastRow_ = 0;
         return;  // an empty sheet has no fields
     }
-
-    std::uint32_t first = 0, last = 0;
-    if (named) {
-        first = def_.Area.First.Column;
-        last = def_.Area.Last.Column;
-    } else {
-        // Columns whose header and sampled cells are all empty (formatted blanks at the edges)
-        // are not fields.
-        auto note = [&](std::uint32_t column) {
-            if (first == 0 || column < first) first = column;
-            if (column > last) last = column;
-        };
-        for (const auto& [column, value] : header)
-            if (!IsBlank(value)) note(column);
-        for (const auto& sample : samples)
-            for (const auto& cell : sample.second)
-                note(cell.first.Column);
-    }
-    if (last - first + 1 > 255)
-        throw Error(u"テーブル「" + def_.Name + u"」のフィールドが多すぎます（最大 255 個）。\n" +
-                    package.FileName());
-    firstColumn_ = first;
-    columnToField_.assign(last - first + 1, -1);
-    std::vector<std::u16string> names;
-    for (std::uint32_t column = first; column <= last; ++column) {
-        std::u16string name;
-        auto found = header.find(column);
-        if (found != header.end()) name = ValueToDisplayText(found->second);
-        for (char16_t& c : name)
-            if (c == u'.') c = u'#';  // Jet field names cannot hold "."
-        if (name.size() > kMaxFieldName) name.resize(kMaxFieldName);
-        if (name.empty()) name = u"F" + Utf8ToUtf16(std::to_string(column - first + 1));
-        // A repeated name gets the lowest number that makes it unique.
-        auto taken = [&](const std::u16string& candidate) {
-            return std::any_of(names.begin(), names.end(),
-                               [&](const std::u16string& n) { return SameText(n, candidate); });
-        };
-        if (taken(name)) {
-            for (int suffix = 1;; ++suffix) {
-                std::u16string candidate = name + Utf8ToUtf16(std::to_string(suffix));
-                if (!taken(candidate)) {
-                    name = candidate;
-                    break;
-                }
-            }
-        }
-        names.push_back(name);
-
-        int counts[5] = {0, 0, 0, 0, 0};
-        bool longText = false;
-        for (const auto& sample : samples) {
-            for (const auto& [cell, value] : sample.second) {
-                if (cell.Column != column) continue;
-                TKind kind = KindOf(package, cell, value);
-                if (kind == TKind::None) continue;
-                ++counts[static_cast<int>(kind)];
-                if (const auto* text = std::get_if<std::u16string>(&value))
-                    if (text->size() > 255) longText = true;
-            }
-        }
-        // The majority wins; ties go to the earlier of Number, Currency, Date, Text, Boolean.
-        int best = static_cast<int>(TKind::Text);
-        int bestCount = 0;
-        for (int kind = 0; kind < 5; ++kind) {
-            if (counts[kind] > bestCount) {
-                best = kind;
-                bestCount = counts[kind];
-            }
-        }
-        TFieldDef def;
-        def.Name = name;
-        switch (static_cast<TKind>(best)) {
-            case TKind::Number:
-                def.DataType = ftFloat;
-                break;
-            case TKind::Currency:
-                def.DataType = ftBCD;
-                def.Precision = 19;
-                def.Scale = 4;
-                break;
-            case TKind::Date:
-                def.DataType = ftDateTime;
-                break;
-            case TKind::Boolean:
-                def.DataType = ftBoolean;
-                break;
-            default:
-                def.DataType = longText ? ftWideMemo : ftWideString;
-                def.Size = kCellTextLimit;
-                break;
-        }
-        columnToField_[column - first] = static_cast<int>(fields_.size());
-        columns_.push_back(column);
-        fields_.push_back(std::move(def));
-    }
+    fields_ = std::move(layout.Fields);
+    columns_ = std::move(layout.Columns);
+    firstColumn_ = layout.FirstColumn;
+    columnToField_ = std::move(layout.ColumnToField);
     lastRow_ = InitialLastRow();
 }
 
@@ -433,11 +244,8 @@ void TXlsxEngine::Load() {
         def.Name = name.Name;
         if (name.LocalSheet >= 0) {
             if (static_cast<std::size_t>(name.LocalSheet) >= sheets.size()) continue;
-            std::u16string sheetName =
-                WorksheetTableName(sheets[static_cast<std::size_t>(name.LocalSheet)].Name);
-            bool quoted = sheetName.front() == u'\'';
-            if (quoted) sheetName = sheetName.substr(1, sheetName.size() - 2);
-            def.Name = quoted ? u"'" + sheetName + name.Name + u"'" : sheetName + name.Name;
+            def.Name = sheet::SheetNameTableName(
+                sheets[static_cast<std::size_t>(name.LocalSheet)].Name, name.Name);
         }
         def.Sheet = name.AreaSheet;
         def.DefinedName = static_cast<int>(i);
@@ -445,7 +253,7 @@ void TXlsxEngine::Load() {
         named.push_back(def);
     }
     std::stable_sort(named.begin(), named.end(), [](const TTableDef& a, const TTableDef& b) {
-        return FoldCase(a.Name) < FoldCase(b.Name);
+        return sheet::NamedTableLess(a.Name, b.Name);
     });
     tables.insert(tables.end(), named.begin(), named.end());
     source_ = std::move(source);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "target/engine.h"
+#include "target/sheet/sheet_table.h"
 #include "target/xlsx/byte_source.h"
 #include "target/xlsx/cell_ref.h"
 #include "target/xlsx/package.h"
@@ -101,8 +102,8 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
 // Cell contents to values.
 TValue CellValue(const TPackage& package, const TCell& cell);
 // Days since 1899-12-30 from an Excel serial, and back; false when out of range.
-double SerialToDays(double serial, bool date1904);
-bool DaysToSerial(double days, bool date1904, double& serial);
+using sheet::DaysToSerial;
+using sheet::SerialToDays;
 // Appends text for an inline string or attribute, escaped for XML and for Excel.
 void AppendEscapedText(std::string& out, std::u16string_view text);
 void AppendEscapedUtf8(std::string& out, std::string_view text);

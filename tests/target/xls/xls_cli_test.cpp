@@ -1,0 +1,67 @@
+// quillomat-cli tables, fields and rows on a .xls workbook the test makes: the same output as
+// for the same workbook saved as .xlsx.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "test_util.h"
+#include "xls_builder.h"
+
+namespace qm {
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string out;
+};
+
+TRun Cli(const std::string& arguments) {
+    const char* build = std::getenv("QM_BUILD_DIR");
+    std::string command =
+        std::string(build ? build : ".") + "/src/cli/quillomat-cli " + arguments + " 2>&1";
+    TRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        run.out.append(buffer, n);
+    int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(XlsCli, TablesFieldsAndRows) {
+    if (!std::getenv("QM_BUILD_DIR")) GTEST_SKIP() << "QM_BUILD_DIR is not set";
+    using namespace test;
+    TBiffWorkbook book;
+    book.XfFormats.assign(16, 0);
+    book.XfFormats.insert(book.XfFormats.end(), {22, 7});  // XF 16: date and time, 17: currency
+    book.Strings = {u"名前", u"数", u"日", u"金", u"可", u"a\"b"};
+    std::string cells;
+    for (std::uint16_t c = 0; c < 5; ++c)
+        cells += LabelSstCell(0, c, 15, c);
+    cells += LabelSstCell(1, 0, 15, 5) + NumberCell(1, 1, 15, 1.5) + NumberCell(1, 2, 16, 45322.5) +
+             NumberCell(1, 3, 17, 12.3) + BoolErrCell(1, 4, 15, 1, false) +
+             RkCell(2, 1, 15, 2 << 2 | 2);
+    book.Sheets = {{u"My Sheet", cells}, {u"Two", ""}};
+    TempDir dir;
+    std::string path = dir.Write("book.xls", BuildXls(book)).string();
+
+    EXPECT_EQ(Cli("tables '" + path + "'").out, "'My Sheet$'\nTwo$\n");
+    TRun fields = Cli("fields '" + path + "' \"'My Sheet\\$'\"");
+    EXPECT_EQ(fields.status, 0);
+    EXPECT_EQ(fields.out,
+              "名前\t24\tテキスト型\n数\t6\t倍精度浮動小数点数型\n日\t11\t日付時刻型\n金\t8\t通貨型"
+              "\n可\t5\tブール値型\n");
+    TRun rows = Cli("rows '" + path + "' \"'My Sheet\\$'\" --json");
+    EXPECT_EQ(
+        rows.out,
+        "{\"fields\": [\"名前\", \"数\", \"日\", \"金\", \"可\"], \"rows\": [[\"a\\\"b\", 1.5, "
+        "\"2024-01-31T12:00:00\", \"12.3\", true], [null, 2, null, null, null]]}\n");
+    TRun noTable = Cli("fields '" + path + "' Nope");
+    EXPECT_EQ(noTable.status, 1);
+    EXPECT_NE(noTable.out.find("Nope"), std::string::npos) << noTable.out;
+}
+
+}  // namespace
+}  // namespace qm

@@ -109,6 +109,11 @@ void CarryOutLindrelRequest(const TLindrelRequest& request, const TLindrelFolder
     const std::string desktopName = DesktopFileName(request.Extension);
 
     if (request.Task == TLindrelRequest::TTask::Register) {
+        // A program that cannot be run would make an association that opens nothing; this also
+        // catches a program path with a double quote, which the quoted command cannot carry.
+        const std::u16string program = SplitCommandLine(request.Command).front();
+        if (::access(ToNativePath(program).c_str(), X_OK) != 0)
+            throw Error(u"[EXT] COMMAND のプログラムを実行できません。\n" + program);
         MakeFolder(packages);
         MakeFolder(applications);
         WriteWholeFile(package, MimePackageXml(request));

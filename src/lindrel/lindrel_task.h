@@ -23,7 +23,8 @@ struct TLindrelFolders {
 // The user's folders. Throws Error when the data folder cannot be told.
 TLindrelFolders UserLindrelFolders();
 
-// Throws Error naming the file or folder that could not be written or deleted.
+// Throws Error naming the file or folder that could not be written or deleted, or, for a
+// registering request, the command's program when it is not an executable file.
 void CarryOutLindrelRequest(const TLindrelRequest& request, const TLindrelFolders& folders);
 
 // mimeapps.list without 'desktopFile' in the lists of 'mimeType' (lines left empty are

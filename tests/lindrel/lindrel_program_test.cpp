@@ -44,6 +44,13 @@ TResult Lindrel(const TempDir& dir, const std::vector<std::string>& arguments) {
     return result;
 }
 
+// A registering request for the program at 'program'.
+std::string SetRequest(const std::string& program) {
+    return "[EXT]\r\nEXT=.QLM\r\nCOMMAND=\"" + program +
+           "\" \"%1\"\r\nFILE_TYPE=Quillomat ファイル\r\nICON_FILE=" + program +
+           "\r\nICON_INDEX=0\r\n\r\n[TASK]\r\nCLOSE=1\r\nCOMMAND=1\r\n\r\n";
+}
+
 class LindrelProgram : public testing::Test {
   protected:
     TempDir dir;
@@ -62,6 +69,9 @@ TEST_F(LindrelProgram, BadRequestsEndWithAMessageAndStatus) {
     const std::string garbage = dir.Write("garbage.ini", std::string("\xFF\xFE\x00\xD8[\0", 6));
     const std::string badTask = dir.Write("task.ini", "[TASK]\r\nCOMMAND=7\r\n");
     const std::string badExt = dir.Write("ext.ini", "[EXT]\nEXT=.QLM/..\n[TASK]\nCOMMAND=2\n");
+    // A program path with a double quote cannot be carried by the quoted command: the program
+    // it reads is one that does not exist.
+    const std::string quote = dir.Write("quote.ini", SetRequest("/usr/bin/a\"b"));
     const TCase cases[] = {
         {"no argument", {}, 2, "lindrel <"},
         {"two arguments", {badTask, badTask}, 2, "lindrel <"},
@@ -70,6 +80,7 @@ TEST_F(LindrelProgram, BadRequestsEndWithAMessageAndStatus) {
         {"not a request", {garbage}, 1, "[TASK] COMMAND"},
         {"unknown task", {badTask}, 1, "task.ini"},
         {"bad extension", {badExt}, 1, "[EXT] EXT"},
+        {"program not runnable", {quote}, 1, "[EXT] COMMAND"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,11 +92,11 @@ TEST_F(LindrelProgram, BadRequestsEndWithAMessageAndStatus) {
 }
 
 TEST_F(LindrelProgram, RegistersAndRemoves) {
-    const std::string registering = dir.Write(
-        "set.ini",
-        "[EXT]\r\nEXT=.QLM\r\nCOMMAND=\"/opt/My Tools/quillomat\" \"%1\"\r\n"
-        "FILE_TYPE=Quillomat ファイル\r\nICON_FILE=/opt/My Tools/quillomat\r\nICON_INDEX=0\r\n"
-        "\r\n[TASK]\r\nCLOSE=1\r\nCOMMAND=1\r\n\r\n");
+    // The program lies in a folder with a blank in its name.
+    fs::create_directories(dir.Path() / "My Tools");
+    const fs::path program = dir.Path() / "My Tools/quillomat";
+    fs::copy_file("/bin/true", program);
+    const std::string registering = dir.Write("set.ini", SetRequest(program.string()));
     const std::string removing =
         dir.Write("unset.ini", "[EXT]\r\nEXT=.QLM\r\n\r\n[TASK]\r\nCLOSE=1\r\nCOMMAND=2\r\n\r\n");
     const fs::path package = dir.Path() / "data/mime/packages/quillomat-qlm.xml";
@@ -99,7 +110,7 @@ TEST_F(LindrelProgram, RegistersAndRemoves) {
     TResult result = Lindrel(dir, {registering});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_TRUE(fs::is_regular_file(package));
-    EXPECT_NE(ReadBytes(entry).find("Exec=\"/opt/My Tools/quillomat\" %f\n"), std::string::npos);
+    EXPECT_NE(ReadBytes(entry).find("Exec=\"" + program.string() + "\" %f\n"), std::string::npos);
 
     // Registering again replaces the files; removing twice is no error.
     EXPECT_EQ(Lindrel(dir, {registering}).status, 0);

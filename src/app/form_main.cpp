@@ -217,6 +217,7 @@ void TFormMain::CreateActions() {
     // their errors go to the general handling.
     connect(ActionConfigGeneral, &QAction::triggered, this,
             [this] { RunCommand([this] { ActionConfigGeneralExecute(); }); });
+    connect(ActionHelpHelp, &QAction::triggered, this, [this] { ActionHelpHelpExecute(); });
     connect(ActionHelpAbout, &QAction::triggered, this,
             [this] { RunCommand([this] { ActionHelpAboutExecute(); }); });
 }

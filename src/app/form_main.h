@@ -107,6 +107,8 @@ class TFormMain : public QMainWindow {
     // --- the settings dialog and the About box (form_main_dialogs.cpp)
     void ActionConfigGeneralExecute();
     void ActionHelpAboutExecute();
+    // The help's table of contents.
+    void ActionHelpHelpExecute();
 
     // Members and controls, named by their roles; tests and the other command files reach the
     // window through them.

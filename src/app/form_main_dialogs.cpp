@@ -1,6 +1,7 @@
-// The main window's two dialog commands: the general settings and the About box.
+// The main window's dialog commands: the general settings, the help and the About box.
 #include "about/form_about_box.h"
 #include "app/form_main.h"
+#include "app/help_topic.h"
 #include "settings/form_config_general.h"
 
 namespace qm {
@@ -13,6 +14,10 @@ void TFormMain::ActionConfigGeneralExecute() {
     dialog.FormToConfig(Config);
     // Saved at once, not only when the window closes.
     Config.Save(FSettingsFile);
+}
+
+void TFormMain::ActionHelpHelpExecute() {
+    ShowHelpTopic(this, HelpFile, 0);
 }
 
 void TFormMain::ActionHelpAboutExecute() {

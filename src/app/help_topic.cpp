@@ -1,9 +1,6 @@
 #include "app/help_topic.h"
 
-#include <QDesktopServices>
-#include <QFileInfo>
-#include <QMessageBox>
-#include <QUrl>
+#include "app/help_window.h"
 
 namespace qm {
 
@@ -19,10 +16,7 @@ void ShowHelpTopic(QWidget* owner, const QString& helpFile, int topic) {
         Hook()(owner, helpFile, topic);
         return;
     }
-    if (QFileInfo(helpFile).isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile)))
-        return;
-    QMessageBox::critical(owner, QStringLiteral("ヘルプ"),
-                          QStringLiteral("ヘルプ ファイルを開けません。\n") + helpFile);
+    TFormHelp::Instance().ShowTopic(topic);
 }
 
 THelpHook SetHelpHook(THelpHook hook) {

@@ -1,10 +1,9 @@
-// Showing a topic of the application's help file. The Windows edition's help is a compiled
-// HTML Help file (".CHM" beside the program) opened at a topic number; this platform has no
-// HTML Help, so the file is handed to whatever viewer the desktop opens it with, which starts at
-// its table of contents (the topic number cannot be passed on). A help file that is missing or
-// that no viewer takes is reported in the help system's own error box.
+// Showing a topic of the application's help. The Windows edition's help is a compiled HTML
+// Help file (".CHM" beside the program) opened at a topic number. Here the help pages are built
+// into the program and shown in its own help window (help_window.h) at the topic; the help
+// file's name is still what every caller passes, so that the callers stay as they are.
 //
-// Tests replace the viewer with a hook that records the file and topic.
+// Tests replace the window with a hook that records the file and topic.
 #pragma once
 
 #include <QString>

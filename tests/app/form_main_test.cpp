@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -31,6 +32,8 @@
 #include "app/cursor_hour_glass.h"
 #include "app/error_handler.h"
 #include "app/gui_yield.h"
+#include "app/help_topic.h"
+#include "app/help_window.h"
 #include "app/open_dialog.h"
 #include "app/warning_box.h"
 #include "app_test_util.h"
@@ -82,6 +85,7 @@ class TFormMainTest : public QObject {
     void TrayWhileInTaskTray();
     void YieldIsThrottled();
     void ControlsShowTheirWholeCaptions();
+    void HelpShowsItsPages();
     void Screenshots();
 };
 
@@ -627,6 +631,38 @@ void TFormMainTest::ControlsShowTheirWholeCaptions() {
     }
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
     QVERIFY(window->BtnConvertCancel->width() >= 112);
+}
+
+void TFormMainTest::HelpShowsItsPages() {
+    // The command asks for the table of contents of the window's help file...
+    auto window = Open();
+    QString file;
+    int topic = -1;
+    SetHelpHook([&](QWidget*, const QString& helpFile, int number) {
+        file = helpFile;
+        topic = number;
+    });
+    window->ActionHelpHelp->trigger();
+    SetHelpHook({});
+    QCOMPARE(topic, 0);
+    QCOMPARE(file, window->HelpFile);
+
+    // ...which the help window shows from the pages built into the program; every topic a
+    // caller asks for has its page, and a topic without one falls back to the contents.
+    window->ActionHelpHelp->trigger();
+    TFormHelp& help = TFormHelp::Instance();
+    QVERIFY(help.isVisible());
+    QVERIFY(help.CurrentPage().endsWith("index.html"));
+    QVERIFY(help.Browser->toPlainText().contains("目次"));
+    for (int number = 1; number <= 6; ++number) {
+        ShowHelpTopic(window.get(), window->HelpFile, number);
+        QVERIFY(help.CurrentPage().endsWith(QString("topic-%1.html").arg(number)));
+        QVERIFY(!help.Browser->toPlainText().isEmpty());
+    }
+    QVERIFY(help.Browser->toPlainText().contains("全般設定"));
+    ShowHelpTopic(window.get(), window->HelpFile, 99);
+    QVERIFY(help.CurrentPage().endsWith("index.html"));
+    help.close();
 }
 
 // With QM_SCREENSHOT_DIR set (run under a real X server, e.g. xvfb-run), saves pictures of the

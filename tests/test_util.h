@@ -2,12 +2,17 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/error.h"
 
 namespace qm::test {
 
@@ -23,6 +28,38 @@ inline std::filesystem::path FixturesDir() {
         if (::qm::test::FixturesDir().empty())                                        \
             GTEST_SKIP() << "the shared fixtures folder is absent: " QM_FIXTURES_DIR; \
     } while (0)
+
+// The message of the Error the action throws, or "(no error)".
+inline std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// quillomat-cli of the build given by QM_BUILD_DIR, run with 'arguments' (already quoted for
+// the shell): its exit status and its output, standard error included.
+struct TCliRun {
+    int status = -1;
+    std::string out;
+};
+
+inline TCliRun RunCli(const std::string& arguments) {
+    const char* build = std::getenv("QM_BUILD_DIR");
+    std::string command =
+        std::string(build ? build : ".") + "/src/cli/quillomat-cli " + arguments + " 2>&1";
+    TCliRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        run.out.append(buffer, n);
+    int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
 
 // A fresh folder for one test, removed when the object goes.
 class TempDir {

@@ -1,9 +1,6 @@
 // quillomat-cli tables, fields and rows on a .xls workbook the test makes: the same output as
 // for the same workbook saved as .xlsx.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include "test_util.h"
 #include "xls_builder.h"
@@ -11,24 +8,8 @@
 namespace qm {
 namespace {
 
-struct TRun {
-    int status = -1;
-    std::string out;
-};
-
-TRun Cli(const std::string& arguments) {
-    const char* build = std::getenv("QM_BUILD_DIR");
-    std::string command =
-        std::string(build ? build : ".") + "/src/cli/quillomat-cli " + arguments + " 2>&1";
-    TRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        run.out.append(buffer, n);
-    int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using test::RunCli;
+using test::TCliRun;
 
 TEST(XlsCli, TablesFieldsAndRows) {
     if (!std::getenv("QM_BUILD_DIR")) GTEST_SKIP() << "QM_BUILD_DIR is not set";
@@ -47,18 +28,18 @@ TEST(XlsCli, TablesFieldsAndRows) {
     TempDir dir;
     std::string path = dir.Write("book.xls", BuildXls(book)).string();
 
-    EXPECT_EQ(Cli("tables '" + path + "'").out, "'My Sheet$'\nTwo$\n");
-    TRun fields = Cli("fields '" + path + "' \"'My Sheet\\$'\"");
+    EXPECT_EQ(RunCli("tables '" + path + "'").out, "'My Sheet$'\nTwo$\n");
+    TCliRun fields = RunCli("fields '" + path + "' \"'My Sheet\\$'\"");
     EXPECT_EQ(fields.status, 0);
     EXPECT_EQ(fields.out,
               "名前\t24\tテキスト型\n数\t6\t倍精度浮動小数点数型\n日\t11\t日付時刻型\n金\t8\t通貨型"
               "\n可\t5\tブール値型\n");
-    TRun rows = Cli("rows '" + path + "' \"'My Sheet\\$'\" --json");
+    TCliRun rows = RunCli("rows '" + path + "' \"'My Sheet\\$'\" --json");
     EXPECT_EQ(
         rows.out,
         "{\"fields\": [\"名前\", \"数\", \"日\", \"金\", \"可\"], \"rows\": [[\"a\\\"b\", 1.5, "
         "\"2024-01-31T12:00:00\", \"12.3\", true], [null, 2, null, null, null]]}\n");
-    TRun noTable = Cli("fields '" + path + "' Nope");
+    TCliRun noTable = RunCli("fields '" + path + "' Nope");
     EXPECT_EQ(noTable.status, 1);
     EXPECT_NE(noTable.out.find("Nope"), std::string::npos) << noTable.out;
 }

@@ -17,15 +17,6 @@ namespace {
 
 using namespace test;
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
 struct TOpened {
     TConnection Connection;
     TTable Table{Connection};

@@ -28,16 +28,6 @@ inline std::u16string U16(const std::filesystem::path& path) {
     return Utf8ToUtf16(path.string());
 }
 
-// The message of the Error the action throws, or "(no error)".
-inline std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
 // A connection and one open table of a workbook, as the main window holds them.
 struct TOpenTable {
     TConnection Connection;

@@ -16,7 +16,7 @@ void ShowHelpTopic(QWidget* owner, const QString& helpFile, int topic) {
         Hook()(owner, helpFile, topic);
         return;
     }
-    TFormHelp::Instance().ShowTopic(topic);
+    TFormHelp::For(owner).ShowTopic(topic);
 }
 
 THelpHook SetHelpHook(THelpHook hook) {

@@ -17,12 +17,18 @@ QString PageOf(int topic) {
 
 }  // namespace
 
-TFormHelp& TFormHelp::Instance() {
-    static TFormHelp* window = new TFormHelp;  // lives as long as the program
-    return *window;
+TFormHelp& TFormHelp::For(QWidget* owner) {
+    QWidget* top = owner;
+    while (top && top->parentWidget())
+        top = top->parentWidget();
+    if (top) {
+        if (auto* window = top->findChild<TFormHelp*>(QString(), Qt::FindDirectChildrenOnly))
+            return *window;
+    }
+    return *new TFormHelp(top);  // owned by the top window, or by nobody without one
 }
 
-TFormHelp::TFormHelp() {
+TFormHelp::TFormHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Quillomat ヘルプ"));
     setAttribute(Qt::WA_QuitOnClose, false);  // never keeps the program running on its own
     auto* column = new QVBoxLayout(this);

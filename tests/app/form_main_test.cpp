@@ -650,7 +650,7 @@ void TFormMainTest::HelpShowsItsPages() {
     // ...which the help window shows from the pages built into the program; every topic a
     // caller asks for has its page, and a topic without one falls back to the contents.
     window->ActionHelpHelp->trigger();
-    TFormHelp& help = TFormHelp::Instance();
+    TFormHelp& help = TFormHelp::For(window.get());
     QVERIFY(help.isVisible());
     QVERIFY(help.CurrentPage().endsWith("index.html"));
     QVERIFY(help.Browser->toPlainText().contains("目次"));
@@ -662,7 +662,9 @@ void TFormMainTest::HelpShowsItsPages() {
     QVERIFY(help.Browser->toPlainText().contains("全般設定"));
     ShowHelpTopic(window.get(), window->HelpFile, 99);
     QVERIFY(help.CurrentPage().endsWith("index.html"));
-    help.close();
+    // A dialog of the window asks the same help window.
+    QWidget dialog(window.get(), Qt::Dialog);
+    QCOMPARE(&TFormHelp::For(&dialog), &help);
 }
 
 // With QM_SCREENSHOT_DIR set (run under a real X server, e.g. xvfb-run), saves pictures of the

@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/native_path.h"
 
 namespace qm::test {
 
@@ -28,6 +30,19 @@ inline std::filesystem::path FixturesDir() {
         if (::qm::test::FixturesDir().empty())                                        \
             GTEST_SKIP() << "the shared fixtures folder is absent: " QM_FIXTURES_DIR; \
     } while (0)
+
+// A path as the program's UTF-16 text.
+inline std::u16string U16(const std::filesystem::path& path) {
+    return FromNativePath(path.string());
+}
+
+// A whole file's bytes (empty when it cannot be read).
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
 
 // The message of the Error the action throws, or "(no error)".
 inline std::string ErrorOf(const std::function<void()>& action) {

@@ -8,11 +8,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/form_main.h"
 #include "app/open_dialog.h"
 #include "app/warning_box.h"
 #include "grids/qt_text.h"
@@ -86,5 +89,22 @@ inline bool HasOpenpyxl() {
     process.start(QM_PYTHON, {"-c", "import openpyxl"});
     return process.waitForFinished(60000) && process.exitCode() == 0;
 }
+
+// What every window suite holds: a folder of its own with the settings file in it, and windows
+// opened as the program opens them.
+class TWindowTestFolder {
+  protected:
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
+
+    // A shown window past its first idle moment.
+    std::unique_ptr<TFormMain> Open(const QStringList& arguments = {}) {
+        auto window = std::make_unique<TFormMain>(Args(arguments), SettingsFile());
+        window->show();
+        window->ApplicationFirstIdle();
+        return window;
+    }
+};
 
 }  // namespace qm::test

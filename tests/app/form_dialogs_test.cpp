@@ -80,13 +80,10 @@ QStringList ClippedCaptions(QWidget* top) {
 
 }  // namespace
 
-class TFormDialogsTest : public QObject {
+class TFormDialogsTest : public QObject, TWindowTestFolder {
     Q_OBJECT
 
   private:
-    QTemporaryDir dir;
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
     QByteArray SettingsBytes() const {
         QFile file(Path("Quillomat.ini"));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");

@@ -73,20 +73,10 @@ void MapField(TGridRelation* grid, int row, int entry) {
 
 }  // namespace
 
-class TFormMainImportTest : public QObject {
+class TFormMainImportTest : public QObject, TWindowTestFolder {
     Q_OBJECT
 
   private:
-    QTemporaryDir dir;
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
-
-    std::unique_ptr<TFormMain> Open(const QStringList& arguments = {}) {
-        auto window = std::make_unique<TFormMain>(Args(arguments), SettingsFile());
-        window->show();
-        window->ApplicationFirstIdle();
-        return window;
-    }
     // A shown, active window with the workbook and the CSV chosen and both fields of the
     // workbook mapped in the relation grid, as a user does it.
     std::unique_ptr<TFormMain> OpenMapped(TDialogs& dialogs, const QString& book,

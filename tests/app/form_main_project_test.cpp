@@ -85,22 +85,13 @@ QStringList PrintedArguments(const QByteArray& out) {
 
 }  // namespace
 
-class TFormMainProjectTest : public QObject {
+class TFormMainProjectTest : public QObject, TWindowTestFolder {
     Q_OBJECT
 
   private:
-    QTemporaryDir dir;
     QString book;
     QString csv;
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
 
-    std::unique_ptr<TFormMain> Open(const QStringList& arguments = {}) {
-        auto window = std::make_unique<TFormMain>(Args(arguments), SettingsFile());
-        window->show();
-        window->ApplicationFirstIdle();
-        return window;
-    }
     // A window showing the workbook's second worksheet, the CSV with its header line ticked
     // and both fields mapped: the files chosen through their dialogs, the worksheet with the
     // keyboard.

@@ -49,21 +49,8 @@ namespace qm {
 
 using namespace test;
 
-class TFormMainTest : public QObject {
+class TFormMainTest : public QObject, TWindowTestFolder {
     Q_OBJECT
-
-  private:
-    QTemporaryDir dir;
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::u16string SettingsFile() const { return ToU16String(Path("Quillomat.ini")); }
-
-    // A shown window past its first idle moment.
-    std::unique_ptr<TFormMain> Open(const QStringList& arguments = {}) {
-        auto window = std::make_unique<TFormMain>(Args(arguments), SettingsFile());
-        window->show();
-        window->ApplicationFirstIdle();
-        return window;
-    }
 
   private slots:
     void init() { QFile::remove(Path("Quillomat.ini")); }

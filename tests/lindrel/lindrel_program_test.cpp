@@ -18,12 +18,7 @@ namespace fs = std::filesystem;
 using test::EnvScope;
 using test::TempDir;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using test::ReadBytes;
 
 struct TResult {
     int status = -1;

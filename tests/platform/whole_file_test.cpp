@@ -16,21 +16,12 @@
 namespace qm {
 namespace {
 
-std::u16string U16(const std::filesystem::path& path) {
-    return FromNativePath(path.string());
-}
+using test::U16;
 
 unsigned ModeOf(const std::filesystem::path& path) {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0);
     return st.st_mode & 07777;
-}
-
-std::string Read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 std::size_t FilesIn(const std::filesystem::path& folder) {
@@ -51,7 +42,7 @@ TEST(WholeFile, PermissionBitsOfNewExistingAndExecutableFiles) {
     ::chmod(kept.c_str(), 0640);
     WriteWholeFile(U16(kept), "new");
     EXPECT_EQ(ModeOf(kept), 0640u);
-    EXPECT_EQ(Read(kept), "new");
+    EXPECT_EQ(test::ReadBytes(kept), "new");
 
     const auto script = dir.Path() / "run.sh";
     WriteWholeFile(U16(script), "#!/bin/sh\n", true);
@@ -67,7 +58,7 @@ TEST(WholeFile, ALinkStaysALinkToTheReplacedFile) {
     std::filesystem::create_symlink(real, link);
     WriteWholeFile(U16(link), "new");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(Read(real), "new");
+    EXPECT_EQ(test::ReadBytes(real), "new");
 }
 
 TEST(WholeFile, RefusalsNameTheFileAndChangeNothing) {
@@ -85,7 +76,7 @@ TEST(WholeFile, RefusalsNameTheFileAndChangeNothing) {
             EXPECT_NE(error.Message().find(U16(target)), std::u16string::npos);
         }
     }
-    EXPECT_EQ(Read(readOnly), "keep");
+    EXPECT_EQ(test::ReadBytes(readOnly), "keep");
     EXPECT_EQ(FilesIn(dir.Path()), 2u);
 }
 

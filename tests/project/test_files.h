@@ -8,19 +8,9 @@
 
 #include "platform/native_path.h"
 #include "platform/system_code_page.h"
+#include "test_util.h"
 
 namespace qm::test {
-
-inline std::u16string U16(const std::filesystem::path& path) {
-    return FromNativePath(path.string());
-}
-
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // Fixes the legacy code page for one test and restores detection afterwards.
 class CodePageScope {

@@ -19,16 +19,9 @@ namespace {
 using test::TempDir;
 using Strings = std::vector<std::u16string>;
 
-std::u16string U16(const std::filesystem::path& path) {
-    return FromNativePath(path.string());
-}
+using test::U16;
 
-std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using test::ReadBytes;
 
 // Sets an environment variable for one test and puts the old value back.
 class EnvScope {

@@ -17,17 +17,6 @@
 
 namespace qm::test {
 
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline std::u16string U16(const std::filesystem::path& path) {
-    return Utf8ToUtf16(path.string());
-}
-
 // A connection and one open table of a workbook, as the main window holds them.
 struct TOpenTable {
     TConnection Connection;

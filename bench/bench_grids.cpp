@@ -15,7 +15,7 @@
 #include "csv/csv.h"
 #include "grids/csv_grid.h"
 #include "grids/grid_relation.h"
-#include "target/target_access.h"
+#include "targets/target_access.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "platform/native_path.h"
-#include "target/jet/jet_builder.h"
-#include "target/jet/jet_database.h"
+#include "targets/jet/jet_builder.h"
+#include "targets/jet/jet_database.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "target/connection.h"
-#include "target/target_access.h"
+#include "targets/connection.h"
+#include "targets/target_access.h"
 #include "text/unicode.h"
 #include "xls_builder.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "target/connection.h"
-#include "target/target_access.h"
+#include "targets/connection.h"
+#include "targets/target_access.h"
 #include "text/unicode.h"
 
 namespace {

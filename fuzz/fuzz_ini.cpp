@@ -10,7 +10,7 @@
 #include "platform/error.h"
 #include "project/command_line.h"
 #include "project/ini_document.h"
-#include "target/relation.h"
+#include "targets/relation.h"
 #include "text/unicode.h"
 
 namespace {

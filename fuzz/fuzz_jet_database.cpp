@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/error.h"
-#include "target/jet/jet_check.h"
-#include "target/jet/jet_database.h"
-#include "target/jet/jet_page_file.h"
+#include "targets/jet/jet_check.h"
+#include "targets/jet/jet_database.h"
+#include "targets/jet/jet_page_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Whole pages only, so that the mutations reach the structures instead of the size check.

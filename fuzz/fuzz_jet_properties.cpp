@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "target/jet/jet_properties.h"
+#include "targets/jet/jet_properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qm::jet::ParseProperties(std::span(data, size));

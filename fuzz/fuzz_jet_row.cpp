@@ -6,9 +6,9 @@
 #include <span>
 
 #include "platform/error.h"
-#include "target/jet/jet_builder.h"
-#include "target/jet/jet_row.h"
-#include "target/jet/jet_table_def.h"
+#include "targets/jet/jet_builder.h"
+#include "targets/jet/jet_row.h"
+#include "targets/jet/jet_table_def.h"
 
 namespace {
 

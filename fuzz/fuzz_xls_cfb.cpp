@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/xls/cfb_file.h"
+#include "targets/xls/cfb_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);

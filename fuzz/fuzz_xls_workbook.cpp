@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/sheet/sheet_table.h"
-#include "target/xls/xls_sheet.h"
-#include "target/xls/xls_workbook.h"
+#include "targets/sheet/sheet_table.h"
+#include "targets/xls/xls_sheet.h"
+#include "targets/xls/xls_workbook.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/connection_string.h"
-#include "target/field_conversion.h"
+#include "targets/connection_string.h"
+#include "targets/field_conversion.h"
 #include "text/unicode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

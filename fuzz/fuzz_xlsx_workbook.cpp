@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/xlsx/package.h"
-#include "target/xlsx/sheet_reader.h"
-#include "target/xlsx/xlsx_internal.h"
+#include "targets/xlsx/package.h"
+#include "targets/xlsx/sheet_reader.h"
+#include "targets/xlsx/xlsx_internal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/xlsx/xml_reader.h"
+#include "targets/xlsx/xml_reader.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "target/xlsx/zip_archive.h"
+#include "targets/xlsx/zip_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);

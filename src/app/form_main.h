@@ -19,7 +19,7 @@
 
 #include "app/open_dialog.h"
 #include "settings/config.h"
-#include "target/connection.h"
+#include "targets/connection.h"
 
 class QAction;
 class QCheckBox;

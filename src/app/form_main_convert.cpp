@@ -14,7 +14,7 @@
 #include "grids/grid_relation.h"
 #include "grids/qt_text.h"
 #include "platform/yield.h"
-#include "target/import_run.h"
+#include "targets/import_run.h"
 
 namespace qm {
 

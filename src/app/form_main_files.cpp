@@ -16,7 +16,7 @@
 #include "grids/grid_relation.h"
 #include "grids/qt_text.h"
 #include "platform/error.h"
-#include "target/target_access.h"
+#include "targets/target_access.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 
 #include "grids/qt_text.h"
 #include "platform/error.h"
-#include "target/connection.h"
+#include "targets/connection.h"
 
 namespace qm {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "target/value.h"
+#include "targets/value.h"
 
 namespace qm {
 

@@ -4,7 +4,7 @@
 #include "cli/command.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
-#include "target/jet/jet_check.h"
+#include "targets/jet/jet_check.h"
 #include "text/unicode.h"
 
 namespace {

@@ -20,9 +20,9 @@
 #include "platform/system_code_page.h"
 #include "platform/yield.h"
 #include "project/project.h"
-#include "target/connection.h"
-#include "target/import_run.h"
-#include "target/target_access.h"
+#include "targets/connection.h"
+#include "targets/import_run.h"
+#include "targets/target_access.h"
 #include "text/unicode.h"
 
 namespace qm::cli {

@@ -9,9 +9,9 @@
 #include "cli/command.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
-#include "target/connection.h"
-#include "target/target_access.h"
-#include "target/value.h"
+#include "targets/connection.h"
+#include "targets/target_access.h"
+#include "targets/value.h"
 #include "text/unicode.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include "cli/command.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
-#include "target/connection.h"
-#include "target/target_access.h"
+#include "targets/connection.h"
+#include "targets/target_access.h"
 #include "text/unicode.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "target/relation.h"
+#include "targets/relation.h"
 
 class QComboBox;
 class QStringListModel;

@@ -1,7 +1,7 @@
 // Rows from the target's field list; kept apart so that the grid's other code does not depend
 // on the target access layer.
 #include "grids/grid_relation.h"
-#include "target/target_access.h"
+#include "targets/target_access.h"
 
 namespace qm {
 

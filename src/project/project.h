@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "target/relation.h"
+#include "targets/relation.h"
 
 namespace qm {
 

@@ -14,7 +14,7 @@
 
 #include "grid_test_util.h"
 #include "grids/qt_text.h"
-#include "target/target_access.h"
+#include "targets/target_access.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "target/import_run.h"
+#include "targets/import_run.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "csv/csv.h"
 #include "import/recording_engine.h"
-#include "target/connection.h"
+#include "targets/connection.h"
 #include "test_util.h"
 #include "text/unicode.h"
 

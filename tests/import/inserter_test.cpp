@@ -2,7 +2,7 @@
 
 #include "import/import_test_util.h"
 #include "platform/error.h"
-#include "target/ado_excel_inserter.h"
+#include "targets/ado_excel_inserter.h"
 
 namespace qm {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "target/engine.h"
+#include "targets/engine.h"
 
 namespace qm::test {
 

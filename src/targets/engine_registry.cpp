@@ -1,0 +1,137 @@
+// Choosing the engine for a connection string.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/case_fold.h"
+#include "platform/error.h"
+#include "platform/native_path.h"
+#include "targets/engine.h"
+#include "text/unicode.h"
+
+namespace qm {
+
+namespace {
+
+std::vector<TEngineFactory>& Registry() {
+    static std::vector<TEngineFactory> factories;
+    return factories;
+}
+
+enum class TContent { Zip, Compound, Jet, Other };
+
+TContent ClassifyContent(std::string_view head) {
+    if (head.size() >= 4 && head.substr(0, 4) == std::string_view("PK\x03\x04", 4))
+        return TContent::Zip;
+    if (head.size() >= 8 &&
+        head.substr(0, 8) == std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+        return TContent::Compound;
+    if (head.size() >= 19 &&
+        (head.substr(4, 15) == "Standard Jet DB" || head.substr(4, 15) == "Standard ACE DB"))
+        return TContent::Jet;
+    return TContent::Other;
+}
+
+// True when a compound file holds an encrypted Office package: its directory then names the
+// streams "EncryptionInfo" and "EncryptedPackage" (UTF-16LE). Such files are small enough to be
+// scanned whole; larger ones are looked at in their first 16 MiB.
+bool HoldsEncryptedPackage(int fd) {
+    static const char16_t kName[] = u"EncryptedPackage";
+    std::string needle;
+    for (const char16_t* p = kName; *p; ++p) {
+        needle += static_cast<char>(*p & 0xFF);
+        needle += static_cast<char>(*p >> 8);
+    }
+    std::string data(16u << 20, '\0');
+    ssize_t got = ::pread(fd, data.data(), data.size(), 0);
+    if (got <= 0) return false;
+    data.resize(static_cast<std::size_t>(got));
+    return data.find(needle) != std::string::npos;
+}
+
+[[noreturn]] void FailFile(const std::u16string& message, const std::u16string& path) {
+    throw Error(message + u"\n" + path);
+}
+
+}  // namespace
+
+void RegisterEngine(const TEngineFactory& factory) {
+    Registry().push_back(factory);
+}
+
+const std::vector<TEngineFactory>& RegisteredEngines() {
+    return Registry();
+}
+
+std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
+    TConnectionInfo info = ParseConnectionString(connectionString);
+    const std::u16string& path = info.DataSource;
+    std::string native = ToNativePath(path);
+
+    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        if (error == ENOENT || error == ENOTDIR) FailFile(u"ファイルが見つかりません。", path);
+        if (error == EACCES || error == EPERM)
+            FailFile(u"ファイルを読み取る権限がありません。", path);
+        FailFile(u"ファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) + u"）。", path);
+    }
+    struct stat info_stat {};
+    if (::fstat(fd, &info_stat) != 0 || !S_ISREG(info_stat.st_mode)) {
+        ::close(fd);
+        FailFile(u"通常のファイルではありません。", path);
+    }
+    std::string head(512, '\0');
+    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    TContent content = ClassifyContent(head);
+    bool encrypted = content == TContent::Compound && HoldsEncryptedPackage(fd);
+    ::close(fd);
+
+    if (head.empty()) FailFile(u"ファイルが空です。", path);
+    if (encrypted)
+        FailFile(
+            u"パスワードで暗号化されたファイルは開けません。暗号化を解除してから指定してください。",
+            path);
+
+    for (const TEngineFactory& factory : Registry()) {
+        if (factory.Accepts(info, head)) return factory.Open(info);
+    }
+
+    bool excel = !info.ExcelVersion.empty();
+    bool ace = SameText(info.Provider, u"Microsoft.ACE.OLEDB.12.0");
+    bool jet = SameText(info.Provider, u"Microsoft.Jet.OLEDB.4.0");
+    if (!ace && !jet)
+        FailFile(
+            u"このファイルの種類には対応していません（プロバイダー: " + info.Provider + u"）。",
+            path);
+    switch (content) {
+        case TContent::Zip:
+            if (excel && !ace)
+                FailFile(
+                    u"このファイルは .xlsx 形式のブックですが、.xls として指定されています。"
+                    u"拡張子を確認してください。",
+                    path);
+            FailFile(u"このファイルは Excel ブック（.xlsx）として読めませんでした。", path);
+        case TContent::Compound:
+            if (excel)
+                FailFile(u"Excel 97-2003 形式のブック（.xls）にはまだ対応していません。", path);
+            FailFile(u"このファイルは Access データベースではありません。", path);
+        case TContent::Jet:
+            if (excel)
+                FailFile(
+                    u"このファイルは Access データベースです。Excel ブックとしては開けません。",
+                    path);
+            FailFile(u"Access データベース（.mdb / .accdb）にはまだ対応していません。", path);
+        case TContent::Other:
+            break;
+    }
+    FailFile(excel ? u"このファイルは Excel ブックではないか、壊れています。"
+                   : u"このファイルは Access データベースではないか、壊れています。",
+             path);
+}
+
+}  // namespace qm

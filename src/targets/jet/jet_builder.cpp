@@ -1,0 +1,380 @@
+#include "targets/jet/jet_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/error.h"
+#include "targets/jet/jet_catalog.h"
+#include "targets/jet/jet_data_page.h"
+#include "targets/jet/jet_page_file.h"
+
+namespace qm::jet {
+namespace {
+
+void Put16(std::string& s, std::size_t at, std::uint32_t v) {
+    s[at] = static_cast<char>(v);
+    s[at + 1] = static_cast<char>(v >> 8);
+}
+void Put32(std::string& s, std::size_t at, std::uint32_t v) {
+    Put16(s, at, v & 0xFFFF);
+    Put16(s, at + 2, v >> 16);
+}
+void Append16(std::string& s, std::uint32_t v) {
+    s.push_back(static_cast<char>(v));
+    s.push_back(static_cast<char>(v >> 8));
+}
+void AppendBytes(std::string& s, const void* p, std::size_t n) {
+    s.append(static_cast<const char*>(p), n);
+}
+void AppendName(std::string& s, const std::u16string& name) {
+    Append16(s, static_cast<std::uint32_t>(name.size() * 2));
+    for (const char16_t c : name)
+        Append16(s, c);
+}
+
+constexpr std::uint32_t kMapHolderPage = 3;
+constexpr std::uint32_t kFirstTablePage = 4;
+constexpr std::size_t kMaxSlots = 255;  // a row pointer has one byte for the slot
+constexpr std::size_t kInlineMapBytes = 64;
+constexpr std::uint32_t kPagesPerBitmapPage = (kPageSize - 4) * 8;
+constexpr std::uint32_t kTablesContainer = 0x0F000001;
+constexpr std::uint32_t kTopLevel = 0x0F000000;
+
+std::uint16_t FixedBytes(std::uint8_t type) {
+    switch (type) {
+        case kTypeBoolean:
+            return 0;
+        case kTypeByte:
+            return 1;
+        case kTypeInteger:
+            return 2;
+        case kTypeLong:
+        case kTypeSingle:
+            return 4;
+        case kTypeCurrency:
+        case kTypeDouble:
+        case kTypeDateTime:
+        case kTypeBigInt:
+            return 8;
+        case kTypeText:
+        case kTypeOle:
+            return 0;
+        default:
+            throw Error(u"このデータ型の列は作成できません。");
+    }
+}
+
+std::string EmptyDataPage(std::uint32_t owner) {
+    std::string page(kPageSize, '\0');
+    page[0] = kPageData;
+    page[1] = 1;
+    Put16(page, 2, kPageSize - kDataPageHeader);
+    Put32(page, 4, owner);
+    return page;
+}
+
+// Adds `row` to a data page if it fits; returns the slot or -1.
+int AddToPage(std::string& page, const std::string& row) {
+    const std::uint16_t free = ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 2);
+    const std::uint16_t count = ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 12);
+    if (row.size() + 2 > free || count >= kMaxSlots) return -1;
+    const std::size_t top =
+        count == 0
+            ? kPageSize
+            : ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 14 + 2 * (count - 1));
+    const std::size_t start = top - row.size();
+    std::memcpy(page.data() + start, row.data(), row.size());
+    Put16(page, 14 + 2 * count, static_cast<std::uint32_t>(start));
+    Put16(page, 12, count + 1u);
+    Put16(page, 2, static_cast<std::uint32_t>(free - row.size() - 2));
+    return count;
+}
+
+// An inline usage map (type 0) of pages in [start, start + 8 × bytes).
+std::string InlineMap(const std::vector<std::uint32_t>& pages, std::uint32_t start,
+                      std::size_t bytes) {
+    std::string row(5 + bytes, '\0');
+    Put32(row, 1, start);
+    for (const std::uint32_t page : pages)
+        row[5 + (page - start) / 8] =
+            static_cast<char>(row[5 + (page - start) / 8] | (1 << ((page - start) % 8)));
+    return row;
+}
+
+}  // namespace
+
+TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables) {
+    pages_.resize(kFirstTablePage + tables.size());  // header, map, catalogue, map holder
+    TBuildTable catalog{u"MSysObjects",
+                        {{u"Id", kTypeLong, 0},
+                         {u"ParentId", kTypeLong, 0},
+                         {u"Name", kTypeText, 255},
+                         {u"Type", kTypeInteger, 0},
+                         {u"Flags", kTypeLong, 0},
+                         // Readers bind this property column by name; it stays NULL here.
+                         {u"LvProp", kTypeOle, 0}}};
+    tables.insert(tables.begin(), std::move(catalog));
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        TTableState state;
+        state.def = std::move(tables[i]);
+        state.tdefPage =
+            i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
+        for (const auto& column : state.def.columns) {
+            FixedBytes(column.type);  // refuses the types the builder cannot write
+            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            state.fixedOffset.push_back(variable ? 0 : state.fixedSize);
+            state.varIndex.push_back(variable ? state.varCount : 0);
+            if (variable)
+                ++state.varCount;
+            else
+                state.fixedSize =
+                    static_cast<std::uint16_t>(state.fixedSize + FixedBytes(column.type));
+        }
+        tables_.push_back(std::move(state));
+    }
+}
+
+std::string TJetBuilder::EncodeRow(const TTableState& table,
+                                   const std::vector<TJetValue>& values) const {
+    const auto& columns = table.def.columns;
+    if (values.size() != columns.size()) throw Error(u"行の値の数が列の数と一致しません。");
+    std::string row;
+    Append16(row, static_cast<std::uint32_t>(columns.size()));
+    row.append(table.fixedSize, '\0');
+    std::vector<std::uint8_t> mask((columns.size() + 7) / 8, 0);
+    std::vector<std::uint16_t> varStart(table.varCount + 1u, 0);
+    std::vector<std::string> varData(table.varCount);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const TJetValue& v = values[i];
+        const std::uint8_t type = columns[i].type;
+        if (type == kTypeBoolean) {
+            if (!v.IsNull() && v.integer != 0) mask[i / 8] |= 1u << (i % 8);
+            continue;
+        }
+        if (v.IsNull()) continue;
+        if (type == kTypeOle) throw Error(u"長いデータは作成できません。");
+        mask[i / 8] |= 1u << (i % 8);
+        char* at = row.data() + 2 + table.fixedOffset[i];
+        switch (type) {
+            case kTypeByte:
+                *at = static_cast<char>(v.integer);
+                break;
+            case kTypeInteger: {
+                const auto x = static_cast<std::int16_t>(v.integer);
+                std::memcpy(at, &x, 2);
+                break;
+            }
+            case kTypeLong: {
+                const auto x = static_cast<std::int32_t>(v.integer);
+                std::memcpy(at, &x, 4);
+                break;
+            }
+            case kTypeCurrency:
+            case kTypeBigInt:
+                std::memcpy(at, &v.integer, 8);
+                break;
+            case kTypeSingle: {
+                const auto x = static_cast<float>(v.real);
+                std::memcpy(at, &x, 4);
+                break;
+            }
+            case kTypeDouble:
+            case kTypeDateTime:
+                std::memcpy(at, &v.real, 8);
+                break;
+            case kTypeText: {
+                std::string& out = varData[table.varIndex[i]];
+                for (const char16_t c : v.text)
+                    Append16(out, c);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    if (table.varCount > 0) {
+        for (std::size_t slot = 0; slot < table.varCount; ++slot) {
+            varStart[slot] = static_cast<std::uint16_t>(row.size());
+            row += varData[slot];
+        }
+        varStart[table.varCount] = static_cast<std::uint16_t>(row.size());  // end of data
+        for (std::size_t slot = table.varCount + 1; slot-- > 0;)
+            Append16(row, varStart[slot]);
+        Append16(row, table.varCount);
+    }
+    AppendBytes(row, mask.data(), mask.size());
+    return row;
+}
+
+std::uint32_t TJetBuilder::NewPage() {
+    pages_.emplace_back();
+    return static_cast<std::uint32_t>(pages_.size() - 1);
+}
+
+void TJetBuilder::PlaceRow(std::size_t tableIndex, std::uint32_t owner, const std::string& row) {
+    TTableState& table = tables_[tableIndex];
+    if (row.size() + 2 > kPageSize - kDataPageHeader) throw Error(u"行が長すぎます。");
+    if (table.openPage == SIZE_MAX || AddToPage(pages_[table.openPage], row) < 0) {
+        const std::uint32_t page = NewPage();
+        pages_[page] = EmptyDataPage(owner);
+        table.pages.push_back(page);
+        table.openPage = page;
+        AddToPage(pages_[page], row);
+    }
+    ++table.rowCount;
+}
+
+void TJetBuilder::AddRow(std::size_t table, const std::vector<TJetValue>& values) {
+    TTableState& state = tables_.at(table + 1);
+    PlaceRow(table + 1, state.tdefPage, EncodeRow(state, values));
+}
+
+std::string TJetBuilder::Finish() {
+    // The catalogue: the Tables container, MSysObjects itself, and every user table.
+    auto catalogRow = [](std::int64_t id, std::int64_t parent, std::u16string name,
+                         std::int64_t type, std::int64_t flags) {
+        std::vector<TJetValue> v(6);
+        for (std::size_t i = 0; i < 5; ++i)
+            v[i].kind = TJetValue::Kind::Integer;
+        v[0].integer = id;
+        v[1].integer = parent;
+        v[2].kind = TJetValue::Kind::Text;
+        v[2].text = std::move(name);
+        v[3].integer = type;
+        v[4].integer = flags;
+        return v;
+    };
+    TTableState& catalog = tables_[0];
+    PlaceRow(0, kCatalogPage,
+             EncodeRow(catalog, catalogRow(kTablesContainer, kTopLevel, u"Tables", kObjectContainer,
+                                           0x80000000)));
+    PlaceRow(0, kCatalogPage,
+             EncodeRow(catalog, catalogRow(kCatalogPage, kTablesContainer, u"MSysObjects",
+                                           kObjectTable, 0x80000000)));
+    for (std::size_t i = 1; i < tables_.size(); ++i)
+        PlaceRow(0, kCatalogPage,
+                 EncodeRow(catalog, catalogRow(tables_[i].tdefPage, kTablesContainer,
+                                               tables_[i].def.name, kObjectTable, 0)));
+
+    // Usage maps: owned pages (inline when they fit one window, else on bitmap pages) and the
+    // page being filled as the free-space map.
+    std::string holder = EmptyDataPage(0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> mapPointers;
+    for (auto& table : tables_) {
+        std::string owned;
+        const std::uint32_t first = table.pages.empty() ? 0 : table.pages.front() & ~7u;
+        if (table.pages.empty() || table.pages.back() - first < kInlineMapBytes * 8) {
+            owned = InlineMap(table.pages, first, kInlineMapBytes);
+        } else {
+            owned.assign(5 + kInlineMapBytes, '\0');
+            owned[0] = 1;
+            std::vector<std::uint32_t> bitmapPages;
+            for (const std::uint32_t page : table.pages) {
+                const std::uint32_t slot = page / kPagesPerBitmapPage;
+                if (1 + 4 * (slot + 1) > owned.size()) throw Error(u"データベースが大きすぎます。");
+                std::uint32_t bitmap =
+                    ReadU32(reinterpret_cast<const std::uint8_t*>(owned.data()) + 1 + 4 * slot);
+                if (bitmap == 0) {
+                    bitmap = NewPage();
+                    pages_[bitmap].assign(kPageSize, '\0');
+                    pages_[bitmap][0] = kPageUsageMap;
+                    pages_[bitmap][1] = 1;
+                    Put32(owned, 1 + 4 * slot, bitmap);
+                }
+                const std::uint32_t bit = page % kPagesPerBitmapPage;
+                pages_[bitmap][4 + bit / 8] =
+                    static_cast<char>(pages_[bitmap][4 + bit / 8] | (1 << (bit % 8)));
+            }
+        }
+        std::vector<std::uint32_t> last;
+        if (!table.pages.empty()) last.push_back(table.pages.back());
+        const std::string free = InlineMap(last, last.empty() ? 0 : last[0] & ~7u, kInlineMapBytes);
+        const int ownedSlot = AddToPage(holder, owned);
+        const int freeSlot = AddToPage(holder, free);
+        if (ownedSlot < 0 || freeSlot < 0) throw Error(u"テーブルが多すぎます。");
+        mapPointers.emplace_back((kMapHolderPage << 8) | ownedSlot,
+                                 (kMapHolderPage << 8) | freeSlot);
+    }
+    pages_[kMapHolderPage] = holder;
+
+    // Table definitions (one page each).
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+        const TTableState& table = tables_[t];
+        std::string def(63, '\0');
+        def[0] = kPageTableDef;
+        def[1] = 1;
+        Put32(def, 12, 1625);
+        Put32(def, 16, table.rowCount);
+        def[24] = 1;
+        def[40] = t == 0 ? 0x53 : 0x4E;
+        const auto columns = static_cast<std::uint32_t>(table.def.columns.size());
+        Put16(def, 41, columns);
+        Put16(def, 43, table.varCount);
+        Put16(def, 45, columns);
+        Put32(def, 55, mapPointers[t].first);
+        Put32(def, 59, mapPointers[t].second);
+        for (std::size_t i = 0; i < columns; ++i) {
+            const TBuildColumn& column = table.def.columns[i];
+            std::string d(25, '\0');
+            d[0] = static_cast<char>(column.type);
+            Put32(d, 1, 1625);
+            Put16(d, 5, static_cast<std::uint32_t>(i));
+            Put16(d, 7, table.varIndex[i]);
+            if (column.type == kTypeText) Put16(d, 11, 1033);
+            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            d[15] = static_cast<char>(variable ? 0x02 : 0x03);
+            Put16(d, 21, table.fixedOffset[i]);
+            Put16(d, 23,
+                  column.type == kTypeText  ? column.textLength * 2u
+                  : column.type == kTypeOle ? 0u
+                                            : std::max<std::uint16_t>(1, FixedBytes(column.type)));
+            def += d;
+        }
+        for (const auto& column : table.def.columns)
+            AppendName(def, column.name);
+        Append16(def, 0xFFFF);  // no long-value columns
+        if (def.size() > kPageSize) throw Error(u"テーブル定義が長すぎます。");
+        Put16(def, 2, static_cast<std::uint32_t>(kPageSize - def.size() - 8));
+        Put32(def, 8, static_cast<std::uint32_t>(def.size()));
+        def.resize(kPageSize, '\0');
+        pages_[table.tdefPage] = def;
+    }
+
+    // The global map: a set bit marks a free page; every page of the file is in use, the
+    // rest of the window is free.
+    const auto pageCount = static_cast<std::uint32_t>(pages_.size());
+    const std::size_t bytes = std::max<std::size_t>(kInlineMapBytes, (pageCount + 7) / 8 + 8);
+    std::string global(5 + bytes, '\0');
+    for (std::size_t bit = pageCount; bit < bytes * 8; ++bit)
+        global[5 + bit / 8] = static_cast<char>(global[5 + bit / 8] | (1 << (bit % 8)));
+    std::string page1 = EmptyDataPage(0);
+    if (AddToPage(page1, global) < 0 ||
+        AddToPage(page1, std::string(5 + kInlineMapBytes, '\0')) < 0)
+        throw Error(u"データベースが大きすぎます。");
+    pages_[1] = page1;
+
+    // The header, masked.
+    std::string header(kPageSize, '\0');
+    header[1] = 1;
+    std::memcpy(header.data() + 4, "Standard Jet DB", 16);
+    header[0x14] = 0x01;
+    static const unsigned char kConstant[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
+                                                3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
+    std::memcpy(header.data() + 0x18, kConstant, sizeof kConstant);
+    Put16(header, 0x3C, 1252);
+    Put16(header, 0x6E, 1033);
+    static const unsigned char kTrailer[8] = {0x54, 0x06, 0, 0, '4', '.', '0', 0};
+    std::memcpy(header.data() + 0x98, kTrailer, sizeof kTrailer);
+    ToggleHeaderMask(reinterpret_cast<std::uint8_t*>(header.data()), header.size());
+    pages_[0] = header;
+
+    std::string file;
+    file.reserve(pages_.size() * kPageSize);
+    for (auto& page : pages_) {
+        page.resize(kPageSize, '\0');
+        file += page;
+    }
+    return file;
+}
+
+}  // namespace qm::jet

@@ -1,0 +1,60 @@
+// A small builder of Jet 4 (.mdb) databases: header, global page map, the MSysObjects
+// catalogue and user tables whose rows are packed onto data pages, with their usage maps.
+// It makes test, fuzz and benchmark databases of any size without third-party files, and it
+// is the first piece of the writer: it encodes rows, data pages and usage maps the way the
+// reader decodes them. Tables have no indexes and no long values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "targets/jet/jet_table_def.h"
+#include "targets/jet/jet_value.h"
+
+namespace qm::jet {
+
+struct TBuildColumn {
+    std::u16string name;
+    std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
+                                    // DateTime, BigInt, Guid (text form) or Text
+    std::uint16_t textLength = 0;   // Text: maximum characters
+};
+
+struct TBuildTable {
+    std::u16string name;
+    std::vector<TBuildColumn> columns;
+};
+
+class TJetBuilder {
+  public:
+    explicit TJetBuilder(std::vector<TBuildTable> tables);
+
+    // Appends one row to table `table`; `values` follow the table's columns (NULL allowed).
+    // Values must be of the kind the reader gives for the column's type.
+    void AddRow(std::size_t table, const std::vector<TJetValue>& values);
+
+    // The bytes of the finished database file.
+    std::string Finish();
+
+  private:
+    struct TTableState {
+        TBuildTable def;
+        std::uint32_t tdefPage = 0;
+        std::uint32_t rowCount = 0;
+        std::vector<std::uint32_t> pages;  // its data pages
+        std::size_t openPage = SIZE_MAX;   // index into pages_ of the page being filled
+        std::vector<std::uint16_t> fixedOffset;
+        std::vector<std::uint16_t> varIndex;
+        std::uint16_t fixedSize = 0;
+        std::uint16_t varCount = 0;
+    };
+    std::string EncodeRow(const TTableState& table, const std::vector<TJetValue>& values) const;
+    void PlaceRow(std::size_t tableIndex, std::uint32_t owner, const std::string& row);
+    std::uint32_t NewPage();
+
+    std::vector<TTableState> tables_;
+    std::vector<std::string> pages_;  // every page of the file, 4096 bytes each
+};
+
+}  // namespace qm::jet

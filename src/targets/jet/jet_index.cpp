@@ -1,0 +1,112 @@
+#include "targets/jet/jet_index.h"
+
+#include <set>
+
+#include "targets/jet/jet_bytes.h"
+#include "text/unicode.h"
+
+namespace qm::jet {
+namespace {
+
+constexpr std::size_t kIndexBitmapBytes = kIndexEntriesStart - kIndexBitmapStart;
+// Deeper than any B-tree over a 2 GiB file can be.
+constexpr int kMaxDepth = 32;
+
+std::u16string PageText(std::uint32_t page) {
+    return Utf8ToUtf16(std::to_string(page));
+}
+
+}  // namespace
+
+std::string TIndexEntry::SortKey() const {
+    std::string bytes = key;
+    bytes.push_back(static_cast<char>(page >> 16));
+    bytes.push_back(static_cast<char>(page >> 8));
+    bytes.push_back(static_cast<char>(page));
+    bytes.push_back(static_cast<char>(row));
+    return bytes;
+}
+
+TIndexPage ReadIndexPage(const TJetPageFile& file, std::uint32_t number) {
+    const std::uint8_t* p = file.Page(number);
+    if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
+        file.FailDamaged(u"索引ページ " + PageText(number) + u" の種類が不正です");
+    TIndexPage page;
+    page.number = number;
+    page.leaf = p[0] == kPageIndexLeaf;
+    page.owner = ReadU32(p + 4);
+    page.previous = ReadU32(p + 12);
+    page.next = ReadU32(p + 16);
+    page.tail = ReadU32(p + 20);
+    const std::size_t prefix = ReadU16(p + 24);
+    const std::size_t pointerSize = page.leaf ? 4 : 8;
+
+    std::string first;  // the first entry, whose leading bytes the others share
+    std::size_t start = kIndexEntriesStart;
+    for (std::size_t bit = 0; bit < kIndexBitmapBytes * 8; ++bit) {
+        if (!(p[kIndexBitmapStart + bit / 8] & (1u << (bit % 8)))) continue;
+        const std::size_t end = kIndexEntriesStart + bit;
+        if (end <= start)
+            file.FailDamaged(u"索引ページ " + PageText(number) + u" の項目が不正です");
+        std::string entry(reinterpret_cast<const char*>(p) + start, end - start);
+        if (page.entries.empty()) {
+            first = entry;
+        } else {
+            if (prefix > first.size())
+                file.FailDamaged(u"索引ページ " + PageText(number) + u" の接頭辞が不正です");
+            entry.insert(0, first, 0, prefix);
+        }
+        if (entry.size() < pointerSize)
+            file.FailDamaged(u"索引ページ " + PageText(number) + u" の項目が短すぎます");
+        const auto* e = reinterpret_cast<const std::uint8_t*>(entry.data());
+        const std::size_t keySize = entry.size() - pointerSize;
+        TIndexEntry parsed;
+        parsed.key.assign(entry, 0, keySize);
+        parsed.page = ReadBigU24(e + keySize);
+        parsed.row = e[keySize + 3];
+        if (!page.leaf) parsed.child = ReadBigU32(e + keySize + 4);
+        page.entries.push_back(std::move(parsed));
+        start = end;
+    }
+    return page;
+}
+
+TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root) {
+    TIndexTree tree;
+    std::set<std::uint32_t> seen;
+    // Each visit checks that the child's greatest entry equals the parent's entry for it.
+    struct TVisit {
+        std::uint32_t page;
+        int depth;
+        const TIndexEntry* parentEntry;
+    };
+    auto visit = [&](auto& self, TVisit v) -> void {
+        if (v.depth > kMaxDepth || !seen.insert(v.page).second) {
+            tree.problems.push_back(u"索引ページ " + PageText(v.page) +
+                                    u" が木の中で二度以上現れます");
+            return;
+        }
+        tree.pages.push_back(ReadIndexPage(file, v.page));
+        const TIndexPage page = tree.pages.back();
+        if (v.parentEntry != nullptr) {
+            if (page.entries.empty())
+                tree.problems.push_back(u"索引ページ " + PageText(v.page) + u" が空です");
+            else if (page.entries.back().SortKey() != v.parentEntry->SortKey())
+                tree.problems.push_back(u"索引ページ " + PageText(v.page) +
+                                        u" の最後の項目が親ページの項目と一致しません");
+        }
+        if (page.leaf) {
+            tree.leafPages.push_back(page.number);
+            tree.leafEntries.insert(tree.leafEntries.end(), page.entries.begin(),
+                                    page.entries.end());
+            return;
+        }
+        for (const auto& entry : page.entries)
+            self(self, {entry.child, v.depth + 1, &entry});
+        if (page.tail != 0) self(self, {page.tail, v.depth + 1, nullptr});
+    };
+    visit(visit, {root, 0, nullptr});
+    return tree;
+}
+
+}  // namespace qm::jet

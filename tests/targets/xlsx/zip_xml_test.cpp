@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
+#include "targets/xlsx/cell_ref.h"
+#include "targets/xlsx/package.h"
+#include "targets/xlsx/xml_reader.h"
+#include "targets/xlsx/zip_archive.h"
+#include "xlsx_builder.h"
+
+namespace qm::xlsx {
+namespace {
+
+std::shared_ptr<TMemoryByteSource> Source(const std::string& bytes) {
+    return std::make_shared<TMemoryByteSource>(bytes);
+}
+
+TEST(ZipArchive, ReadsStoredDeflatedAndDescriptorEntries) {
+    std::string big(200000, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 7)
+        big[i] = static_cast<char>('a' + i % 26);
+    std::string zip = test::BuildZip({{"a.txt", "stored", false},
+                                      {"dir/b.xml", big, true},
+                                      {"c.bin", "with descriptor", true, true}});
+    TZipArchive archive(Source(zip));
+    ASSERT_EQ(archive.Entries().size(), 3u);
+    EXPECT_EQ(archive.ReadAll(*archive.Find("A.TXT"), 100), "stored");
+    EXPECT_EQ(archive.ReadAll(*archive.Find("/dir/b.xml"), 1u << 20), big);
+    const TZipEntry* c = archive.Find("c.bin");
+    EXPECT_EQ(archive.ReadAll(*c, 100), "with descriptor");
+    EXPECT_EQ(c->RecordEnd, archive.Entries()[2].DataOffset + c->CompressedSize + 16);
+    EXPECT_THROW(archive.ReadAll(*archive.Find("dir/b.xml"), 1000), Error);  // over the cap
+    EXPECT_EQ(archive.Find("missing"), nullptr);
+}
+
+TEST(ZipArchive, DamagedArchivesGiveErrors) {
+    std::string zip =
+        test::BuildZip({{"a.xml", std::string(5000, 'a'), true}, {"b.xml", "bbbb", false}});
+    std::vector<std::pair<const char*, std::string>> cases;
+    cases.emplace_back("empty", "");
+    cases.emplace_back("not a zip", "hello world, this is not a zip archive at all");
+    cases.emplace_back("truncated", zip.substr(0, zip.size() / 2));
+    cases.emplace_back("no end record", zip.substr(0, zip.size() - 22));
+    std::string badOffset = zip;
+    badOffset[badOffset.size() - 6] = '\x7F';  // directory offset far beyond the file
+    cases.emplace_back("directory offset", badOffset);
+    std::string badCount = zip;
+    badCount[badCount.size() - 12] = '\x50';  // many more entries than the directory holds
+    cases.emplace_back("entry count", badCount);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(TZipArchive archive(Source(bytes)), Error);
+    }
+    // Content damage is found when the entry is read: a flipped byte of deflated data.
+    std::string corrupt = zip;
+    corrupt[40] = static_cast<char>(corrupt[40] ^ 0x55);
+    TZipArchive archive(Source(corrupt));
+    EXPECT_THROW(archive.ReadAll(*archive.Find("a.xml"), 1u << 20), Error);
+    // A stored entry whose CRC does not match.
+    std::string crc = zip;
+    std::size_t at = crc.find("bbbb");
+    crc[at] = 'c';
+    TZipArchive crcArchive(Source(crc));
+    EXPECT_THROW(crcArchive.ReadAll(*crcArchive.Find("b.xml"), 100), Error);
+}
+
+// Feeds a document a few bytes at a time, to exercise the refilling of the buffer.
+class TChunkInput : public TXmlInput {
+  public:
+    TChunkInput(std::string text, std::size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
+    std::size_t Read(char* out, std::size_t size) override {
+        std::size_t n = std::min({size, chunk_, text_.size() - pos_});
+        text_.copy(out, n, pos_);
+        pos_ += n;
+        return n;
+    }
+
+  private:
+    std::string text_;
+    std::size_t chunk_;
+    std::size_t pos_ = 0;
+};
+
+std::string Trace(TXmlReader& reader) {
+    std::string out;
+    std::string value;
+    while (reader.Next() != TXmlReader::TToken::End) {
+        switch (reader.Token()) {
+            case TXmlReader::TToken::StartElement:
+                out += "<" + std::string(reader.Name());
+                if (reader.Attribute("a", value)) out += " a=" + value;
+                out += reader.SelfClosing() ? "/>" : ">";
+                break;
+            case TXmlReader::TToken::EndElement:
+                out += "</" + std::string(reader.Name()) + ">";
+                break;
+            case TXmlReader::TToken::Text:
+                out += "[" + std::string(reader.Text()) + "]";
+                break;
+            default:
+                break;
+        }
+    }
+    return out;
+}
+
+TEST(XmlReader, DecodesAndStreamsAlike) {
+    const std::string document =
+        "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c --><x:root xmlns:x=\"u\" a='1 &amp; "
+        "&lt;2&gt;'>"
+        "<x:v "
+        "a=\"&#x41;&#66;\"/>a\r\nb\rc&#13;d<![CDATA[<raw>&amp;]]><e>&quot;&apos;</e></x:root>\n";
+    const std::string expected =
+        "<x:root a=1 & <2>><x:v a=AB/></x:v>[a\nb\nc\rd][<raw>&amp;]<e>[\"']</e></x:root>";
+    TXmlReader whole(document, u"f", "p");
+    EXPECT_EQ(Trace(whole), expected);
+    for (std::size_t chunk : {1u, 3u, 17u}) {
+        TChunkInput input(document, chunk);
+        TXmlReader streamed(input, u"f", "p");
+        EXPECT_EQ(Trace(streamed), expected) << chunk;
+    }
+}
+
+TEST(XmlReader, MalformedDocumentsGiveErrors) {
+    const char* cases[] = {
+        "<a><b></a></b>",   "<a>",
+        "<a b=\"1></a>",    "<!DOCTYPE a [<!ENTITY x \"yyyy\">]><a>&x;</a>",
+        "<a>&unknown;</a>", "<a>&#0;</a>",
+        "<a/><b/>",         "text<a/>",
+        "<a b></a>",        "",
+    };
+    for (const char* text : cases) {
+        SCOPED_TRACE(text);
+        TXmlReader reader(text, u"f", "p");
+        EXPECT_THROW(while (reader.Next() != TXmlReader::TToken::End){}, Error);
+    }
+}
+
+TEST(CellRef, ParsesAndNames) {
+    TAreaRef area;
+    ASSERT_TRUE(ParseAreaRef("$B$2:AA10", area));
+    EXPECT_EQ(area.First.Row, 2u);
+    EXPECT_EQ(area.First.Column, 2u);
+    EXPECT_EQ(area.Last.Column, 27u);
+    EXPECT_EQ(AreaName(area), "B2:AA10");
+    EXPECT_EQ(AbsoluteAreaName(area), "$B$2:$AA$10");
+    EXPECT_EQ(ColumnName(16384), "XFD");
+    TCellRef ref;
+    EXPECT_FALSE(ParseCellRef("XFE1", ref));
+    EXPECT_FALSE(ParseCellRef("A1048577", ref));
+    EXPECT_FALSE(ParseCellRef("A0", ref));
+    EXPECT_FALSE(ParseCellRef("1A", ref));
+}
+
+TEST(NumberFormats, DatesAndCurrencies) {
+    EXPECT_EQ(ClassifyNumberFormat(14, ""), TStyleKind::Date);
+    EXPECT_EQ(ClassifyNumberFormat(0, ""), TStyleKind::General);
+    EXPECT_EQ(ClassifyNumberFormat(164, "yyyy\\-mm\\-dd\\ h:mm"), TStyleKind::Date);
+    EXPECT_EQ(ClassifyNumberFormat(164, "[$-411]ggge\"年\"m\"月\"d\"日\""), TStyleKind::Date);
+    EXPECT_EQ(ClassifyNumberFormat(164, "\"¥\"#,##0;[Red]\\-\"¥\"#,##0"), TStyleKind::Currency);
+    EXPECT_EQ(ClassifyNumberFormat(164, "[$¥-411]#,##0"), TStyleKind::Currency);
+    EXPECT_EQ(ClassifyNumberFormat(164, "0.00E+00"), TStyleKind::General);
+    EXPECT_EQ(ClassifyNumberFormat(164, "#,##0_);[Red]\\(#,##0\\)"), TStyleKind::General);
+    EXPECT_EQ(UnescapeOoxml(u"a_x000D_b_x005F_x0041_"), u"a\rb_x0041_");
+}
+
+}  // namespace
+}  // namespace qm::xlsx

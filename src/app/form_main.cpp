@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -111,7 +110,7 @@ TFormMain::TFormMain(std::vector<std::u16string> arguments, std::u16string setti
     ActionViewCsvExecute();
 
     // The first idle moment: a zero-time timer fires once the event loop has nothing else to do.
-    QTimer::singleShot(0, this, &TFormMain::ApplicationFirstIdle);
+    QTimer::singleShot(0, this, [this] { RunCommand([this] { ApplicationFirstIdle(); }); });
 }
 
 TFormMain::~TFormMain() {
@@ -185,41 +184,59 @@ void TFormMain::CreateActions() {
         action->setShortcutContext(Qt::WindowShortcut);
     addAction(ActionConvertStart);
 
-    connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
-    // The project commands read and write files; their errors go to the general handling.
-    connect(ActionFileOpen, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileOpenExecute(); }); });
-    connect(ActionFileSave, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveExecute(); }); });
-    connect(ActionFileSaveAs, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveAsExecute(); }); });
-    connect(ActionFileSaveAuto, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveAutoExecute(); }); });
-    connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
-    connect(ActionExcelBoolSelect, &QAction::triggered, this,
-            [this] { ActionExcelBoolSelectExecute(); });
-    connect(ActionCsvFileSelect, &QAction::triggered, this,
-            [this] { ActionCsvFileSelectExecute(); });
+    // Every command runs inside the general error handling. Those that change the project, the
+    // target, the CSV table or the settings wait for the window to be idle; cancel, the view
+    // toggles, help and the About box may run at any time.
+    Connect(ActionFileNew, TWhenBusy::Refuse, [this] { ActionFileNewExecute(); });
+    Connect(ActionFileOpen, TWhenBusy::Refuse, [this] { ActionFileOpenExecute(); });
+    Connect(ActionFileSave, TWhenBusy::Refuse, [this] { ActionFileSaveExecute(); });
+    Connect(ActionFileSaveAs, TWhenBusy::Refuse, [this] { ActionFileSaveAsExecute(); });
+    Connect(ActionFileSaveAuto, TWhenBusy::Refuse, [this] { ActionFileSaveAutoExecute(); });
+    // Closing consults the busy state itself (closeEvent): a run is asked to stop instead.
+    Connect(ActionFileClose, TWhenBusy::Allow, [this] { close(); });
+    Connect(ActionExcelBoolSelect, TWhenBusy::Refuse, [this] { ActionExcelBoolSelectExecute(); });
+    Connect(ActionCsvFileSelect, TWhenBusy::Refuse, [this] { ActionCsvFileSelectExecute(); });
     // A checkable action flips its tick before 'triggered'; the handler flips it itself, so
     // the automatic flip is undone first.
     connect(ActionViewExcel, &QAction::triggered, this, [this](bool checked) {
         ActionViewExcel->setChecked(!checked);
-        ActionViewExcelExecute();
+        Command(TWhenBusy::Allow, [this] { ActionViewExcelExecute(); });
     });
     connect(ActionViewCsv, &QAction::triggered, this, [this](bool checked) {
         ActionViewCsv->setChecked(!checked);
-        ActionViewCsvExecute();
+        Command(TWhenBusy::Allow, [this] { ActionViewCsvExecute(); });
     });
-    connect(ActionConvertStart, &QAction::triggered, this, [this] { ActionConvertStartExecute(); });
-    connect(ActionConvertCancel, &QAction::triggered, this,
-            [this] { ActionConvertCancelExecute(); });
-    // The settings dialog saves the settings file and the About box reads the version block;
-    // their errors go to the general handling.
-    connect(ActionConfigGeneral, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionConfigGeneralExecute(); }); });
-    connect(ActionHelpHelp, &QAction::triggered, this, [this] { ActionHelpHelpExecute(); });
-    connect(ActionHelpAbout, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionHelpAboutExecute(); }); });
+    Connect(ActionConvertStart, TWhenBusy::Refuse, [this] { ActionConvertStartExecute(); });
+    Connect(ActionConvertCancel, TWhenBusy::Allow, [this] { ActionConvertCancelExecute(); });
+    Connect(ActionConfigGeneral, TWhenBusy::Refuse, [this] { ActionConfigGeneralExecute(); });
+    Connect(ActionHelpHelp, TWhenBusy::Allow, [this] { ActionHelpHelpExecute(); });
+    Connect(ActionHelpAbout, TWhenBusy::Allow, [this] { ActionHelpAboutExecute(); });
+}
+
+void TFormMain::Command(TWhenBusy whenBusy, const std::function<void()>& command) {
+    if (whenBusy == TWhenBusy::Refuse && !IsIdle()) return;
+    RunCommand(command);
+}
+
+void TFormMain::Connect(QAction* action, TWhenBusy whenBusy, std::function<void()> command) {
+    connect(action, &QAction::triggered, this,
+            [this, whenBusy, command = std::move(command)] { Command(whenBusy, command); });
+}
+
+TFormMain::TBusyScope::TBusyScope(TFormMain& form, TBusy task)
+    : form_(form), previous_(form.FBusy) {
+    form_.SetBusy(task);
+}
+
+TFormMain::TBusyScope::~TBusyScope() {
+    form_.SetBusy(previous_);
+}
+
+void TFormMain::SetBusy(TBusy task) {
+    FBusy = task;
+    const bool idle = task == TBusy::Idle;
+    ComboBoxExcelWorksheet->setEnabled(idle);
+    CheckBoxCsvFirstLineIsTitle->setEnabled(idle);
 }
 
 void TFormMain::CreateMenus() {
@@ -322,8 +339,9 @@ void TFormMain::CreateLayout() {
         grid->addWidget(ComboBoxExcelWorksheet, 1, 1);
         // Only a choice of the user (or of the program through the handler's callers) opens a
         // worksheet; filling the list does not.
-        connect(ComboBoxExcelWorksheet, &QComboBox::activated, this,
-                [this](int) { ComboBoxExcelWorksheetChange(); });
+        connect(ComboBoxExcelWorksheet, &QComboBox::activated, this, [this](int) {
+            Command(TWhenBusy::Refuse, [this] { ComboBoxExcelWorksheetChange(); });
+        });
     }
 
     DBGrid1 = new QTableView(central);
@@ -351,8 +369,9 @@ void TFormMain::CreateLayout() {
         grid->addWidget(EditCsvFile, 0, 1);
         grid->addWidget(SpeedButton2, 0, 2);
         grid->addWidget(CheckBoxCsvFirstLineIsTitle, 1, 1);
-        connect(CheckBoxCsvFirstLineIsTitle, &QCheckBox::clicked, this,
-                [this] { CheckBoxCsvFirstLineIsTitleClick(); });
+        connect(CheckBoxCsvFirstLineIsTitle, &QCheckBox::clicked, this, [this] {
+            Command(TWhenBusy::Refuse, [this] { CheckBoxCsvFirstLineIsTitleClick(); });
+        });
     }
 
     // Both panels' edits start at the same place: the label column is as wide as the widest
@@ -448,7 +467,9 @@ void TFormMain::CreateLayout() {
     TrayIcon1 = new QSystemTrayIcon(AppIcon(kIconApplication), this);
     TrayIcon1->setToolTip(ApplicationTitle());
     connect(TrayIcon1, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason) { TrayIcon1Click(); });
+            [this](QSystemTrayIcon::ActivationReason) {
+                Command(TWhenBusy::Allow, [this] { TrayIcon1Click(); });
+            });
 
     // Client area of the design size, centred on the screen.
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -535,7 +556,7 @@ void TFormMain::ApplicationFirstIdle() {
 }
 
 void TFormMain::ActionFileNewExecute() {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     TCursorHourGlass cursor;
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
@@ -545,7 +566,7 @@ void TFormMain::ActionFileNewExecute() {
 }
 
 void TFormMain::ProjectToForm(const TProject& project) {
-    const QScopedValueRollback showing(FShowingProject, true);
+    const TBusyScope busy(*this, TBusy::ShowingProject);
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
     EditExcelBook->setText(ToQString(project.ExcelFile));
@@ -580,7 +601,7 @@ void TFormMain::SetProjectFileName(const std::u16string& path) {
 void TFormMain::closeEvent(QCloseEvent* event) {
     // Closing in the middle of a run would pull the table and the CSV from under it: the close
     // asks the run to stop instead, and the window stays.
-    if (FRun) {
+    if (FBusy == TBusy::Importing) {
         ActionConvertCancelExecute();
         event->ignore();
         return;
@@ -588,7 +609,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     // Likewise while a CSV file loads or a project is being shown: closing would destroy the
     // project and unbind the tables that are being put into the controls. The window stays; it
     // can be closed once they are in place.
-    if (FShowingProject || CsvLoading) {
+    if (!IsIdle()) {
         event->ignore();
         return;
     }

@@ -56,14 +56,6 @@ QString MenuText(const std::u16string& text) {
 
 }  // namespace
 
-bool TFormMain::CanReplaceProject() const {
-    return FRun == nullptr && !CsvLoading && !FShowingProject;
-}
-
-bool TFormMain::CanReadForm() const {
-    return Project != nullptr && !CsvLoading && !FShowingProject;
-}
-
 void TFormMain::OpenStartUpProject() {
     // A last project that is gone is passed over without a word.
     if (Config.ProjectFileRestore && FileExists(Config.LastProjectFile)) {
@@ -74,7 +66,7 @@ void TFormMain::OpenStartUpProject() {
 }
 
 void TFormMain::ActionFileOpenExecute() {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     SetUpProjectDialog(OpenDialogProject);
     if (!OpenDialogProject.Execute(this)) return;
     TCursorHourGlass cursor;
@@ -82,7 +74,7 @@ void TFormMain::ActionFileOpenExecute() {
 }
 
 void TFormMain::OpenProjectFile(const std::u16string& path) {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     if (!FileExists(path)) {
         ShowWarning(this,
                     FileMessage(QStringLiteral("ファイルが見つかりません。"), ToQString(path)));
@@ -107,7 +99,7 @@ void TFormMain::FormToProject(TProject& project) {
 }
 
 void TFormMain::ActionFileSaveExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     if (ProjectFileName.empty()) {
         ActionFileSaveAsExecute();
         return;
@@ -118,7 +110,7 @@ void TFormMain::ActionFileSaveExecute() {
 }
 
 void TFormMain::ActionFileSaveAsExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     SetUpProjectDialog(SaveDialogProject);
     SaveDialogProject.FileName = ToQString(ProjectFileName);
     if (!SaveDialogProject.Execute(this)) return;
@@ -135,7 +127,7 @@ void TFormMain::SaveProjectFile(const std::u16string& path) {
 }
 
 void TFormMain::ActionFileSaveAutoExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     if (!CheckConvertSettings()) return;
     // The name is not preset: the dialog shows the last one chosen in this run.
     SetUpAutoRunDialog(SaveDialogAutoBat);
@@ -158,14 +150,13 @@ void TFormMain::MenuFileClick() {
         QAction* entry = MenuFileReOpen->addAction(QLatin1Char('&') + QString::number(i) +
                                                    QLatin1Char('.') + MenuText(history[i]));
         entry->setData(static_cast<qulonglong>(i));
-        connect(entry, &QAction::triggered, this,
-                [this, entry] { RunCommand([this, entry] { MenuFileReOpenItemClick(entry); }); });
+        Connect(entry, TWhenBusy::Refuse, [this, entry] { MenuFileReOpenItemClick(entry); });
     }
 }
 
 void TFormMain::MenuFileReOpenItemClick(QObject* sender) {
     const auto* entry = qobject_cast<const QAction*>(sender);
-    if (entry == nullptr || !CanReplaceProject()) return;
+    if (entry == nullptr || !IsIdle()) return;
     bool ok = false;
     const qulonglong position = entry->data().toULongLong(&ok);
     if (!ok || position >= Config.History.size()) return;

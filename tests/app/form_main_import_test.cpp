@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QProgressBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <memory>
 
 #include "app/form_main.h"
@@ -89,6 +91,7 @@ class TFormMainImportTest : public QObject, TWindowTestFolder {
     void ImportIntoWorkbook();
     void FailingRowRollsBack();
     void CancelDuringRun();
+    void TargetRefusedAtTheStartOfTheRun();
     void UnattendedRun();
 };
 
@@ -179,6 +182,63 @@ void TFormMainImportTest::CancelDuringRun() {
     QVERIFY(window->ProgressBar1->value() < 200000);
     QCOMPARE(FileBytes(book), before);
     QVERIFY(window->PanelConvertProcess->isHidden());
+}
+
+// A target that cannot be written is refused when the run begins its transaction: the error
+// reaches the general handling (a warning naming the file), nothing escapes the command, and the
+// window stays ready for the next run.
+void TFormMainImportTest::TargetRefusedAtTheStartOfTheRun() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    const QString book = Path("refused.xlsx");
+    QVERIFY(MakeWorkbook(book));
+    const QByteArray before = FileBytes(book);
+    const QString csv = Path("refused.csv");
+    WriteFile(csv, "山田,3\n");
+    auto window = OpenMapped(dialogs, book, csv);
+    QVERIFY(window);
+    const QString lock = Path(".~lock.refused.xlsx#");
+    struct TCase {
+        const char* name;
+        std::function<void()> refuse;
+        std::function<void()> allow;
+    };
+    const TCase cases[] = {
+        {"read-only",
+         [&] { QFile::setPermissions(book, QFileDevice::ReadOwner | QFileDevice::ReadGroup); },
+         [&] {
+             QFile::setPermissions(
+                 book, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+         }},
+        {"LibreOffice's lock file", [&] { WriteFile(lock, ",someone,host,01.01.2026 09:00,\n"); },
+         [&] { QFile::remove(lock); }},
+    };
+    for (const TCase& c : cases) {
+        warnings.texts.clear();
+        c.refuse();
+        // Triggered directly, so an error passed through the signal would reach this test.
+        bool escaped = false;
+        try {
+            window->ActionConvertStart->trigger();
+        } catch (...) {
+            escaped = true;
+        }
+        c.allow();
+        QVERIFY2(!escaped, c.name);
+        QVERIFY2(warnings.texts.size() == 1, c.name);
+        QVERIFY2(warnings.texts[0].endsWith("\n" + book), qPrintable(warnings.texts[0]));
+        QCOMPARE(FileBytes(book), before);
+        QVERIFY(window->IsIdle());
+        QVERIFY(window->PanelConvertProcess->isHidden());
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QVERIFY(window->ComboBoxExcelWorksheet->isEnabled());
+    }
+    // Once the file may be written, F5 imports.
+    warnings.texts.clear();
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QVERIFY2(warnings.texts.isEmpty(), qPrintable(warnings.texts.join('/')));
+    QCOMPARE(window->StatusText(), QString("登録しました。"));
+    QCOMPARE(WorkbookRows(book), (QStringList{"名前|数量", "既存|1", "山田|3"}));
 }
 
 void TFormMainImportTest::UnattendedRun() {

@@ -20,7 +20,7 @@ QString ErrorLogPath() {
     return settings.path() + QStringLiteral("/error.log");
 }
 
-void HandleUnhandledError(const QString& message) noexcept {
+void AppendErrorLog(const QString& message) noexcept {
     try {
         const QString path = ErrorLogPath();
         QDir().mkpath(QFileInfo(path).path());
@@ -30,6 +30,14 @@ void HandleUnhandledError(const QString& message) noexcept {
                                   QStringLiteral(" ") + message + QLatin1Char('\n');
             log.write(entry.toUtf8());
         }
+    } catch (...) {
+        // A log that cannot be written loses the entry; the message itself was shown.
+    }
+}
+
+void HandleUnhandledError(const QString& message) noexcept {
+    try {
+        AppendErrorLog(message);
         ShowWarning(QApplication::activeWindow(), message);
     } catch (...) {
         // Nothing more can be done for an error that broke its own report.

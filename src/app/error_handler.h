@@ -25,6 +25,10 @@ void RunCommand(const std::function<void()>& command) noexcept;
 // The log file: "error.log" beside the settings file.
 QString ErrorLogPath();
 
+// Appends the message with the time to the log file (needs no application object); never
+// throws.
+void AppendErrorLog(const QString& message) noexcept;
+
 class TApplication : public QApplication {
   public:
     TApplication(int& argc, char** argv);

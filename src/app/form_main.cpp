@@ -33,6 +33,8 @@
 #include "app/error_handler.h"
 #include "app/gui_yield.h"
 #include "app/target_preview_model.h"
+#include "app/unattended_start.h"
+#include "app/warning_box.h"
 #include "csv/csv.h"
 #include "grids/csv_grid.h"
 #include "grids/grid_relation.h"
@@ -91,6 +93,7 @@ TFormMain::TFormMain(std::vector<std::u16string> arguments, std::u16string setti
       FSettingsFile(std::move(settingsFile)) {
     setWindowTitle(ApplicationTitle());
     setWindowIcon(AppIcon(kIconApplication));
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
     CreateActions();
     CreateMenus();
@@ -541,8 +544,15 @@ void TFormMain::ApplicationFirstIdle() {
         ActionViewCsvExecute();
     }
 
-    // Fewer than two arguments (the program path not counted) start with the start-up project;
-    // a single argument is not looked at.
+    // One argument that is not an option is a project file, as the desktop passes it when such a
+    // file is opened: that project, else (a file that is gone) a new one after the warning.
+    if (IsProjectFileStart(FArguments)) {
+        ActionFileNewExecute();
+        OpenProjectFile(ToU16String(QFileInfo(ToQString(FArguments[1])).absoluteFilePath()));
+        return;
+    }
+    // Otherwise fewer than two arguments (the program path not counted) start with the start-up
+    // project.
     const std::size_t count = FArguments.empty() ? 0 : FArguments.size() - 1;
     if (count < 2) {
         OpenStartUpProject();
@@ -552,7 +562,20 @@ void TFormMain::ApplicationFirstIdle() {
     const std::vector<std::u16string> options(FArguments.begin() + 1, FArguments.end());
     const bool autoRun = Project->SetArguments(options);
     ProjectToForm(*Project);
-    if (autoRun && RunConvert()) close();
+    if (!autoRun) return;
+    // Unattended, rows must never land in a worksheet nobody named: a name the target does not
+    // hold is refused as the command-line import refuses it (the window shows the first one).
+    if (ADOConnection1.Connected() &&
+        ComboBoxExcelWorksheet->findText(ToQString(Project->ExcelSheet),
+                                         Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        std::vector<std::u16string> names;
+        for (int i = 0; i < ComboBoxExcelWorksheet->count(); ++i)
+            names.push_back(ToU16String(ComboBoxExcelWorksheet->itemText(i)));
+        ShowWarning(
+            this, ToQString(SheetNotFoundMessage(Project->ExcelSheet, names, Project->ExcelFile)));
+        return;
+    }
+    if (RunConvert()) close();
 }
 
 void TFormMain::ActionFileNewExecute() {
@@ -668,7 +691,9 @@ void TFormMain::showEvent(QShowEvent* event) {
 }
 
 void TFormMain::ApplicationEvents1Minimize() {
-    if (!Config.InTaskTray) return;
+    // Without a notification area the icon could not be clicked: the window stays minimised
+    // as usual instead of disappearing with no way back.
+    if (!Config.InTaskTray || !TrayAvailable()) return;
     TrayIcon1->show();
     // Hidden after the minimize has been handled, not from inside its own state change.
     QTimer::singleShot(0, this, [this] { hide(); });

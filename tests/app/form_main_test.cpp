@@ -576,12 +576,21 @@ void TFormMainTest::TrayWhileInTaskTray() {
     QVERIFY(!window->TrayIcon1->isVisible());
 
     // Minimizing hides the window into the tray; a click on the icon brings it back.
+    window->TrayAvailable = [] { return true; };
     window->showMinimized();
     QTRY_VERIFY(!window->isVisible());
     QVERIFY(window->TrayIcon1->isVisible());
     emit window->TrayIcon1->activated(QSystemTrayIcon::Trigger);
     QTRY_VERIFY(window->isVisible());
     QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    QVERIFY(!window->TrayIcon1->isVisible());
+
+    // A desktop without a notification area: minimizing minimizes, the window is not hidden.
+    window->TrayAvailable = [] { return false; };
+    window->showMinimized();
+    QTRY_VERIFY(window->windowState() & Qt::WindowMinimized);
+    QTest::qWait(20);
+    QVERIFY(window->isVisible());
     QVERIFY(!window->TrayIcon1->isVisible());
 }
 

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <exception>
 
+#include "app/japanese_ui.h"
 #include "app/warning_box.h"
 #include "grids/qt_text.h"
 #include "platform/error.h"
@@ -54,7 +55,10 @@ void RunCommand(const std::function<void()>& command) noexcept {
     }
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    UseJapaneseUiFont();
+    LoadQtJapaneseTranslations(*this);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

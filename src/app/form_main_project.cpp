@@ -49,6 +49,11 @@ void SetUpAutoRunDialog(TOpenDialog& dialog) {
     dialog.DefaultExt = QStringLiteral("sh");
 }
 
+// The folder of a file, for a dialog to open in; empty for no file.
+QString FolderOf(const std::u16string& path) {
+    return path.empty() ? QString() : QFileInfo(ToQString(path)).absolutePath();
+}
+
 // "&" in a menu caption marks the access key; the path's own ones are shown as they are.
 QString MenuText(const std::u16string& text) {
     return ToQString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -68,6 +73,7 @@ void TFormMain::OpenStartUpProject() {
 void TFormMain::ActionFileOpenExecute() {
     if (!IsIdle()) return;
     SetUpProjectDialog(OpenDialogProject);
+    OpenDialogProject.Folder = FolderOf(ProjectFileName);
     if (!OpenDialogProject.Execute(this)) return;
     TCursorHourGlass cursor;
     OpenProjectFile(ToU16String(OpenDialogProject.FileName));
@@ -131,6 +137,7 @@ void TFormMain::ActionFileSaveAutoExecute() {
     if (!CheckConvertSettings()) return;
     // The name is not preset: the dialog shows the last one chosen in this run.
     SetUpAutoRunDialog(SaveDialogAutoBat);
+    SaveDialogAutoBat.Folder = FolderOf(ProjectFileName);
     if (!SaveDialogAutoBat.Execute(this)) return;
     TCursorHourGlass cursor;
     FormToProject(*Project);

@@ -249,7 +249,8 @@ void TFormMain::CreateMenus() {
     MenuFile->addAction(ActionFileSave);
     MenuFile->addAction(ActionFileSaveAs);
     MenuFileReOpen = MenuFile->addMenu(QStringLiteral("開き直す(&R)"));
-    connect(MenuFile, &QMenu::aboutToShow, this, [this] { MenuFileClick(); });
+    connect(MenuFile, &QMenu::aboutToShow, this,
+            [this] { Command(TWhenBusy::Allow, [this] { MenuFileClick(); }); });
     MenuFile->addSeparator();
     MenuFile->addAction(ActionFileSaveAuto);
     MenuFile->addSeparator();

@@ -5,10 +5,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -182,14 +184,24 @@ void TFormMainImportTest::CancelDuringRun() {
     WriteFile(csv, rows);
     auto window = OpenMapped(dialogs, book, csv);
     QVERIFY(window);
-    // Esc is pressed at the run's first turn for the user interface, with the progress panel up.
+    // At the run's first turn for the user interface, with the progress panel up, the commands
+    // that would replace what the run uses are pressed (and do nothing), then Esc.
     bool panelShown = false;
+    const std::size_t dialogsBefore = dialogs.shown.size();
+    const TCsv* table = window->Csv.get();
     QTimer::singleShot(0, window.get(), [&] {
         panelShown = window->PanelConvertProcess->isVisible();
+        for (QAction* command :
+             {window->ActionFileNew, window->ActionFileOpen, window->ActionExcelBoolSelect,
+              window->ActionCsvFileSelect, window->ActionConvertStart})
+            command->trigger();
         QTest::keyClick(window.get(), Qt::Key_Escape);
     });
     QVERIFY(!window->RunConvert());
     QVERIFY(panelShown);
+    QCOMPARE(dialogs.shown.size(), dialogsBefore);
+    QCOMPARE(window->Csv.get(), table);
+    QCOMPARE(window->EditExcelBook->text(), book);
     QCOMPARE(warnings.texts, QStringList{"キャンセルされました。"});
     QCOMPARE(window->StatusText(), QString("キャンセルされました。"));
     QVERIFY(window->ProgressBar1->value() < 200000);

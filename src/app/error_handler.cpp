@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <exception>
 
+#include "app/japanese_ui.h"
 #include "app/warning_box.h"
 #include "grids/qt_text.h"
 #include "platform/error.h"
@@ -20,7 +21,7 @@ QString ErrorLogPath() {
     return settings.path() + QStringLiteral("/error.log");
 }
 
-void HandleUnhandledError(const QString& message) noexcept {
+void AppendErrorLog(const QString& message) noexcept {
     try {
         const QString path = ErrorLogPath();
         QDir().mkpath(QFileInfo(path).path());
@@ -30,6 +31,14 @@ void HandleUnhandledError(const QString& message) noexcept {
                                   QStringLiteral(" ") + message + QLatin1Char('\n');
             log.write(entry.toUtf8());
         }
+    } catch (...) {
+        // A log that cannot be written loses the entry; the message itself was shown.
+    }
+}
+
+void HandleUnhandledError(const QString& message) noexcept {
+    try {
+        AppendErrorLog(message);
         ShowWarning(QApplication::activeWindow(), message);
     } catch (...) {
         // Nothing more can be done for an error that broke its own report.
@@ -46,7 +55,10 @@ void RunCommand(const std::function<void()>& command) noexcept {
     }
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    UseJapaneseUiFont();
+    LoadQtJapaneseTranslations(*this);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

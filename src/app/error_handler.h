@@ -3,8 +3,9 @@
 // that raised it is abandoned where the error arose; its scoped objects (the wait cursor among
 // them) have been released on the way out.
 //
-// TApplication routes every event through a handler that catches what escapes an event's
-// processing (a menu command, a key, a timer such as the first idle moment), so that no
+// TApplication also gives the whole program one Japanese-capable font and Qt's own texts in
+// Japanese (japanese_ui.h). It routes every event through a handler that catches what escapes an
+// event's processing (a menu command, a key, a timer such as the first idle moment), so that no
 // exception ever unwinds through Qt's own code.
 #pragma once
 
@@ -24,6 +25,10 @@ void RunCommand(const std::function<void()>& command) noexcept;
 
 // The log file: "error.log" beside the settings file.
 QString ErrorLogPath();
+
+// Appends the message with the time to the log file (needs no application object); never
+// throws.
+void AppendErrorLog(const QString& message) noexcept;
 
 class TApplication : public QApplication {
   public:

@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -34,6 +33,8 @@
 #include "app/error_handler.h"
 #include "app/gui_yield.h"
 #include "app/target_preview_model.h"
+#include "app/unattended_start.h"
+#include "app/warning_box.h"
 #include "csv/csv.h"
 #include "grids/csv_grid.h"
 #include "grids/grid_relation.h"
@@ -92,6 +93,7 @@ TFormMain::TFormMain(std::vector<std::u16string> arguments, std::u16string setti
       FSettingsFile(std::move(settingsFile)) {
     setWindowTitle(ApplicationTitle());
     setWindowIcon(AppIcon(kIconApplication));
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
     CreateActions();
     CreateMenus();
@@ -111,7 +113,7 @@ TFormMain::TFormMain(std::vector<std::u16string> arguments, std::u16string setti
     ActionViewCsvExecute();
 
     // The first idle moment: a zero-time timer fires once the event loop has nothing else to do.
-    QTimer::singleShot(0, this, &TFormMain::ApplicationFirstIdle);
+    QTimer::singleShot(0, this, [this] { RunCommand([this] { ApplicationFirstIdle(); }); });
 }
 
 TFormMain::~TFormMain() {
@@ -185,41 +187,59 @@ void TFormMain::CreateActions() {
         action->setShortcutContext(Qt::WindowShortcut);
     addAction(ActionConvertStart);
 
-    connect(ActionFileNew, &QAction::triggered, this, [this] { ActionFileNewExecute(); });
-    // The project commands read and write files; their errors go to the general handling.
-    connect(ActionFileOpen, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileOpenExecute(); }); });
-    connect(ActionFileSave, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveExecute(); }); });
-    connect(ActionFileSaveAs, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveAsExecute(); }); });
-    connect(ActionFileSaveAuto, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionFileSaveAutoExecute(); }); });
-    connect(ActionFileClose, &QAction::triggered, this, [this] { close(); });
-    connect(ActionExcelBoolSelect, &QAction::triggered, this,
-            [this] { ActionExcelBoolSelectExecute(); });
-    connect(ActionCsvFileSelect, &QAction::triggered, this,
-            [this] { ActionCsvFileSelectExecute(); });
+    // Every command runs inside the general error handling. Those that change the project, the
+    // target, the CSV table or the settings wait for the window to be idle; cancel, the view
+    // toggles, help and the About box may run at any time.
+    Connect(ActionFileNew, TWhenBusy::Refuse, [this] { ActionFileNewExecute(); });
+    Connect(ActionFileOpen, TWhenBusy::Refuse, [this] { ActionFileOpenExecute(); });
+    Connect(ActionFileSave, TWhenBusy::Refuse, [this] { ActionFileSaveExecute(); });
+    Connect(ActionFileSaveAs, TWhenBusy::Refuse, [this] { ActionFileSaveAsExecute(); });
+    Connect(ActionFileSaveAuto, TWhenBusy::Refuse, [this] { ActionFileSaveAutoExecute(); });
+    // Closing consults the busy state itself (closeEvent): a run is asked to stop instead.
+    Connect(ActionFileClose, TWhenBusy::Allow, [this] { close(); });
+    Connect(ActionExcelBoolSelect, TWhenBusy::Refuse, [this] { ActionExcelBoolSelectExecute(); });
+    Connect(ActionCsvFileSelect, TWhenBusy::Refuse, [this] { ActionCsvFileSelectExecute(); });
     // A checkable action flips its tick before 'triggered'; the handler flips it itself, so
     // the automatic flip is undone first.
     connect(ActionViewExcel, &QAction::triggered, this, [this](bool checked) {
         ActionViewExcel->setChecked(!checked);
-        ActionViewExcelExecute();
+        Command(TWhenBusy::Allow, [this] { ActionViewExcelExecute(); });
     });
     connect(ActionViewCsv, &QAction::triggered, this, [this](bool checked) {
         ActionViewCsv->setChecked(!checked);
-        ActionViewCsvExecute();
+        Command(TWhenBusy::Allow, [this] { ActionViewCsvExecute(); });
     });
-    connect(ActionConvertStart, &QAction::triggered, this, [this] { ActionConvertStartExecute(); });
-    connect(ActionConvertCancel, &QAction::triggered, this,
-            [this] { ActionConvertCancelExecute(); });
-    // The settings dialog saves the settings file and the About box reads the version block;
-    // their errors go to the general handling.
-    connect(ActionConfigGeneral, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionConfigGeneralExecute(); }); });
-    connect(ActionHelpHelp, &QAction::triggered, this, [this] { ActionHelpHelpExecute(); });
-    connect(ActionHelpAbout, &QAction::triggered, this,
-            [this] { RunCommand([this] { ActionHelpAboutExecute(); }); });
+    Connect(ActionConvertStart, TWhenBusy::Refuse, [this] { ActionConvertStartExecute(); });
+    Connect(ActionConvertCancel, TWhenBusy::Allow, [this] { ActionConvertCancelExecute(); });
+    Connect(ActionConfigGeneral, TWhenBusy::Refuse, [this] { ActionConfigGeneralExecute(); });
+    Connect(ActionHelpHelp, TWhenBusy::Allow, [this] { ActionHelpHelpExecute(); });
+    Connect(ActionHelpAbout, TWhenBusy::Allow, [this] { ActionHelpAboutExecute(); });
+}
+
+void TFormMain::Command(TWhenBusy whenBusy, const std::function<void()>& command) {
+    if (whenBusy == TWhenBusy::Refuse && !IsIdle()) return;
+    RunCommand(command);
+}
+
+void TFormMain::Connect(QAction* action, TWhenBusy whenBusy, std::function<void()> command) {
+    connect(action, &QAction::triggered, this,
+            [this, whenBusy, command = std::move(command)] { Command(whenBusy, command); });
+}
+
+TFormMain::TBusyScope::TBusyScope(TFormMain& form, TBusy task)
+    : form_(form), previous_(form.FBusy) {
+    form_.SetBusy(task);
+}
+
+TFormMain::TBusyScope::~TBusyScope() {
+    form_.SetBusy(previous_);
+}
+
+void TFormMain::SetBusy(TBusy task) {
+    FBusy = task;
+    const bool idle = task == TBusy::Idle;
+    ComboBoxExcelWorksheet->setEnabled(idle);
+    CheckBoxCsvFirstLineIsTitle->setEnabled(idle);
 }
 
 void TFormMain::CreateMenus() {
@@ -229,7 +249,8 @@ void TFormMain::CreateMenus() {
     MenuFile->addAction(ActionFileSave);
     MenuFile->addAction(ActionFileSaveAs);
     MenuFileReOpen = MenuFile->addMenu(QStringLiteral("開き直す(&R)"));
-    connect(MenuFile, &QMenu::aboutToShow, this, [this] { MenuFileClick(); });
+    connect(MenuFile, &QMenu::aboutToShow, this,
+            [this] { Command(TWhenBusy::Allow, [this] { MenuFileClick(); }); });
     MenuFile->addSeparator();
     MenuFile->addAction(ActionFileSaveAuto);
     MenuFile->addSeparator();
@@ -322,8 +343,9 @@ void TFormMain::CreateLayout() {
         grid->addWidget(ComboBoxExcelWorksheet, 1, 1);
         // Only a choice of the user (or of the program through the handler's callers) opens a
         // worksheet; filling the list does not.
-        connect(ComboBoxExcelWorksheet, &QComboBox::activated, this,
-                [this](int) { ComboBoxExcelWorksheetChange(); });
+        connect(ComboBoxExcelWorksheet, &QComboBox::activated, this, [this](int) {
+            Command(TWhenBusy::Refuse, [this] { ComboBoxExcelWorksheetChange(); });
+        });
     }
 
     DBGrid1 = new QTableView(central);
@@ -351,8 +373,9 @@ void TFormMain::CreateLayout() {
         grid->addWidget(EditCsvFile, 0, 1);
         grid->addWidget(SpeedButton2, 0, 2);
         grid->addWidget(CheckBoxCsvFirstLineIsTitle, 1, 1);
-        connect(CheckBoxCsvFirstLineIsTitle, &QCheckBox::clicked, this,
-                [this] { CheckBoxCsvFirstLineIsTitleClick(); });
+        connect(CheckBoxCsvFirstLineIsTitle, &QCheckBox::clicked, this, [this] {
+            Command(TWhenBusy::Refuse, [this] { CheckBoxCsvFirstLineIsTitleClick(); });
+        });
     }
 
     // Both panels' edits start at the same place: the label column is as wide as the widest
@@ -448,7 +471,9 @@ void TFormMain::CreateLayout() {
     TrayIcon1 = new QSystemTrayIcon(AppIcon(kIconApplication), this);
     TrayIcon1->setToolTip(ApplicationTitle());
     connect(TrayIcon1, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason) { TrayIcon1Click(); });
+            [this](QSystemTrayIcon::ActivationReason) {
+                Command(TWhenBusy::Allow, [this] { TrayIcon1Click(); });
+            });
 
     // Client area of the design size, centred on the screen.
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -520,8 +545,15 @@ void TFormMain::ApplicationFirstIdle() {
         ActionViewCsvExecute();
     }
 
-    // Fewer than two arguments (the program path not counted) start with the start-up project;
-    // a single argument is not looked at.
+    // One argument that is not an option is a project file, as the desktop passes it when such a
+    // file is opened: that project, else (a file that is gone) a new one after the warning.
+    if (IsProjectFileStart(FArguments)) {
+        ActionFileNewExecute();
+        OpenProjectFile(ToU16String(QFileInfo(ToQString(FArguments[1])).absoluteFilePath()));
+        return;
+    }
+    // Otherwise fewer than two arguments (the program path not counted) start with the start-up
+    // project.
     const std::size_t count = FArguments.empty() ? 0 : FArguments.size() - 1;
     if (count < 2) {
         OpenStartUpProject();
@@ -531,11 +563,24 @@ void TFormMain::ApplicationFirstIdle() {
     const std::vector<std::u16string> options(FArguments.begin() + 1, FArguments.end());
     const bool autoRun = Project->SetArguments(options);
     ProjectToForm(*Project);
-    if (autoRun && RunConvert()) close();
+    if (!autoRun) return;
+    // Unattended, rows must never land in a worksheet nobody named: a name the target does not
+    // hold is refused as the command-line import refuses it (the window shows the first one).
+    if (ADOConnection1.Connected() &&
+        ComboBoxExcelWorksheet->findText(ToQString(Project->ExcelSheet),
+                                         Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        std::vector<std::u16string> names;
+        for (int i = 0; i < ComboBoxExcelWorksheet->count(); ++i)
+            names.push_back(ToU16String(ComboBoxExcelWorksheet->itemText(i)));
+        ShowWarning(
+            this, ToQString(SheetNotFoundMessage(Project->ExcelSheet, names, Project->ExcelFile)));
+        return;
+    }
+    if (RunConvert()) close();
 }
 
 void TFormMain::ActionFileNewExecute() {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     TCursorHourGlass cursor;
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
@@ -545,7 +590,7 @@ void TFormMain::ActionFileNewExecute() {
 }
 
 void TFormMain::ProjectToForm(const TProject& project) {
-    const QScopedValueRollback showing(FShowingProject, true);
+    const TBusyScope busy(*this, TBusy::ShowingProject);
     DataSource1->SetTable(nullptr);
     ADOConnection1.Close();
     EditExcelBook->setText(ToQString(project.ExcelFile));
@@ -580,7 +625,7 @@ void TFormMain::SetProjectFileName(const std::u16string& path) {
 void TFormMain::closeEvent(QCloseEvent* event) {
     // Closing in the middle of a run would pull the table and the CSV from under it: the close
     // asks the run to stop instead, and the window stays.
-    if (FRun) {
+    if (FBusy == TBusy::Importing) {
         ActionConvertCancelExecute();
         event->ignore();
         return;
@@ -588,7 +633,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     // Likewise while a CSV file loads or a project is being shown: closing would destroy the
     // project and unbind the tables that are being put into the controls. The window stays; it
     // can be closed once they are in place.
-    if (FShowingProject || CsvLoading) {
+    if (!IsIdle()) {
         event->ignore();
         return;
     }
@@ -647,7 +692,9 @@ void TFormMain::showEvent(QShowEvent* event) {
 }
 
 void TFormMain::ApplicationEvents1Minimize() {
-    if (!Config.InTaskTray) return;
+    // Without a notification area the icon could not be clicked: the window stays minimised
+    // as usual instead of disappearing with no way back.
+    if (!Config.InTaskTray || !TrayAvailable()) return;
     TrayIcon1->show();
     // Hidden after the minimize has been handled, not from inside its own state change.
     QTimer::singleShot(0, this, [this] { hide(); });

@@ -9,10 +9,15 @@
 // SplitterCsv: each resizes the preview above it, and is hidden with that preview.
 //
 // Commands never disable each other; each tests its own preconditions and says what is missing
-// in a warning box.
+// in a warning box. Every command runs inside the general error handling (an error that escapes
+// it is shown and logged, never passed through Qt's signal delivery), and every command consults
+// one busy state: while the window is in the middle of showing a project, loading a CSV file or
+// running an import (each gives the event loop turns), a command that would change what that
+// work uses does nothing.
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,15 +115,20 @@ class TFormMain : public QMainWindow {
     // The help's table of contents.
     void ActionHelpHelpExecute();
 
+    // What the window is in the middle of; Idle between commands.
+    enum class TBusy { Idle, ShowingProject, LoadingCsv, Importing };
+    TBusy Busy() const { return FBusy; }
+    bool IsIdle() const { return FBusy == TBusy::Idle; }
+
+    // Whether the desktop offers a notification area for the tray icon; tests replace it.
+    std::function<bool()> TrayAvailable;
+
     // Members and controls, named by their roles; tests and the other command files reach the
     // window through them.
     TConfig Config;
     std::unique_ptr<TProject> Project;
     std::u16string ProjectFileName;
     std::unique_ptr<TCsv> Csv;
-    // True while a CSV file is being read: the loader gives the event loop a turn per quoted
-    // character, so the file commands can be started again in the middle of a load.
-    bool CsvLoading = false;
     bool CancelRequested = false;
 
     TConnection ADOConnection1;
@@ -198,12 +208,25 @@ class TFormMain : public QMainWindow {
     void ShowPreview(int pane, bool visible);
     // Binds the open target table to the preview and fits its columns.
     void BindPreview();
-    // The project may be replaced only between commands: not while an import run uses the
-    // target and the CSV table, nor while a CSV file loads or a project is being shown (both
-    // give the event loop turns in the middle of filling the window).
-    bool CanReplaceProject() const;
-    // Copying the window into the project needs a window that is not half-filled.
-    bool CanReadForm() const;
+    // Commands that may run while the window is busy (cancel, the view toggles, help) say so;
+    // the others are ignored then. Both kinds run inside the general error handling.
+    enum class TWhenBusy { Refuse, Allow };
+    void Command(TWhenBusy whenBusy, const std::function<void()>& command);
+    void Connect(QAction* action, TWhenBusy whenBusy, std::function<void()> command);
+    // Marks the window busy with 'task' for its lifetime; the previous state comes back after.
+    // The worksheet list and the header check box take no input while the window is busy.
+    class TBusyScope {
+      public:
+        TBusyScope(TFormMain& form, TBusy task);
+        ~TBusyScope();
+        TBusyScope(const TBusyScope&) = delete;
+        TBusyScope& operator=(const TBusyScope&) = delete;
+
+      private:
+        TFormMain& form_;
+        TBusy previous_;
+    };
+    void SetBusy(TBusy task);
 
     std::vector<std::u16string> FArguments;
     std::u16string FSettingsFile;
@@ -212,10 +235,9 @@ class TFormMain : public QMainWindow {
     // The heights the user last gave the two previews, for showing them again; 0 for none.
     int FPreviewHeight[2] = {0, 0};
     bool FClosed = false;
+    TBusy FBusy = TBusy::Idle;
     // The run in progress, for the cancel command; null between runs.
     TImportRun* FRun = nullptr;
-    // True while ProjectToForm fills the controls.
-    bool FShowingProject = false;
 };
 
 }  // namespace qm

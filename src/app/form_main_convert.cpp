@@ -26,7 +26,7 @@ bool TFormMain::CheckConvertSettings() {
 }
 
 bool TFormMain::RunConvert() {
-    if (FRun) return false;  // one run at a time
+    if (!IsIdle()) return false;  // one run at a time, and none while the window is filling
     if (!CheckConvertSettings()) return false;
     TCursorHourGlass cursor;
     CancelRequested = false;
@@ -46,18 +46,17 @@ bool TFormMain::RunConvert() {
         if (position < maximum && !YieldsDue()) return;
         ProgressBar1->setValue(static_cast<int>(position));
     };
-    // The panel, the preview and the worksheet list are restored on every way out.
+    // The window is busy for the run; the panel and the preview are restored on every way out.
     struct TRunScope {
         TFormMain& form;
-        explicit TRunScope(TFormMain& f, TImportRun& r) : form(f) {
+        TBusyScope busy;
+        explicit TRunScope(TFormMain& f, TImportRun& r) : form(f), busy(f, TBusy::Importing) {
             form.FRun = &r;
             // The preview stops reading the table that the run is appending to.
             form.DataSource1->SetTable(nullptr);
-            form.ComboBoxExcelWorksheet->setEnabled(false);
         }
         ~TRunScope() {
             form.FRun = nullptr;
-            form.ComboBoxExcelWorksheet->setEnabled(true);
             form.PanelConvertProcess->setVisible(false);
             form.BindPreview();
         }

@@ -35,7 +35,7 @@ bool FileExists(const QString& path) {
 }  // namespace
 
 void TFormMain::ActionExcelBoolSelectExecute() {
-    if (FRun) return;  // the run in progress writes to the open target
+    if (!IsIdle()) return;  // a run may be writing to the open target
     TOpenDialog dialog;
     dialog.Filters = {
         {QStringLiteral("Microsoft Excel ファイル(*.XLS*)"), QStringLiteral("*.XLS*")},
@@ -109,7 +109,7 @@ void TFormMain::BindPreview() {
 }
 
 void TFormMain::ActionCsvFileSelectExecute() {
-    if (FRun || CsvLoading) return;  // the run in progress reads the CSV table
+    if (!IsIdle()) return;  // a run or a load may be using the CSV table
     TOpenDialog dialog;
     dialog.Filters = {
         {QStringLiteral("CSVファイル(*.CSV)"), QStringLiteral("*.CSV")},
@@ -125,8 +125,9 @@ void TFormMain::ActionCsvFileSelectExecute() {
 
 void TFormMain::OpenCsvFile(const std::u16string& path) {
     // A second file chosen while one is still loading is ignored: closing the table that the
-    // loader is filling would pull its storage from under it.
-    if (CsvLoading) return;
+    // loader is filling would pull its storage from under it. So is one during a run, which
+    // reads the current table.
+    if (FBusy == TBusy::LoadingCsv || FBusy == TBusy::Importing) return;
     CloseCsvFile();
     if (path.empty()) return;
     const QString shown = ToQString(path);
@@ -139,9 +140,11 @@ void TFormMain::OpenCsvFile(const std::u16string& path) {
     // The table becomes the window's only once it is whole, so nothing reaches a half-loaded
     // table during the loader's turns of the event loop (an import started then finds no CSV).
     auto csv = std::make_unique<TCsv>();
-    CsvLoading = true;
-    const bool loaded = csv->LoadFromFile(path);
-    CsvLoading = false;
+    bool loaded = false;
+    {
+        const TBusyScope busy(*this, TBusy::LoadingCsv);
+        loaded = csv->LoadFromFile(path);
+    }
     if (loaded) {
         Csv = std::move(csv);
         CsvGrid->SetCsv(Csv.get());

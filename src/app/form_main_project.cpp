@@ -49,20 +49,17 @@ void SetUpAutoRunDialog(TOpenDialog& dialog) {
     dialog.DefaultExt = QStringLiteral("sh");
 }
 
+// The folder of a file, for a dialog to open in; empty for no file.
+QString FolderOf(const std::u16string& path) {
+    return path.empty() ? QString() : QFileInfo(ToQString(path)).absolutePath();
+}
+
 // "&" in a menu caption marks the access key; the path's own ones are shown as they are.
 QString MenuText(const std::u16string& text) {
     return ToQString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 }  // namespace
-
-bool TFormMain::CanReplaceProject() const {
-    return FRun == nullptr && !CsvLoading && !FShowingProject;
-}
-
-bool TFormMain::CanReadForm() const {
-    return Project != nullptr && !CsvLoading && !FShowingProject;
-}
 
 void TFormMain::OpenStartUpProject() {
     // A last project that is gone is passed over without a word.
@@ -74,15 +71,16 @@ void TFormMain::OpenStartUpProject() {
 }
 
 void TFormMain::ActionFileOpenExecute() {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     SetUpProjectDialog(OpenDialogProject);
+    OpenDialogProject.Folder = FolderOf(ProjectFileName);
     if (!OpenDialogProject.Execute(this)) return;
     TCursorHourGlass cursor;
     OpenProjectFile(ToU16String(OpenDialogProject.FileName));
 }
 
 void TFormMain::OpenProjectFile(const std::u16string& path) {
-    if (!CanReplaceProject()) return;
+    if (!IsIdle()) return;
     if (!FileExists(path)) {
         ShowWarning(this,
                     FileMessage(QStringLiteral("ファイルが見つかりません。"), ToQString(path)));
@@ -107,7 +105,7 @@ void TFormMain::FormToProject(TProject& project) {
 }
 
 void TFormMain::ActionFileSaveExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     if (ProjectFileName.empty()) {
         ActionFileSaveAsExecute();
         return;
@@ -118,7 +116,7 @@ void TFormMain::ActionFileSaveExecute() {
 }
 
 void TFormMain::ActionFileSaveAsExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     SetUpProjectDialog(SaveDialogProject);
     SaveDialogProject.FileName = ToQString(ProjectFileName);
     if (!SaveDialogProject.Execute(this)) return;
@@ -135,10 +133,11 @@ void TFormMain::SaveProjectFile(const std::u16string& path) {
 }
 
 void TFormMain::ActionFileSaveAutoExecute() {
-    if (!CanReadForm()) return;
+    if (!IsIdle() || !Project) return;
     if (!CheckConvertSettings()) return;
     // The name is not preset: the dialog shows the last one chosen in this run.
     SetUpAutoRunDialog(SaveDialogAutoBat);
+    SaveDialogAutoBat.Folder = FolderOf(ProjectFileName);
     if (!SaveDialogAutoBat.Execute(this)) return;
     TCursorHourGlass cursor;
     FormToProject(*Project);
@@ -158,14 +157,13 @@ void TFormMain::MenuFileClick() {
         QAction* entry = MenuFileReOpen->addAction(QLatin1Char('&') + QString::number(i) +
                                                    QLatin1Char('.') + MenuText(history[i]));
         entry->setData(static_cast<qulonglong>(i));
-        connect(entry, &QAction::triggered, this,
-                [this, entry] { RunCommand([this, entry] { MenuFileReOpenItemClick(entry); }); });
+        Connect(entry, TWhenBusy::Refuse, [this, entry] { MenuFileReOpenItemClick(entry); });
     }
 }
 
 void TFormMain::MenuFileReOpenItemClick(QObject* sender) {
     const auto* entry = qobject_cast<const QAction*>(sender);
-    if (entry == nullptr || !CanReplaceProject()) return;
+    if (entry == nullptr || !IsIdle()) return;
     bool ok = false;
     const qulonglong position = entry->data().toULongLong(&ok);
     if (!ok || position >= Config.History.size()) return;

@@ -1,25 +1,29 @@
 // quillomat: the desktop program. Creates the application and the main window and runs the event
-// loop until the window closes.
+// loop until the window closes; an unattended start where no window can be shown runs its import
+// without them (unattended_start.h).
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "app/display_check.h"
 #include "app/error_handler.h"
 #include "app/form_main.h"
 #include "app/gui_yield.h"
-#include "platform/error.h"
-#include "platform/native_path.h"
+#include "app/unattended_start.h"
 
 int main(int argc, char** argv) {
+    std::vector<std::u16string> arguments = qm::ProgramArguments(argc, argv);
+    // Where no window can be shown, an unattended start imports without one.
+    if (qm::IsUnattendedStart(arguments) && !qm::CanShowWindows())
+        return qm::RunHeadlessImport(arguments, stderr);
+
     qm::TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillomat"));
     QApplication::setDesktopFileName(QStringLiteral("quillomat"));
     qm::InstallGuiYieldHook();
     try {
-        std::vector<std::u16string> arguments;
-        for (int i = 0; i < argc; ++i)
-            arguments.push_back(qm::FromNativePath(argv[i]));
         qm::TFormMain window(std::move(arguments));
         window.show();
         QApplication::exec();

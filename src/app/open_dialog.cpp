@@ -1,6 +1,8 @@
 #include "app/open_dialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace qm {
 
@@ -8,6 +10,15 @@ namespace {
 TOpenDialog::THook& Hook() {
     static TOpenDialog::THook hook;
     return hook;
+}
+
+QString& LastFolderStore() {
+    static QString folder;
+    return folder;
+}
+
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isAbsolute() && QFileInfo(path).isDir();
 }
 }  // namespace
 
@@ -42,23 +53,49 @@ QStringList TOpenDialog::NameFilters() const {
     return list;
 }
 
+QString TOpenDialog::StartFolder() const {
+    // A relative name would be taken from the working folder, so only an absolute one counts.
+    const QFileInfo file(FileName);
+    if (!FileName.isEmpty() && file.isAbsolute() && IsFolder(file.absolutePath()))
+        return file.absolutePath();
+    if (IsFolder(Folder)) return Folder;
+    if (IsFolder(LastFolderStore())) return LastFolderStore();
+    return QDir::homePath();
+}
+
+QString TOpenDialog::LastFolder() {
+    return LastFolderStore();
+}
+
+void TOpenDialog::SetLastFolder(const QString& folder) {
+    LastFolderStore() = folder;
+}
+
 bool TOpenDialog::Execute(QWidget* parent) {
-    if (Hook()) return Hook()(*this);
-    QFileDialog dialog(parent, Title);
-    // Qt's own dialog, so that the widened patterns and the hidden details behave the same on
-    // every desktop.
-    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-    // A save dialog accepts a new name and asks before overwriting (Qt's default in that mode).
-    const bool save = Mode == TMode::Save;
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters(NameFilters());
-    if (!Filters.empty()) dialog.selectNameFilter(dialog.nameFilters().constFirst());
-    dialog.setDefaultSuffix(DefaultExt);
-    if (!FileName.isEmpty()) dialog.selectFile(FileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    FileName = dialog.selectedFiles().constFirst();
-    return true;
+    bool chosen = false;
+    if (Hook()) {
+        chosen = Hook()(*this);
+    } else {
+        QFileDialog dialog(parent, Title, StartFolder());
+        // The details are hidden because the patterns are widened to every letter case.
+        dialog.setOptions(QFileDialog::HideNameFilterDetails);
+        // A save dialog accepts a new name and asks before overwriting (Qt's default in that
+        // mode).
+        const bool save = Mode == TMode::Save;
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        dialog.setNameFilters(NameFilters());
+        if (!Filters.empty()) dialog.selectNameFilter(dialog.nameFilters().constFirst());
+        dialog.setDefaultSuffix(DefaultExt);
+        if (!FileName.isEmpty()) dialog.selectFile(QFileInfo(FileName).fileName());
+        chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+        if (chosen) FileName = dialog.selectedFiles().constFirst();
+    }
+    if (chosen) {
+        const QFileInfo file(FileName);
+        if (file.isAbsolute()) SetLastFolder(file.absolutePath());
+    }
+    return chosen;
 }
 
 TOpenDialog::THook TOpenDialog::SetHook(THook hook) {

@@ -5,6 +5,11 @@
 //
 // Patterns are written in upper case as the program names its files; on this platform file
 // names are case-sensitive, so each pattern is widened to match every mix of letter case.
+// The desktop's own file dialog is used where the desktop offers one (Qt's otherwise). A dialog
+// opens in the folder of its preset file, else in the folder the command names (that of the
+// current file), else in the folder of the last file chosen in any dialog of this run, else in
+// the home folder; never in the program's working folder.
+//
 // Tests replace the dialog with a hook that picks the file without showing anything.
 #pragma once
 
@@ -30,6 +35,13 @@ class TOpenDialog {
     std::vector<TFileFilter> Filters;  // the first entry is selected when the dialog opens
     QString DefaultExt;                // without the dot
     QString FileName;                  // preset before Execute, the chosen path after
+    QString Folder;                    // the folder of the command's current file, if any
+
+    // The folder the dialog opens in (see above).
+    QString StartFolder() const;
+    // The folder of the last file chosen in a dialog; tests set it to start afresh.
+    static QString LastFolder();
+    static void SetLastFolder(const QString& folder);
 
     // Shows the dialog; true and FileName set when the user chose a file.
     bool Execute(QWidget* parent);

@@ -4,13 +4,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <vector>
 
+#include "lindrel/lindrel_files.h"
 #include "platform/error.h"
-#include "platform/file_stream.h"
-#include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/run_program.h"
 #include "settings/special_folder.h"
@@ -20,28 +17,7 @@ namespace qm {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr std::int64_t kMaxMimeappsSize = 16 * 1024 * 1024;
-
-std::u16string Join(const std::u16string& folder, std::string_view name) {
-    std::u16string path = folder;
-    if (path.empty() || path.back() != u'/') path += u'/';
-    return path + Utf8ToUtf16(name);
-}
-
-void MakeFolder(const std::u16string& folder) {
-    std::error_code error;
-    fs::create_directories(ToNativePath(folder), error);
-    if (!fs::is_directory(ToNativePath(folder), error))
-        throw Error(u"フォルダーを作成できません。\n" + folder);
-}
-
-void DeleteFile(const std::u16string& path) {
-    if (::unlink(ToNativePath(path).c_str()) != 0 && errno != ENOENT)
-        throw Error(u"ファイルを削除できません（" + Utf8ToUtf16(std::strerror(errno)) + u"）。\n" +
-                    path);
-}
+constexpr std::size_t kMaxMimeappsSize = 16 * 1024 * 1024;
 
 // The program's path found through $PATH, or empty.
 std::u16string FindOnPath(std::string_view name) {
@@ -63,22 +39,14 @@ void RunHelper(std::string_view name, const std::vector<std::u16string>& argumen
     if (!program.empty()) RunProgramAndWait(program, arguments);
 }
 
-bool IsFolder(const std::u16string& path) {
-    std::error_code error;
-    return fs::is_directory(ToNativePath(path), error);
-}
-
-void RemoveFromDefaults(const std::u16string& mimeapps, std::string_view mimeType,
+// Takes the entry out of a mimeapps.list in 'folder'. A list that is a link, not a regular file
+// or larger than any list this tool could have written to is left alone.
+void RemoveFromDefaults(const TLindrelFolder& folder, std::string_view mimeType,
                         std::string_view desktopFile) {
-    std::error_code error;
-    if (!fs::is_regular_file(ToNativePath(mimeapps), error)) return;
-    TFileStream stream(mimeapps);
-    const std::int64_t size = stream.GetSize();
-    if (size > kMaxMimeappsSize) return;  // not a list this tool could have written to
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    stream.ReadBuffer(bytes.data(), bytes.size());
-    std::string cleaned = RemoveDefaultApplication(bytes, mimeType, desktopFile);
-    if (cleaned != bytes) WriteWholeFile(mimeapps, cleaned);
+    const auto content = folder.Read("mimeapps.list", kMaxMimeappsSize);
+    if (!content) return;
+    const std::string cleaned = RemoveDefaultApplication(content->Bytes, mimeType, desktopFile);
+    if (cleaned != content->Bytes) folder.Replace("mimeapps.list", cleaned, content->Mode);
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -100,11 +68,7 @@ TLindrelFolders UserLindrelFolders() {
 }
 
 void CarryOutLindrelRequest(const TLindrelRequest& request, const TLindrelFolders& folders) {
-    const std::u16string mime = Join(folders.Data, "mime");
-    const std::u16string packages = Join(mime, "packages");
-    const std::u16string applications = Join(folders.Data, "applications");
-    const std::u16string package = Join(packages, MimePackageFileName(request.Extension));
-    const std::u16string desktop = Join(applications, DesktopFileName(request.Extension));
+    const std::string packageName = MimePackageFileName(request.Extension);
     const std::string mimeType = MimeTypeName(request.Extension);
     const std::string desktopName = DesktopFileName(request.Extension);
 
@@ -114,24 +78,31 @@ void CarryOutLindrelRequest(const TLindrelRequest& request, const TLindrelFolder
         const std::u16string program = SplitCommandLine(request.Command).front();
         if (::access(ToNativePath(program).c_str(), X_OK) != 0)
             throw Error(u"[EXT] COMMAND のプログラムを実行できません。\n" + program);
-        MakeFolder(packages);
-        MakeFolder(applications);
-        WriteWholeFile(package, MimePackageXml(request));
-        WriteWholeFile(desktop, DesktopEntry(request));
-        RunHelper("update-mime-database", {mime});
-        RunHelper("update-desktop-database", {applications});
+        const TLindrelFolder data = TLindrelFolder::Base(folders.Data);
+        const TLindrelFolder mime = data.Make("mime");
+        const TLindrelFolder packages = mime.Make("packages");
+        const TLindrelFolder applications = data.Make("applications");
+        packages.Replace(packageName, MimePackageXml(request));
+        applications.Replace(desktopName, DesktopEntry(request));
+        RunHelper("update-mime-database", {mime.Path()});
+        RunHelper("update-desktop-database", {applications.Path()});
         RunHelper("xdg-mime", {u"default", Utf8ToUtf16(desktopName), Utf8ToUtf16(mimeType)});
         return;
     }
 
-    DeleteFile(package);
-    DeleteFile(desktop);
+    // Nothing is deleted below a link: this tool never put anything there.
+    const TLindrelFolder data = TLindrelFolder::ExistingBase(folders.Data);
+    const TLindrelFolder mime = data.Existing("mime");
+    const TLindrelFolder packages = mime.Existing("packages");
+    const TLindrelFolder applications = data.Existing("applications");
+    packages.Delete(packageName);
+    applications.Delete(desktopName);
     if (!folders.Config.empty())
-        RemoveFromDefaults(Join(folders.Config, "mimeapps.list"), mimeType, desktopName);
+        RemoveFromDefaults(TLindrelFolder::ExistingBase(folders.Config), mimeType, desktopName);
     // The place older desktops kept their defaults in.
-    RemoveFromDefaults(Join(applications, "mimeapps.list"), mimeType, desktopName);
-    if (IsFolder(packages)) RunHelper("update-mime-database", {mime});
-    if (IsFolder(applications)) RunHelper("update-desktop-database", {applications});
+    RemoveFromDefaults(applications, mimeType, desktopName);
+    if (packages.Valid()) RunHelper("update-mime-database", {mime.Path()});
+    if (applications.Valid()) RunHelper("update-desktop-database", {applications.Path()});
 }
 
 std::string RemoveDefaultApplication(std::string_view mimeapps, std::string_view mimeType,

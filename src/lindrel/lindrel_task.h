@@ -7,6 +7,7 @@
 // <data> is $XDG_DATA_HOME (else ~/.local/share), mimeapps.list lies in $XDG_CONFIG_HOME
 // (else ~/.config). A helper program that is missing is passed over: the files alone already
 // declare the type and its program, the helpers only refresh caches and defaults.
+// Files are replaced atomically and never written through a symbolic link (lindrel_files.h).
 #pragma once
 
 #include <string>

@@ -35,9 +35,11 @@ struct TWarnings {
 struct TDialogs {
     std::deque<QString> answers;
     std::vector<TOpenDialog> shown;
+    std::vector<QString> startFolders;  // where each would have opened
     TDialogs() {
         TOpenDialog::SetHook([this](TOpenDialog& dialog) {
             shown.push_back(dialog);
+            startFolders.push_back(dialog.StartFolder());
             if (answers.empty()) return false;
             const QString answer = answers.front();
             answers.pop_front();

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -130,6 +131,7 @@ class TFormMainProjectTest : public QObject, TWindowTestFolder {
 
     void SaveNewProjectAndOpenIt();
     void StartUpProject();
+    void ProjectFileAsTheOnlyArgument();
     void RecentFiles();
     void ProjectsThatNoLongerMatchTheirFiles();
     void FailingReadOrWriteChangesNothing();
@@ -225,8 +227,8 @@ void TFormMainProjectTest::StartUpProject() {
     };
     const TCase cases[] = {
         {"restored", true, last, {}, true},
-        // A single argument is not looked at, whatever it holds.
-        {"restored with one argument", true, last, {Path("other.QLM")}, true},
+        // A single option is not looked at.
+        {"restored with one option", true, last, {"-a"}, true},
         {"file gone", true, Path("gone.QLM"), {}, false},
         {"restore off", false, last, {}, false},
     };
@@ -255,6 +257,40 @@ void TFormMainProjectTest::StartUpProject() {
         saved.Load(SettingsFile());
         QVERIFY2(saved.LastProjectFile == (c.opened ? ToU16String(last) : u""), qPrintable(trace));
     }
+}
+
+// Opening a project file from the desktop passes its path as the only argument: that project
+// opens, whatever the last one was; a relative path is taken from the current folder.
+void TFormMainProjectTest::ProjectFileAsTheOnlyArgument() {
+    TWarnings warnings;
+    const QString other = Path("other.QLM");
+    WriteProject(other, "", "", "", false, {});
+    const QString chosen = Path("chosen.QLM");
+    WriteProject(chosen, book, "Second$", csv, true, {{u"名前", 1}, {u"数量", 0}});
+    TConfig config;
+    config.ProjectFileRestore = true;
+    config.LastProjectFile = ToU16String(other);
+    config.Save(SettingsFile());
+
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    for (const QString& argument : {chosen, QString("chosen.QLM")}) {
+        auto window = Open({argument});
+        QVERIFY2(warnings.texts.isEmpty(), qPrintable(warnings.texts.join('/')));
+        VerifyPrepared(*window);
+        QCOMPARE(window->ProjectFileName, ToU16String(chosen));
+        QCOMPARE(window->windowTitle(), QString("Quillomat - chosen.QLM"));
+        QCOMPARE(window->Config.History.front(), ToU16String(chosen));
+    }
+    QDir::setCurrent(previous);
+
+    // A project file that is gone: its warning, and a new untitled project.
+    const QString gone = Path("gone.QLM");
+    auto window = Open({gone});
+    QCOMPARE(warnings.texts, QStringList{"ファイルが見つかりません。\n" + gone});
+    QVERIFY(window->Project != nullptr);
+    QVERIFY(window->ProjectFileName.empty());
+    QVERIFY(window->EditExcelBook->text().isEmpty());
 }
 
 void TFormMainProjectTest::RecentFiles() {

@@ -8,9 +8,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -34,6 +38,7 @@
 #include "app/gui_yield.h"
 #include "app/help_topic.h"
 #include "app/help_window.h"
+#include "app/japanese_ui.h"
 #include "app/open_dialog.h"
 #include "app/warning_box.h"
 #include "app_test_util.h"
@@ -60,6 +65,8 @@ class TFormMainTest : public QObject, TWindowTestFolder {
     void SettingsAtStartAndClose();
     void SettingsIgnoredWithoutRestore();
     void DialogFilters();
+    void DialogsOpenInTheCurrentOrTheLastFolder();
+    void JapaneseFontAndQtTexts();
     void CsvFileChoiceAndWarnings();
     void CsvChosenAgainWhileLoading();
     void HeaderCheckBox();
@@ -277,6 +284,92 @@ void TFormMainTest::DialogFilters() {
     QCOMPARE(match(csv.Filters[1]).size(), 9);
     QCOMPARE(xls.NameFilters().first(),
              QString("Microsoft Excel ファイル(*.XLS*) (*.[xX][lL][sS]*)"));
+}
+
+// A dialog opens in the folder of the current file, else the last folder a file was chosen in,
+// else the home folder: never the working folder.
+void TFormMainTest::DialogsOpenInTheCurrentOrTheLastFolder() {
+    TWarnings warnings;
+    TDialogs dialogs;
+    TOpenDialog::SetLastFolder(QString());
+    QVERIFY(QDir().mkpath(Path("work")) && QDir().mkpath(Path("csv")) && QDir().mkpath(Path("xl")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(Path("work")));
+    auto window = Open();
+    const QString csv = Path("csv/a.csv");
+    WriteFile(csv, "a\n");
+
+    dialogs.answers = {csv, Path("xl/gone.xlsx"), QString(), QString()};
+    window->SpeedButton2->click();      // nothing chosen yet: the home folder
+    window->SpeedButton1->click();      // the last folder used, that of the CSV file
+    window->SpeedButton2->click();      // the current CSV file's folder, not the last one (xl)
+    window->ActionFileOpen->trigger();  // untitled: the last folder used
+    QDir::setCurrent(previous);
+    QCOMPARE(dialogs.startFolders,
+             (std::vector<QString>{QDir::homePath(), Path("csv"), Path("csv"), Path("xl")}));
+
+    // The real dialog opens there too (Qt's own on this platform).
+    TOpenDialog::SetHook({});
+    TOpenDialog dialog;
+    dialog.FileName = csv;
+    QString shownFolder;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (fileDialog == nullptr) return;
+        shownFolder = fileDialog->directory().absolutePath();
+        for (const QPushButton* button : fileDialog->findChildren<QPushButton*>())
+            buttons << button->text();
+        fileDialog->reject();
+    });
+    QVERIFY(!dialog.Execute(window.get()));
+    QCOMPARE(shownFolder, Path("csv"));
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+        QVERIFY2(buttons.contains("キャンセル"), qPrintable(buttons.join('/')));
+}
+
+// One Japanese-capable font for every control, and Qt's own texts in Japanese.
+void TFormMainTest::JapaneseFontAndQtTexts() {
+    struct TCase {
+        const char* name;
+        QString desktop;
+        QStringList japanese;
+        QString fontconfig;
+        QString chosen;
+    };
+    const TCase cases[] = {
+        {"desktop font covers Japanese",
+         "Noto Sans CJK JP",
+         {"IPAGothic", "Noto Sans CJK JP"},
+         "IPAGothic",
+         "Noto Sans CJK JP"},
+        {"fontconfig's choice",
+         "DejaVu Sans",
+         {"IPAGothic", "IPAPGothic"},
+         "IPAPGothic",
+         "IPAPGothic"},
+        {"fontconfig prefers none",
+         "DejaVu Sans",
+         {"IPAGothic", "Noto Sans CJK JP"},
+         "",
+         "Noto Sans CJK JP"},
+        {"no Japanese font", "DejaVu Sans", {}, "", "DejaVu Sans"},
+    };
+    for (const TCase& c : cases)
+        QVERIFY2(ChooseJapaneseUiFamily(c.desktop, c.japanese, c.fontconfig) == c.chosen, c.name);
+
+    // The program's application object set it up (tests run under it).
+    if (QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
+        QSKIP("no font for Japanese is installed (fonts-ipafont-gothic)");
+    const QFont font = QApplication::font();
+    QVERIFY2(
+        QFontDatabase::writingSystems(QFontInfo(font).family()).contains(QFontDatabase::Japanese),
+        qPrintable(QFontInfo(font).family()));
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+        QSKIP("Qt's Japanese translations are not installed (qt6-translations-l10n)");
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("キャンセル"));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Look in:") != "Look in:");
+    QVERIFY(QCoreApplication::translate("QLineEdit", "&Copy") != "&Copy");
 }
 
 void TFormMainTest::CsvFileChoiceAndWarnings() {
@@ -576,12 +669,21 @@ void TFormMainTest::TrayWhileInTaskTray() {
     QVERIFY(!window->TrayIcon1->isVisible());
 
     // Minimizing hides the window into the tray; a click on the icon brings it back.
+    window->TrayAvailable = [] { return true; };
     window->showMinimized();
     QTRY_VERIFY(!window->isVisible());
     QVERIFY(window->TrayIcon1->isVisible());
     emit window->TrayIcon1->activated(QSystemTrayIcon::Trigger);
     QTRY_VERIFY(window->isVisible());
     QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    QVERIFY(!window->TrayIcon1->isVisible());
+
+    // A desktop without a notification area: minimizing minimizes, the window is not hidden.
+    window->TrayAvailable = [] { return false; };
+    window->showMinimized();
+    QTRY_VERIFY(window->windowState() & Qt::WindowMinimized);
+    QTest::qWait(20);
+    QVERIFY(window->isVisible());
     QVERIFY(!window->TrayIcon1->isVisible());
 }
 

@@ -121,5 +121,101 @@ TEST_F(LindrelProgram, RegistersAndRemoves) {
         << mimeapps;
 }
 
+// Links planted below the data folder never lead the tool's writes outside it: a link at a
+// file's name is replaced by the file, a link in place of one of its folders is refused, and
+// removing deletes neither the link's target nor anything below a linked folder.
+TEST_F(LindrelProgram, NeverWritesThroughASymbolicLink) {
+    const fs::path program = dir.Path() / "quillomat";
+    fs::copy_file("/bin/true", program);
+    const std::string registering = dir.Write("set.ini", SetRequest(program.string()));
+    const std::string removing =
+        dir.Write("unset.ini", "[EXT]\r\nEXT=.QLM\r\n\r\n[TASK]\r\nCOMMAND=2\r\n");
+    const fs::path dataHome = dir.Path() / "data";
+    const fs::path entry = dataHome / "applications/quillomat-qlm.desktop";
+    const fs::path package = dataHome / "mime/packages/quillomat-qlm.xml";
+    const fs::path outside = dir.Path() / "outside";
+    fs::create_directories(outside);
+    const std::string victim = dir.Write("outside/victim.txt", "keep me\n");
+
+    // Links at both file names: replaced by the files, the linked file untouched.
+    fs::create_directories(entry.parent_path());
+    fs::create_directories(package.parent_path());
+    fs::create_symlink(victim, entry);
+    fs::create_symlink(victim, package);
+    TResult result = Lindrel(dir, {registering});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(ReadBytes(victim), "keep me\n");
+    EXPECT_FALSE(fs::is_symlink(entry));
+    EXPECT_NE(ReadBytes(entry).find("[Desktop Entry]"), std::string::npos);
+    EXPECT_FALSE(fs::is_symlink(package));
+    EXPECT_NE(ReadBytes(package).find("<mime-info"), std::string::npos);
+    // The files were replaced, not rewritten in place: a second name of the old file keeps
+    // the old content, and no temporary file is left.
+    fs::create_hard_link(entry, dir.Path() / "old-entry");
+    std::ofstream(entry, std::ios::app) << "# edited\n";
+    EXPECT_EQ(Lindrel(dir, {registering}).status, 0);
+    EXPECT_NE(ReadBytes(dir.Path() / "old-entry").find("# edited"), std::string::npos);
+    EXPECT_EQ(ReadBytes(entry).find("# edited"), std::string::npos);
+    for (const fs::path& folder : {entry.parent_path(), package.parent_path()})
+        for (const auto& item : fs::directory_iterator(folder))
+            EXPECT_EQ(item.path().filename().string().find(".lindrel-"), std::string::npos)
+                << item.path();
+
+    // A link in place of a folder the tool makes: refused, nothing written where it points.
+    struct TCase {
+        const char* name;
+        fs::path folder;
+    };
+    const TCase cases[] = {
+        {"applications", dataHome / "applications"},
+        {"mime", dataHome / "mime"},
+        {"packages", dataHome / "mime/packages"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dataHome);
+        fs::create_directories(c.folder.parent_path());
+        fs::create_symlink(outside, c.folder);
+        result = Lindrel(dir, {registering});
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_NE(result.output.find("シンボリックリンク"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find(c.folder.string()), std::string::npos) << result.output;
+        // Removing leaves what the link leads to alone.
+        std::ofstream(outside / "quillomat-qlm.desktop") << "other\n";
+        std::ofstream(outside / "quillomat-qlm.xml") << "other\n";
+        EXPECT_EQ(Lindrel(dir, {removing}).status, 0);
+        EXPECT_TRUE(fs::exists(outside / "quillomat-qlm.desktop"));
+        EXPECT_TRUE(fs::exists(outside / "quillomat-qlm.xml"));
+        fs::remove(outside / "quillomat-qlm.desktop");
+        fs::remove(outside / "quillomat-qlm.xml");
+        EXPECT_EQ(ReadBytes(victim), "keep me\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    }
+
+    // A mimeapps.list that is a link is not rewritten through it.
+    fs::remove_all(dataHome);
+    fs::create_directories(dir.Path() / "config");
+    const std::string list = dir.Write("outside/mimeapps.list",
+                                       "[Default Applications]\n"
+                                       "application/x-quillomat-project=quillomat-qlm.desktop\n");
+    fs::remove(dir.Path() / "config/mimeapps.list");  // xdg-mime, when installed, made one
+    fs::create_symlink(list, dir.Path() / "config/mimeapps.list");
+    EXPECT_EQ(Lindrel(dir, {removing}).status, 0);
+    EXPECT_NE(ReadBytes(list).find("quillomat-qlm.desktop"), std::string::npos);
+}
+
+// A folder where a file belongs: the error names it, and no temporary file stays behind.
+TEST_F(LindrelProgram, FailedReplaceLeavesNoTemporaryFile) {
+    const fs::path program = dir.Path() / "quillomat";
+    fs::copy_file("/bin/true", program);
+    const std::string registering = dir.Write("set.ini", SetRequest(program.string()));
+    const fs::path applications = dir.Path() / "data/applications";
+    fs::create_directories(applications / "quillomat-qlm.desktop");
+    const TResult result = Lindrel(dir, {registering});
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find("quillomat-qlm.desktop"), std::string::npos) << result.output;
+    EXPECT_EQ(std::distance(fs::directory_iterator(applications), fs::directory_iterator()), 1);
+}
+
 }  // namespace
 }  // namespace qm

@@ -1,0 +1,154 @@
+// Text index keys against the keys Access wrote (the golden table of the fixtures folder), and
+// the refusals of what is not proven.
+#include "targets/jet/jet_text_key.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "test_util.h"
+#include "text/unicode.h"
+
+namespace qm::jet {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+std::string KeyHex(std::u16string_view value, TTextSortOrder order = {1041, 0}) {
+    const TTextKey key = EncodeTextKey(value, order);
+    return key.refusal ? "refused" : Hex(key.bytes);
+}
+
+TEST(JetTextKey, LayoutOfTheSections) {
+    const struct {
+        std::u16string_view value;
+        const char* key;
+    } cases[] = {
+        {u"", "7f0100"},
+        {u"A01", "7f4a36380100"},
+        {u"a01  ", "7f4a36380100"},  // case-insensitive, trailing spaces dropped
+        {u"_VBA", "7f2b03714c4a0100"},
+        {u"102-0082", "7f38363a3636463a010101018013068200"},  // hyphen: unprintable at 3
+        {u"é", "7f51010e00"},                                 // diacritic section
+        {u"コード", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},
+        {u"こーど", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},  // hiragana = katakana
+        {u"メッセージマスタ",
+         "7f7f357f1c7f157f057f137f327f147f1a0102020202030101b8ff95b0028080ff808000"},
+        {u"商品マスタ", "7f868f8afb7f327f147f1a010101ff0280ff8000"},
+        {u"寿々木", "7f861b861b8c3101020500"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.value));
+        EXPECT_EQ(KeyHex(c.value), c.key);
+    }
+    // Half-width kana with their voicing marks share the keys of the full-width forms.
+    EXPECT_NE(KeyHex(u"バー"), "refused");
+    EXPECT_EQ(KeyHex(u"ﾊﾞｰ"), KeyHex(u"バー"));
+    EXPECT_EQ(KeyHex(u"ばー"), KeyHex(u"バー"));
+    EXPECT_EQ(KeyHex(u"A01", {1033, 0}), "7f4a36380100");
+    EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "refused");  // no General legacy kanji table
+}
+
+TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
+    const struct {
+        std::u16string_view value;
+        TTextSortOrder order;
+        std::size_t position;
+        char32_t character;
+    } cases[] = {
+        {u"AＢ", {1041, 0}, 1, U'Ｂ'},                              // full-width Latin
+        {u"ーア", {1041, 0}, 0, U'ー'},                             // a leading prolonged mark
+        {u"ンー", {1041, 0}, 1, U'ー'},                             // after ン
+        {u"12鷗", {1041, 0}, 2, U'鷗'},                             // outside the ja-JP table
+        {u"a😀", {1041, 0}, 1, U'😀'},                                // astral
+        {u"アイウエオカキクケコサシスセソ", {1041, 0}, 14, U'ソ'},  // a 15th kana
+        {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
+        {u"abc", {1033, 1}, 0, 0},                                  // General (2010) not supported
+        {u"abc", {1049, 0}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.value));
+        const TTextKey key = EncodeTextKey(c.value, c.order);
+        ASSERT_TRUE(key.refusal.has_value());
+        EXPECT_EQ(key.refusal->position, c.position);
+        EXPECT_EQ(key.refusal->character, c.character);
+        EXPECT_TRUE(key.bytes.empty());
+    }
+    EXPECT_TRUE(EncodeTextKey(std::u16string(256, u'a'), {1033, 0}).refusal.has_value());
+    EXPECT_FALSE(EncodeTextKey(std::u16string(255, u'a') + u"   ", {1033, 0}).refusal.has_value());
+}
+
+// Every row of the golden table: a key built must equal Access's byte for byte; a refusal must
+// name a character (or the sort order) outside what is proven. Prints the coverage.
+TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
+    QM_REQUIRE_FIXTURES();
+    std::ifstream in(test::FixturesDir() / "access" / "text-keys.tsv");
+    ASSERT_TRUE(in) << "text-keys.tsv is missing";
+    std::string line;
+    std::getline(in, line);  // header
+    struct TCount {
+        int keyed = 0, refused = 0;
+    };
+    std::map<std::string, TCount> coverage;
+    std::map<std::u32string, int> refusedCharacters;
+    int rows = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string lcid, version, value, keyHex;
+        std::getline(fields, lcid, '\t');
+        std::getline(fields, version, '\t');
+        std::getline(fields, value, '\t');
+        std::getline(fields, keyHex, '\t');
+        ++rows;
+        if (value == "\\N") {  // a NULL: its entry is the flag byte alone
+            EXPECT_EQ(keyHex, "00");
+            continue;
+        }
+        const TTextSortOrder order{static_cast<std::uint16_t>(std::stoi(lcid)),
+                                   static_cast<std::uint8_t>(std::stoi(version))};
+        const std::u16string text = Utf8ToUtf16(value);
+        const TTextKey key = EncodeTextKey(text, order);
+        TCount& count = coverage[lcid + "/" + version];
+        if (key.refusal) {
+            ++count.refused;
+            // The character named is really in the value, at the position given.
+            if (key.refusal->character != 0) {
+                ASSERT_LT(key.refusal->position, text.size()) << value;
+                EXPECT_TRUE(key.refusal->character == text[key.refusal->position] ||
+                            key.refusal->character > 0xFFFF)
+                    << value;
+                ++refusedCharacters[std::u32string(1, key.refusal->character)];
+            }
+            continue;
+        }
+        ++count.keyed;
+        EXPECT_EQ(Hex(key.bytes), keyHex) << lcid << "/" << version << " " << value;
+    }
+    EXPECT_EQ(rows, 3624);
+    for (const auto& [order, count] : coverage)
+        std::printf("sort order %s: %d rows keyed, %d refused\n", order.c_str(), count.keyed,
+                    count.refused);
+    std::string named;
+    for (const auto& [c, n] : refusedCharacters)
+        named += " U+" +
+                 [&] {
+                     char buffer[16];
+                     std::snprintf(buffer, sizeof buffer, "%04X", static_cast<unsigned>(c[0]));
+                     return std::string(buffer);
+                 }() +
+                 "×" + std::to_string(n);
+    std::printf("first characters refused:%s\n", named.c_str());
+}
+
+}  // namespace
+}  // namespace qm::jet

@@ -88,6 +88,19 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
     EXPECT_FALSE(EncodeTextKey(std::u16string(255, u'a') + u"   ", {1033, 0}).refusal.has_value());
 }
 
+TEST(JetTextKey, CommandLinePrintsKeysAndRefusals) {
+    const test::TCliRun run = test::RunCli("text-key --sort 1041/0 A01 '商品マスタ' 'AＢ'");
+    EXPECT_EQ(run.status, 2);  // a value was refused
+    EXPECT_EQ(run.out,
+              "7f4a36380100\n"
+              "7f868f8afb7f327f147f1a010101ff0280ff8000\n"
+              "拒否: 2 文字目の「Ｂ」(U+FF22): この文字のキーは確かめられていません\n");
+    EXPECT_EQ(test::RunCli("text-key --sort 1033/0 0001").out, "7f363636380100\n");
+    EXPECT_EQ(test::RunCli("text-key --sort 1033/0 0001").status, 0);
+    EXPECT_EQ(test::RunCli("text-key --sort 1033 x").status, 1);
+    EXPECT_NE(test::RunCli("text-key --sort 1049/0 x").out.find("1049/0"), std::string::npos);
+}
+
 // Every row of the golden table: a key built must equal Access's byte for byte; a refusal must
 // name a character (or the sort order) outside what is proven. Prints the coverage.
 TEST(JetTextKey, ReproducesTheKeysAccessWrote) {

@@ -8,6 +8,10 @@
 #include <map>
 #include <sstream>
 
+#include "jet_readable_fixtures.h"
+#include "targets/jet/jet_database.h"
+#include "targets/jet/jet_index.h"
+#include "targets/jet/jet_index_key.h"
 #include "test_util.h"
 #include "text/unicode.h"
 
@@ -161,6 +165,101 @@ TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
                  }() +
                  "×" + std::to_string(n);
     std::printf("first characters refused:%s\n", named.c_str());
+}
+
+// Every text index of every fixture database, system tables included: the key built from each
+// row's values equals the key Access stored for that row. Prints the keys compared per sort order.
+TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
+    QM_REQUIRE_FIXTURES();
+    struct TCount {
+        int equal = 0, refused = 0;
+    };
+    std::map<std::string, TCount> coverage;
+    int descendingSkipped = 0, otherSkipped = 0;
+    for (const char* name : test::kReadableFixtures) {
+        SCOPED_TRACE(name);
+        const auto db =
+            TJetDatabase::Open(Utf8ToUtf16((test::FixturesDir() / "access" / name).string()));
+        const TJetPageFile& file = db->File();
+        for (const auto& table : db->Catalog().AllLocalTables()) {
+            const TTableDef def = ReadTableDef(file, table.tdefPage);
+            const TRowDecoder decoder(file, def);
+            std::map<std::pair<std::uint32_t, std::uint16_t>, std::string> rows;
+            bool scanned = false;
+            for (const TPhysicalIndex& index : def.physicalIndexes) {
+                bool text = false, descending = false;
+                for (const auto& ic : index.columns) {
+                    const TColumnDef* column = def.ColumnByNumber(ic.column);
+                    if (column && (column->type == kTypeText || column->type == kTypeMemo))
+                        text = true;
+                    descending = descending || !ic.ascending;
+                }
+                if (!text) continue;
+                if (descending) {
+                    ++descendingSkipped;
+                    continue;
+                }
+                if (!scanned) {
+                    TTableScan scan(file, def);
+                    TLiveRow row;
+                    while (scan.Next(row))
+                        rows[{row.page, row.slot}] =
+                            std::string(row.bytes.begin(), row.bytes.end());
+                    scanned = true;
+                }
+                for (const TIndexEntry& entry : WalkIndexTree(file, index.rootPage).leafEntries) {
+                    const auto found = rows.find({entry.page, entry.row});
+                    ASSERT_NE(found, rows.end()) << "an index entry points to no row";
+                    const auto& bytes = found->second;
+                    const TRowLayout layout(
+                        file, def,
+                        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+                    std::string key, order;
+                    bool refused = false, other = false;
+                    for (const auto& ic : index.columns) {
+                        const TColumnDef* column = def.ColumnByNumber(ic.column);
+                        ASSERT_NE(column, nullptr);
+                        if (column->type != kTypeText && column->type != kTypeMemo) {
+                            TPhysicalIndex single;
+                            single.columns = {ic};
+                            const auto part = EncodeIndexKey(def, single, layout);
+                            if (!part) other = true;
+                            key += part.value_or("");
+                            continue;
+                        }
+                        const TJetValue value = decoder.DecodeColumn(layout, *column);
+                        const TTextSortOrder sort{column->sortOrder, column->sortVersion};
+                        order = Utf16ToUtf8(SortOrderName(sort));
+                        if (value.IsNull()) {
+                            key.push_back('\0');
+                            continue;
+                        }
+                        const TTextKey part = EncodeTextKey(value.text, sort);
+                        if (part.refusal) refused = true;
+                        key += part.bytes;
+                    }
+                    if (other) {
+                        ++otherSkipped;
+                    } else if (refused) {
+                        ++coverage[order].refused;
+                    } else {
+                        EXPECT_EQ(Hex(key), Hex(entry.key)) << Utf16ToUtf8(table.name) << " row "
+                                                            << entry.page << "/" << int(entry.row);
+                        ++coverage[order].equal;
+                    }
+                }
+            }
+        }
+    }
+    for (const auto& [order, count] : coverage)
+        std::printf("sort order %s: %d keys rebuilt equal, %d refused\n", order.c_str(),
+                    count.equal, count.refused);
+    std::printf(
+        "indexes skipped as descending: %d; entries with a column of another type "
+        "not keyed here: %d\n",
+        descendingSkipped, otherSkipped);
+    EXPECT_GT(coverage["1033/0"].equal, 0);
+    EXPECT_GT(coverage["1041/0"].equal, 0);
 }
 
 }  // namespace

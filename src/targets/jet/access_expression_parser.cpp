@@ -289,6 +289,8 @@ class TParser {
     }
 
     TAccessExpression::TProgram Run() {
+        // Access keeps rules and defaults to 2,048 characters; longer text is not Access's.
+        if (text_.size() > 2048) Fail(u"式が長すぎます");
         tokens_ = TLexer(text_).Run();
         if (kind_ == TExpressionKind::DefaultValue && IsOp(u"=")) ++pos_;
         if (Peek().type == TTok::End) Fail(u"式が空です");
@@ -359,7 +361,21 @@ class TParser {
         }
         return left;
     }
-    std::size_t ParseImp() { return LogicalLevel(u"imp", TExprOp::Imp, &TParser::ParseEqv); }
+    // Parentheses, function arguments, Not and unary minus nest; the depth is bounded so that
+    // no text can exhaust the stack of the parser or of the evaluator.
+    struct TNesting {
+        explicit TNesting(TParser& parser) : parser_(parser) {
+            if (++parser_.depth_ > kMaxDepth) parser_.Fail(u"式の入れ子が深すぎます");
+        }
+        ~TNesting() { --parser_.depth_; }
+        TParser& parser_;
+    };
+    static constexpr int kMaxDepth = 100;
+
+    std::size_t ParseImp() {
+        const TNesting nesting(*this);
+        return LogicalLevel(u"imp", TExprOp::Imp, &TParser::ParseEqv);
+    }
     std::size_t ParseEqv() { return LogicalLevel(u"eqv", TExprOp::Eqv, &TParser::ParseXor); }
     std::size_t ParseXor() { return LogicalLevel(u"xor", TExprOp::Xor, &TParser::ParseOr); }
     std::size_t ParseOr() { return LogicalLevel(u"or", TExprOp::Or, &TParser::ParseAnd); }
@@ -368,6 +384,7 @@ class TParser {
     std::size_t ParseNot() {
         if (IsWord(u"not")) {
             ++pos_;
+            const TNesting nesting(*this);
             return Unary(TExprOp::Not, ParseNot());
         }
         return ParseComparison();
@@ -504,13 +521,12 @@ class TParser {
     }
     // Unary minus binds less tightly than ^: -2^2 is -4, as in VBA.
     std::size_t ParseNegate() {
-        if (IsOp(u"-")) {
+        if (IsOp(u"-") || IsOp(u"+")) {
+            const bool negate = IsOp(u"-");
             ++pos_;
-            return Unary(TExprOp::Negate, ParseNegate());
-        }
-        if (IsOp(u"+")) {
-            ++pos_;
-            return ParseNegate();
+            const TNesting nesting(*this);
+            const std::size_t operand = ParseNegate();
+            return negate ? Unary(TExprOp::Negate, operand) : operand;
         }
         return ParsePower();
     }
@@ -679,6 +695,7 @@ class TParser {
     TExpressionKind kind_;
     std::vector<TToken> tokens_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
     TAccessExpression::TProgram program_;
 };
 

@@ -359,6 +359,22 @@ TEST(AccessExpression, RefusesAtParseTimeWhatItCannotEvaluate) {
         {TExpressionKind::FieldRule, u"\"A\" Or \"B\"", "比較演算子のない値"},
         {TExpressionKind::FieldRule, u"Is 5", "「null」がありません"},
     };
+    // Nesting and length are bounded (the parser and the evaluator recurse).
+    const std::u16string deep = std::u16string(150, u'(') + u"1" + std::u16string(150, u')');
+    EXPECT_NE(test::ErrorOf([&] {
+                  TAccessExpression::Parse(deep, TExpressionKind::Expression);
+              }).find("式の入れ子が深すぎます"),
+              std::string::npos);
+    EXPECT_THROW(
+        TAccessExpression::Parse(std::u16string(150, u'-') + u"1", TExpressionKind::Expression),
+        Error);
+    EXPECT_NO_THROW(TAccessExpression::Parse(
+        std::u16string(50, u'(') + u"1" + std::u16string(50, u')'), TExpressionKind::Expression));
+    std::u16string sum = u"1";
+    for (int i = 0; i < 1000; ++i)
+        sum += u"+1";
+    EXPECT_EQ(Show(Evaluate(sum)), Show(std::int64_t{1001}));
+    EXPECT_THROW(TAccessExpression::Parse(sum + sum, TExpressionKind::Expression), Error);
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.text));
         const std::string message =

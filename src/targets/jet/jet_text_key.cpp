@@ -269,6 +269,29 @@ std::u16string SortOrderName(TTextSortOrder order) {
     return Utf8ToUtf16(std::to_string(order.lcid) + "/" + std::to_string(order.version));
 }
 
+std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16string_view index,
+                                     std::u16string_view field, std::u16string_view value) {
+    std::u16string message = u"インデックス「" + std::u16string(index) + u"」のフィールド「" +
+                             std::u16string(field) + u"」の値「" + std::u16string(value) +
+                             u"」のキーを作れません";
+    if (refusal.character != 0) {
+        std::u16string character;
+        if (refusal.character > 0xFFFF) {
+            character.push_back(
+                static_cast<char16_t>(0xD800 + ((refusal.character - 0x10000) >> 10)));
+            character.push_back(
+                static_cast<char16_t>(0xDC00 + ((refusal.character - 0x10000) & 0x3FF)));
+        } else {
+            character.push_back(static_cast<char16_t>(refusal.character));
+        }
+        message += u"（" + Utf8ToUtf16(std::to_string(refusal.position + 1)) + u" 文字目の「" +
+                   character + u"」: " + refusal.reason + u"）。";
+    } else {
+        message += u"（" + refusal.reason + u"）。";
+    }
+    return message;
+}
+
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order) {
     if (!IsTextKeySortOrderSupported(order)) {
         TTextKey key;

@@ -36,6 +36,11 @@ struct TTextKey {
 // Access cuts longer values is not established).
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order);
 
+// The message for a row whose value cannot be keyed: names the index, the field, the value and
+// the first character that cannot be keyed (or the sort order).
+std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16string_view index,
+                                     std::u16string_view field, std::u16string_view value);
+
 // "1033/0"-style name of a sort order, and whether EncodeTextKey supports it at all.
 std::u16string SortOrderName(TTextSortOrder order);
 bool IsTextKeySortOrderSupported(TTextSortOrder order);

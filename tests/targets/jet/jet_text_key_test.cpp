@@ -88,6 +88,10 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
         EXPECT_EQ(key.refusal->character, c.character);
         EXPECT_TRUE(key.bytes.empty());
     }
+    EXPECT_EQ(Utf16ToUtf8(TextKeyRefusalMessage(*EncodeTextKey(u"AＢ", {1041, 0}).refusal,
+                                                u"PrimaryKey", u"コード", u"AＢ")),
+              "インデックス「PrimaryKey」のフィールド「コード」の値「AＢ」のキーを作れません"
+              "（2 文字目の「Ｂ」: この文字のキーは確かめられていません）。");
     EXPECT_TRUE(EncodeTextKey(std::u16string(256, u'a'), {1033, 0}).refusal.has_value());
     EXPECT_FALSE(EncodeTextKey(std::u16string(255, u'a') + u"   ", {1033, 0}).refusal.has_value());
 }

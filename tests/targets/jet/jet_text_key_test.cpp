@@ -6,12 +6,14 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "jet_readable_fixtures.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_index.h"
 #include "targets/jet/jet_index_key.h"
+#include "targets/jet/jet_text_key_tables.h"
 #include "test_util.h"
 #include "text/unicode.h"
 
@@ -122,6 +124,7 @@ TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
     };
     std::map<std::string, TCount> coverage;
     std::map<std::u32string, int> refusedCharacters;
+    std::map<std::uint16_t, std::set<char16_t>> reproduced;  // by LCID: characters of rows keyed
     int rows = 0;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -154,7 +157,22 @@ TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
         }
         ++count.keyed;
         EXPECT_EQ(Hex(key.bytes), keyHex) << lcid << "/" << version << " " << value;
+        if (Hex(key.bytes) == keyHex) reproduced[order.lcid].insert(text.begin(), text.end());
     }
+    // Every character the encoder treats as proven is in a row it reproduced, under the sort
+    // order it is proven for (kana count for both: their keys are the same).
+    auto check = [&](const char16_t* list, std::size_t count, std::uint16_t lcid) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool kanaLike = (list[i] >= 0x3041 && list[i] <= 0x30FC) || list[i] >= 0xFF66;
+            EXPECT_TRUE(
+                reproduced[lcid].count(list[i]) ||
+                (kanaLike && (reproduced[1041].count(list[i]) || reproduced[1033].count(list[i]))))
+                << "U+" << std::hex << static_cast<unsigned>(list[i]) << " under " << std::dec
+                << lcid << " is in no reproduced row";
+        }
+    };
+    check(text_key::kProvenJapanese, text_key::kProvenJapaneseCount, 1041);
+    check(text_key::kProvenGeneralLegacy, text_key::kProvenGeneralLegacyCount, 1033);
     EXPECT_EQ(rows, 3624);
     for (const auto& [order, count] : coverage)
         std::printf("sort order %s: %d rows keyed, %d refused\n", order.c_str(), count.keyed,

@@ -63,6 +63,10 @@ def read_weights(path):
     return kana, kanji
 
 
+# General (legacy) codes of punctuation above U+00FF used in Japanese text, copied from the lines
+# for these characters in Jackcess's index_codes_ext_genleg.txt (same commit, Apache-2.0).
+EXTRA_PUNCTUATION = {0x3001: "1B03", 0x30FB: "34B2"}  # 、 ・
+
 MARKS = {0x30FC, 0xFF70, 0xFF9E, 0xFF9F, 0x3005}  # ー ｰ ﾞ ﾟ 々
 
 
@@ -72,7 +76,7 @@ def read_proven(path, kana, kanji):
     Access wrote."""
 
     def keyable(c, lcid):
-        if c <= 0xFF or c in kana or c in MARKS - {0x3005}:
+        if c <= 0xFF or c in kana or c in EXTRA_PUNCTUATION or c in MARKS - {0x3005}:
             return True
         return lcid == "1041" and (c in kanji or c == 0x3005)
 
@@ -137,6 +141,12 @@ def main():
         out.write("    {TLatinKind::%s, %d, {0x%02X, 0x%02X}, 0x%02X},  // U+%04X\n"
                   % (name, len(primary), p[0], p[1], extra, cp))
     out.write("};\n\n")
+
+    out.write("const TWideCode kPunctuation[] = {\n")
+    for cp in sorted(EXTRA_PUNCTUATION):
+        code = parse_hex_code(EXTRA_PUNCTUATION[cp])
+        out.write("    {0x%04X, {0x%02X, 0x%02X}},\n" % (cp, code[0], code[1]))
+    out.write("};\nconst std::size_t kPunctuationCount = sizeof kPunctuation / sizeof kPunctuation[0];\n\n")
 
     out.write("const TKanaWeight kKana[] = {\n")
     for cp in sorted(kana):

@@ -33,6 +33,13 @@ const TKanaWeight* FindKana(char16_t c) {
     return it != end && it->codePoint == c ? it : nullptr;
 }
 
+const TWideCode* FindPunctuation(char16_t c) {
+    const TWideCode* end = kPunctuation + kPunctuationCount;
+    const TWideCode* it = std::lower_bound(
+        kPunctuation, end, c, [](const TWideCode& k, char16_t v) { return k.codePoint < v; });
+    return it != end && it->codePoint == c ? it : nullptr;
+}
+
 const TKanjiWeight* FindKanji(char16_t c) {
     const TKanjiWeight* end = kJapaneseKanji + kJapaneseKanjiCount;
     const TKanjiWeight* it = std::lower_bound(
@@ -118,6 +125,11 @@ class TEncoder {
         }
         if (c == kProlongedMark || c == kHalfWidthProlongedMark) return Prolonged(i, c);
         if (c == kHalfWidthVoicedMark || c == kHalfWidthSemiVoicedMark) return VoicedMark(i, c);
+        if (const TWideCode* mark = FindPunctuation(c)) {
+            if (!Proven(c, order_, false))
+                return Refuse(i, c, u"この文字のキーは確かめられていません");
+            return Primary({mark->primary[0], mark->primary[1]}, 2);
+        }
         if (const TKanaWeight* kana = FindKana(c)) {
             if (!Proven(c, order_, true))
                 return Refuse(i, c, u"この文字のキーは確かめられていません");

@@ -23,6 +23,14 @@ struct TLatinCode {
 };
 extern const TLatinCode kLatin[256];
 
+// General (legacy) two-byte codes of punctuation above U+00FF (、 ・), sorted.
+struct TWideCode {
+    char16_t codePoint;
+    std::uint8_t primary[2];
+};
+extern const TWideCode kPunctuation[];
+extern const std::size_t kPunctuationCount;
+
 // Kana of the Windows default table: alphabetic weight, diacritic weight, small form.
 struct TKanaWeight {
     char16_t codePoint;

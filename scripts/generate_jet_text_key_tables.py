@@ -7,8 +7,8 @@ encoder, from public data (see src/targets/jet/jet_text_key_tables.md for source
              S<hex> primary bytes, I<hex>,<hex> primary and diacritic bytes, U<hex> code of a
              character kept only in the "unprintable" section.
   --weights  Microsoft's "Windows 10 Sorting Weight Table.txt" (public domain; Debian's wine
-             source package ships it under debian/unicode/): kana weights from its default
-             table, kanji weights from its ja-JP block.
+             source package ships it under debian/unicode/): kana and ASCII weights from its
+             default table, kanji weights from its ja-JP block.
   --golden   text-keys.tsv, keys that Access wrote: the characters outside U+0000..U+00FF that
              occur there, in rows made only of characters with a table entry, are the ones
              whose keys are proven (the encoder's test reproduces every such row byte for byte
@@ -33,6 +33,7 @@ def parse_hex_code(text):
 def read_weights(path):
     kana = {}
     kanji = {}
+    ascii_weights = {}
     section = None
     in_japanese = False
     weight_line = re.compile(r"^0x([0-9a-fA-F]{4})\s+(\d+)\s+(\d+)\s+(\d+)\s+(\d+)")
@@ -54,13 +55,15 @@ def read_weights(path):
             continue
         cp = int(m.group(1), 16)
         sm, aw, dw, cw = (int(m.group(i)) for i in range(2, 6))
+        if section == "default" and 0x20 <= cp <= 0x7E and cp not in ascii_weights:
+            ascii_weights[cp] = (sm, aw)
         if section == "default" and sm == 3 and aw >= 2:
             is_kana = 0x3041 <= cp <= 0x30F6 or 0xFF66 <= cp <= 0xFF9D
             if is_kana and cp not in kana:
                 kana[cp] = (aw, dw, (cw & 2) == 0)
         elif in_japanese and 196 <= sm <= 223 and cp not in kanji:
             kanji[cp] = ((sm - 0x43) << 8) | aw
-    return kana, kanji
+    return kana, kanji, ascii_weights
 
 
 # General (legacy) codes of punctuation above U+00FF used in Japanese text, copied from the lines
@@ -107,7 +110,7 @@ def main():
             latin.append(line)
     if len(latin) != 256:
         raise SystemExit("expected 256 lines in the General (legacy) list")
-    kana, kanji = read_weights(args.weights)
+    kana, kanji, ascii_weights = read_weights(args.weights)
     proven = read_proven(args.golden, kana, kanji)
 
     out = sys.stdout
@@ -140,6 +143,12 @@ def main():
         p = list(primary) + [0] * (2 - len(primary))
         out.write("    {TLatinKind::%s, %d, {0x%02X, 0x%02X}, 0x%02X},  // U+%04X\n"
                   % (name, len(primary), p[0], p[1], extra, cp))
+    out.write("};\n\n")
+
+    out.write("const TWindowsWeight kWindowsAscii[128] = {\n")
+    for cp in range(128):
+        sm, aw = ascii_weights.get(cp, (0, 0))
+        out.write("    {0x%02X, 0x%02X},  // U+%04X\n" % (sm, aw, cp))
     out.write("};\n\n")
 
     out.write("const TWideCode kPunctuation[] = {\n")

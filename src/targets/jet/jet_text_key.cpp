@@ -14,8 +14,18 @@ using namespace text_key;
 constexpr std::size_t kMaxCharacters = 255;
 // Kana beyond this count change the length of the kana section in ways no key has shown yet.
 constexpr std::size_t kMaxKana = 14;
-// Largest position of an unprintable character seen in Access's keys (7 + 4 × 21 = 0x5B).
+// Largest position of an unprintable character seen in Access's keys: 7 + 4 × 21 = 0x5B under
+// General legacy and Japanese, 7 + 4 × 62 = 0xFF (the largest one byte holds) under General.
 constexpr std::size_t kMaxUnprintablePosition = 21;
+constexpr std::size_t kMaxUnprintablePositionGeneral = 62;
+
+}  // namespace
+
+// Characters of the General sort order (1033/1) proven by keys Access wrote (lower case stands
+// for both cases; digits and the hyphen are handled apart).
+const char16_t kGeneralProven[] = u" ._abcdefghijklmnopqrstuvwxy";
+
+namespace {
 
 constexpr char16_t kProlongedMark = 0x30FC;            // ー
 constexpr char16_t kHalfWidthProlongedMark = 0xFF70;   // ｰ
@@ -87,6 +97,11 @@ class TEncoder {
     explicit TEncoder(TTextSortOrder order) : order_(order) {}
 
     TTextKey Run(std::u16string_view value) {
+        // Whether General drops trailing spaces as General legacy does is not established.
+        if (order_.version == 1 && !value.empty() && value.back() == u' ') {
+            Refuse(value.size() - 1, u' ', u"末尾の空白のキーは確かめられていません");
+            return Result();
+        }
         while (!value.empty() && value.back() == u' ')
             value.remove_suffix(1);
         if (value.size() > kMaxCharacters) {
@@ -113,8 +128,24 @@ class TEncoder {
         lastKanji_ = 0;
     }
 
+    // General (1033/1): the letters (case folded), digits, space, "." and "_" that keys in the
+    // fixture databases show, coded by their Windows weights, digits as 0D 17 (zero) and 0D 19..21;
+    // the hyphen is an unprintable character as in General legacy. Everything else is refused.
+    void GeneralCharacter(std::size_t i, char16_t c) {
+        if (c == u'0') return Primary({0x0D, 0x17}, 2);
+        if (c >= u'1' && c <= u'9')
+            return Primary({0x0D, static_cast<std::uint8_t>(0x18 + (c - u'0'))}, 2);
+        if (c == u'-') return Latin(i, c);
+        const char16_t folded = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+        if (std::u16string_view(kGeneralProven).find(folded) == std::u16string_view::npos)
+            return Refuse(i, c, u"この文字のキーは確かめられていません");
+        const TWindowsWeight& w = kWindowsAscii[folded];
+        Primary({w.script, w.alphabetic}, 2);
+    }
+
     void Character(std::u16string_view value, std::size_t i) {
         const char16_t c = value[i];
+        if (order_.version == 1) return GeneralCharacter(i, c);
         if (c < 0x100) return Latin(i, c);
         if (c >= 0xD800 && c <= 0xDFFF) {
             const char32_t full = (c <= 0xDBFF && i + 1 < value.size() && value[i + 1] >= 0xDC00 &&
@@ -176,7 +207,8 @@ class TEncoder {
                 return;
             case TLatinKind::Unprintable: {
                 const std::size_t position = diacritics_.size();
-                if (position > kMaxUnprintablePosition)
+                if (position > (order_.version == 1 ? kMaxUnprintablePositionGeneral
+                                                    : kMaxUnprintablePosition))
                     return Refuse(i, c, u"この位置の記号のキーは確かめられていません");
                 unprintable_ += '\x80';
                 unprintable_ += static_cast<char>(7 + 4 * position);
@@ -274,7 +306,8 @@ class TEncoder {
 }  // namespace
 
 bool IsTextKeySortOrderSupported(TTextSortOrder order) {
-    return order.version == 0 && (order.lcid == 1033 || order.lcid == 1041);
+    return (order.version == 0 && (order.lcid == 1033 || order.lcid == 1041)) ||
+           (order.version == 1 && order.lcid == 1033);
 }
 
 std::u16string SortOrderName(TTextSortOrder order) {

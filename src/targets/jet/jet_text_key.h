@@ -1,5 +1,6 @@
 // Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
-// established: General legacy (1033, version 0) and Japanese (1041, version 0). A key is built
+// established: General legacy (1033, version 0), Japanese (1041, version 0) and, for plain
+// ASCII codes only, General (1033, version 1). A key is built
 // only when every character's encoding is proven by keys Access wrote; anything else is
 // refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
@@ -43,6 +44,9 @@ std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16str
 
 // "1033/0"-style name of a sort order, and whether EncodeTextKey supports it at all.
 std::u16string SortOrderName(TTextSortOrder order);
+// The characters other than digits and "-" that General (1033/1) keys (lower case stands for
+// both cases).
+extern const char16_t kGeneralProven[];
 bool IsTextKeySortOrderSupported(TTextSortOrder order);
 
 }  // namespace qm::jet

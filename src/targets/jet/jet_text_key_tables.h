@@ -23,6 +23,14 @@ struct TLatinCode {
 };
 extern const TLatinCode kLatin[256];
 
+// Script member and alphabetic weight of ASCII characters in the Windows default table (0, 0
+// where it has none): the primary codes of the General sort order (1033, version 1).
+struct TWindowsWeight {
+    std::uint8_t script;
+    std::uint8_t alphabetic;
+};
+extern const TWindowsWeight kWindowsAscii[128];
+
 // General (legacy) two-byte codes of punctuation above U+00FF (、 ・), sorted.
 struct TWideCode {
     char16_t codePoint;

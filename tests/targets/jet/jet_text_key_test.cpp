@@ -62,6 +62,9 @@ TEST(JetTextKey, LayoutOfTheSections) {
     EXPECT_EQ(KeyHex(u"ﾊﾞｰ"), KeyHex(u"バー"));
     EXPECT_EQ(KeyHex(u"ばー"), KeyHex(u"バー"));
     EXPECT_EQ(KeyHex(u"A01", {1033, 0}), "7f4a36380100");
+    EXPECT_EQ(KeyHex(u"MSysDb", {1033, 1}), "7f0e510e910ea70e910e1a0e090100");
+    EXPECT_EQ(KeyHex(u"test_data2.txt", {1033, 1}),
+              "7f0e990e210e910e9907440e1a0e020e990e020d1a07330e990ea60e990100");
     EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "refused");  // no General legacy kanji table
 }
 
@@ -79,7 +82,8 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
         {u"a😀", {1041, 0}, 1, U'😀'},                                // astral
         {u"アイウエオカキクケコサシスセソ", {1041, 0}, 14, U'ソ'},  // a 15th kana
         {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
-        {u"abc", {1033, 1}, 0, 0},                                  // General (2010) not supported
+        {u"abz", {1033, 1}, 2, U'z'},  // General: only what keys showed
+        {u"ab ", {1033, 1}, 2, U' '},  // General: trailing spaces unproven
         {u"abc", {1049, 0}, 0, 0},
     };
     for (const auto& c : cases) {
@@ -197,6 +201,7 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
         int equal = 0, refused = 0;
     };
     std::map<std::string, TCount> coverage;
+    std::set<char16_t> generalReproduced;  // characters of General (1033/1) keys rebuilt equal
     int descendingSkipped = 0, otherSkipped = 0;
     for (const char* name : test::kReadableFixtures) {
         SCOPED_TRACE(name);
@@ -237,6 +242,7 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
                         file, def,
                         {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
                     std::string key, order;
+                    std::u16string general;
                     bool refused = false, other = false;
                     for (const auto& ic : index.columns) {
                         const TColumnDef* column = def.ColumnByNumber(ic.column);
@@ -256,6 +262,7 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
                             key.push_back('\0');
                             continue;
                         }
+                        if (sort.version == 1) general += value.text;
                         const TTextKey part = EncodeTextKey(value.text, sort);
                         if (part.refusal) refused = true;
                         key += part.bytes;
@@ -268,6 +275,9 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
                         EXPECT_EQ(Hex(key), Hex(entry.key)) << Utf16ToUtf8(table.name) << " row "
                                                             << entry.page << "/" << int(entry.row);
                         ++coverage[order].equal;
+                        if (key == entry.key)
+                            for (const char16_t c : general)
+                                generalReproduced.insert(c >= u'A' && c <= u'Z' ? c + 32 : c);
                     }
                 }
             }
@@ -280,6 +290,10 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
         "indexes skipped as descending: %d; entries with a column of another type "
         "not keyed here: %d\n",
         descendingSkipped, otherSkipped);
+    // Every character General keys is shown by a key Access wrote.
+    for (const char16_t c : std::u16string(kGeneralProven) + u"0123456789-")
+        EXPECT_TRUE(generalReproduced.count(c)) << "'" << char(c) << "' is in no General key";
+    EXPECT_GT(coverage["1033/1"].equal, 0);
     EXPECT_GT(coverage["1033/0"].equal, 0);
     EXPECT_GT(coverage["1041/0"].equal, 0);
 }

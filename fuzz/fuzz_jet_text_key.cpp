@@ -9,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > 4096) return 0;
-    const qm::jet::TTextSortOrder order{static_cast<std::uint16_t>(data[0] & 1 ? 1041 : 1033), 0};
+    static constexpr qm::jet::TTextSortOrder kOrders[] = {{1033, 0}, {1041, 0}, {1033, 1}};
+    const qm::jet::TTextSortOrder order = kOrders[data[0] % 3];
     std::u16string text;
     for (std::size_t i = 1; i + 1 < size; i += 2)
         text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));

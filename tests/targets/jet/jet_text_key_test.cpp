@@ -12,7 +12,7 @@
 #include "jet_readable_fixtures.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_index.h"
-#include "targets/jet/jet_index_key.h"
+#include "targets/jet/jet_row_index_key.h"
 #include "targets/jet/jet_text_key_tables.h"
 #include "test_util.h"
 #include "text/unicode.h"
@@ -241,41 +241,29 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
                     const TRowLayout layout(
                         file, def,
                         {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-                    std::string key, order;
+                    const TRowIndexKey key = EncodeRowIndexKey(def, index, layout, decoder);
+                    std::string order;
                     std::u16string general;
-                    bool refused = false, other = false;
                     for (const auto& ic : index.columns) {
                         const TColumnDef* column = def.ColumnByNumber(ic.column);
-                        ASSERT_NE(column, nullptr);
-                        if (column->type != kTypeText && column->type != kTypeMemo) {
-                            TPhysicalIndex single;
-                            single.columns = {ic};
-                            const auto part = EncodeIndexKey(def, single, layout);
-                            if (!part) other = true;
-                            key += part.value_or("");
-                            continue;
-                        }
-                        const TJetValue value = decoder.DecodeColumn(layout, *column);
-                        const TTextSortOrder sort{column->sortOrder, column->sortVersion};
-                        order = Utf16ToUtf8(SortOrderName(sort));
-                        if (value.IsNull()) {
-                            key.push_back('\0');
-                            continue;
-                        }
-                        if (sort.version == 1) general += value.text;
-                        const TTextKey part = EncodeTextKey(value.text, sort);
-                        if (part.refusal) refused = true;
-                        key += part.bytes;
+                        if (column->type != kTypeText && column->type != kTypeMemo) continue;
+                        order =
+                            Utf16ToUtf8(SortOrderName({column->sortOrder, column->sortVersion}));
+                        if (column->sortVersion == 1)
+                            general += decoder.DecodeColumn(layout, *column).text;
                     }
+                    const bool other = key.unsupported;
+                    const bool refused = key.refusal.has_value();
                     if (other) {
                         ++otherSkipped;
                     } else if (refused) {
                         ++coverage[order].refused;
                     } else {
-                        EXPECT_EQ(Hex(key), Hex(entry.key)) << Utf16ToUtf8(table.name) << " row "
-                                                            << entry.page << "/" << int(entry.row);
+                        EXPECT_EQ(Hex(key.bytes), Hex(entry.key))
+                            << Utf16ToUtf8(table.name) << " row " << entry.page << "/"
+                            << int(entry.row);
                         ++coverage[order].equal;
-                        if (key == entry.key)
+                        if (key.bytes == entry.key)
                             for (const char16_t c : general)
                                 generalReproduced.insert(c >= u'A' && c <= u'Z' ? c + 32 : c);
                     }

@@ -1,0 +1,52 @@
+// Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
+// established: General legacy (1033, version 0), Japanese (1041, version 0) and, for plain
+// ASCII codes only, General (1033, version 1). A key is built
+// only when every character's encoding is proven by keys Access wrote; anything else is
+// refused, naming the first character that cannot be keyed, because a wrong key silently
+// corrupts the index.
+//
+// Layout of an ascending key: 7F, the primary codes, 01, the diacritic weights (trailing
+// defaults dropped), then — when the value has kana or "unprintable" characters — 01 01 and
+// the kana section, then 01 and the unprintable section; finally 00.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm::jet {
+
+struct TTextSortOrder {
+    std::uint16_t lcid = 1033;
+    std::uint8_t version = 0;
+};
+
+struct TTextKeyRefusal {
+    std::size_t position = 0;  // index of the first character that cannot be keyed
+    char32_t character = 0;    // 0 when the whole sort order is not supported
+    std::u16string reason;     // Japanese, for messages
+};
+
+struct TTextKey {
+    std::string bytes;  // flag byte through the final 00, as stored in an ascending index
+    std::optional<TTextKeyRefusal> refusal;
+};
+
+// Values are keyed without their trailing spaces. Longer than 255 characters is refused (how
+// Access cuts longer values is not established).
+TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order);
+
+// The message for a row whose value cannot be keyed: names the index, the field, the value and
+// the first character that cannot be keyed (or the sort order).
+std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16string_view index,
+                                     std::u16string_view field, std::u16string_view value);
+
+// "1033/0"-style name of a sort order, and whether EncodeTextKey supports it at all.
+std::u16string SortOrderName(TTextSortOrder order);
+// The characters other than digits and "-" that General (1033/1) keys (lower case stands for
+// both cases).
+extern const char16_t kGeneralProven[];
+bool IsTextKeySortOrderSupported(TTextSortOrder order);
+
+}  // namespace qm::jet

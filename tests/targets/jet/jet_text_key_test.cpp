@@ -1,0 +1,290 @@
+// Text index keys against the keys Access wrote (the golden table of the fixtures folder), and
+// the refusals of what is not proven.
+#include "targets/jet/jet_text_key.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "jet_readable_fixtures.h"
+#include "targets/jet/jet_database.h"
+#include "targets/jet/jet_index.h"
+#include "targets/jet/jet_row_index_key.h"
+#include "targets/jet/jet_text_key_tables.h"
+#include "test_util.h"
+#include "text/unicode.h"
+
+namespace qm::jet {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+std::string KeyHex(std::u16string_view value, TTextSortOrder order = {1041, 0}) {
+    const TTextKey key = EncodeTextKey(value, order);
+    return key.refusal ? "refused" : Hex(key.bytes);
+}
+
+TEST(JetTextKey, LayoutOfTheSections) {
+    const struct {
+        std::u16string_view value;
+        const char* key;
+    } cases[] = {
+        {u"", "7f0100"},
+        {u"A01", "7f4a36380100"},
+        {u"a01  ", "7f4a36380100"},  // case-insensitive, trailing spaces dropped
+        {u"_VBA", "7f2b03714c4a0100"},
+        {u"102-0082", "7f38363a3636463a010101018013068200"},  // hyphen: unprintable at 3
+        {u"é", "7f51010e00"},                                 // diacritic section
+        {u"コード", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},
+        {u"こーど", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},  // hiragana = katakana
+        {u"メッセージマスタ",
+         "7f7f357f1c7f157f057f137f327f147f1a0102020202030101b8ff95b0028080ff808000"},
+        {u"商品マスタ", "7f868f8afb7f327f147f1a010101ff0280ff8000"},
+        {u"寿々木", "7f861b861b8c3101020500"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.value));
+        EXPECT_EQ(KeyHex(c.value), c.key);
+    }
+    // Half-width kana with their voicing marks share the keys of the full-width forms.
+    EXPECT_NE(KeyHex(u"バー"), "refused");
+    EXPECT_EQ(KeyHex(u"ﾊﾞｰ"), KeyHex(u"バー"));
+    EXPECT_EQ(KeyHex(u"ばー"), KeyHex(u"バー"));
+    EXPECT_EQ(KeyHex(u"A01", {1033, 0}), "7f4a36380100");
+    EXPECT_EQ(KeyHex(u"MSysDb", {1033, 1}), "7f0e510e910ea70e910e1a0e090100");
+    EXPECT_EQ(KeyHex(u"test_data2.txt", {1033, 1}),
+              "7f0e990e210e910e9907440e1a0e020e990e020d1a07330e990ea60e990100");
+    EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "refused");  // no General legacy kanji table
+}
+
+TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
+    const struct {
+        std::u16string_view value;
+        TTextSortOrder order;
+        std::size_t position;
+        char32_t character;
+    } cases[] = {
+        {u"AＢ", {1041, 0}, 1, U'Ｂ'},                              // full-width Latin
+        {u"ーア", {1041, 0}, 0, U'ー'},                             // a leading prolonged mark
+        {u"ンー", {1041, 0}, 1, U'ー'},                             // after ン
+        {u"12鷗", {1041, 0}, 2, U'鷗'},                             // outside the ja-JP table
+        {u"a😀", {1041, 0}, 1, U'😀'},                                // astral
+        {u"アイウエオカキクケコサシスセソ", {1041, 0}, 14, U'ソ'},  // a 15th kana
+        {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
+        {u"abz", {1033, 1}, 2, U'z'},  // General: only what keys showed
+        {u"ab ", {1033, 1}, 2, U' '},  // General: trailing spaces unproven
+        {u"abc", {1049, 0}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.value));
+        const TTextKey key = EncodeTextKey(c.value, c.order);
+        ASSERT_TRUE(key.refusal.has_value());
+        EXPECT_EQ(key.refusal->position, c.position);
+        EXPECT_EQ(key.refusal->character, c.character);
+        EXPECT_TRUE(key.bytes.empty());
+    }
+    EXPECT_EQ(Utf16ToUtf8(TextKeyRefusalMessage(*EncodeTextKey(u"AＢ", {1041, 0}).refusal,
+                                                u"PrimaryKey", u"コード", u"AＢ")),
+              "インデックス「PrimaryKey」のフィールド「コード」の値「AＢ」のキーを作れません"
+              "（2 文字目の「Ｂ」: この文字のキーは確かめられていません）。");
+    EXPECT_TRUE(EncodeTextKey(std::u16string(256, u'a'), {1033, 0}).refusal.has_value());
+    EXPECT_FALSE(EncodeTextKey(std::u16string(255, u'a') + u"   ", {1033, 0}).refusal.has_value());
+}
+
+TEST(JetTextKey, CommandLinePrintsKeysAndRefusals) {
+    const test::TCliRun run = test::RunCli("text-key --sort 1041/0 A01 '商品マスタ' 'AＢ'");
+    EXPECT_EQ(run.status, 2);  // a value was refused
+    EXPECT_EQ(run.out,
+              "7f4a36380100\n"
+              "7f868f8afb7f327f147f1a010101ff0280ff8000\n"
+              "拒否: 2 文字目の「Ｂ」(U+FF22): この文字のキーは確かめられていません\n");
+    EXPECT_EQ(test::RunCli("text-key --sort 1033/0 0001").out, "7f363636380100\n");
+    EXPECT_EQ(test::RunCli("text-key --sort 1033/0 0001").status, 0);
+    EXPECT_EQ(test::RunCli("text-key --sort 1033 x").status, 1);
+    EXPECT_NE(test::RunCli("text-key --sort 1049/0 x").out.find("1049/0"), std::string::npos);
+}
+
+// Every row of the golden table: a key built must equal Access's byte for byte; a refusal must
+// name a character (or the sort order) outside what is proven. Prints the coverage.
+TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
+    QM_REQUIRE_FIXTURES();
+    std::ifstream in(test::FixturesDir() / "access" / "text-keys.tsv");
+    ASSERT_TRUE(in) << "text-keys.tsv is missing";
+    std::string line;
+    std::getline(in, line);  // header
+    struct TCount {
+        int keyed = 0, refused = 0;
+    };
+    std::map<std::string, TCount> coverage;
+    std::map<std::u32string, int> refusedCharacters;
+    std::map<std::uint16_t, std::set<char16_t>> reproduced;  // by LCID: characters of rows keyed
+    int rows = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string lcid, version, value, keyHex;
+        std::getline(fields, lcid, '\t');
+        std::getline(fields, version, '\t');
+        std::getline(fields, value, '\t');
+        std::getline(fields, keyHex, '\t');
+        ++rows;
+        if (value == "\\N") {  // a NULL: its entry is the flag byte alone
+            EXPECT_EQ(keyHex, "00");
+            continue;
+        }
+        const TTextSortOrder order{static_cast<std::uint16_t>(std::stoi(lcid)),
+                                   static_cast<std::uint8_t>(std::stoi(version))};
+        const std::u16string text = Utf8ToUtf16(value);
+        const TTextKey key = EncodeTextKey(text, order);
+        TCount& count = coverage[lcid + "/" + version];
+        if (key.refusal) {
+            ++count.refused;
+            // The character named is really in the value, at the position given.
+            if (key.refusal->character != 0) {
+                ASSERT_LT(key.refusal->position, text.size()) << value;
+                EXPECT_TRUE(key.refusal->character == text[key.refusal->position] ||
+                            key.refusal->character > 0xFFFF)
+                    << value;
+                ++refusedCharacters[std::u32string(1, key.refusal->character)];
+            }
+            continue;
+        }
+        ++count.keyed;
+        EXPECT_EQ(Hex(key.bytes), keyHex) << lcid << "/" << version << " " << value;
+        if (Hex(key.bytes) == keyHex) reproduced[order.lcid].insert(text.begin(), text.end());
+    }
+    // Every character the encoder treats as proven is in a row it reproduced, under the sort
+    // order it is proven for (kana count for both: their keys are the same).
+    auto check = [&](const char16_t* list, std::size_t count, std::uint16_t lcid) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool kanaLike = (list[i] >= 0x3041 && list[i] <= 0x30FC) || list[i] >= 0xFF66;
+            EXPECT_TRUE(
+                reproduced[lcid].count(list[i]) ||
+                (kanaLike && (reproduced[1041].count(list[i]) || reproduced[1033].count(list[i]))))
+                << "U+" << std::hex << static_cast<unsigned>(list[i]) << " under " << std::dec
+                << lcid << " is in no reproduced row";
+        }
+    };
+    check(text_key::kProvenJapanese, text_key::kProvenJapaneseCount, 1041);
+    check(text_key::kProvenGeneralLegacy, text_key::kProvenGeneralLegacyCount, 1033);
+    EXPECT_EQ(rows, 3624);
+    for (const auto& [order, count] : coverage)
+        std::printf("sort order %s: %d rows keyed, %d refused\n", order.c_str(), count.keyed,
+                    count.refused);
+    std::string named;
+    for (const auto& [c, n] : refusedCharacters)
+        named += " U+" +
+                 [&] {
+                     char buffer[16];
+                     std::snprintf(buffer, sizeof buffer, "%04X", static_cast<unsigned>(c[0]));
+                     return std::string(buffer);
+                 }() +
+                 "×" + std::to_string(n);
+    std::printf("first characters refused:%s\n", named.c_str());
+}
+
+// Every text index of every fixture database, system tables included: the key built from each
+// row's values equals the key Access stored for that row. Prints the keys compared per sort order.
+TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
+    QM_REQUIRE_FIXTURES();
+    struct TCount {
+        int equal = 0, refused = 0;
+    };
+    std::map<std::string, TCount> coverage;
+    std::set<char16_t> generalReproduced;  // characters of General (1033/1) keys rebuilt equal
+    int descendingSkipped = 0, otherSkipped = 0;
+    for (const char* name : test::kReadableFixtures) {
+        SCOPED_TRACE(name);
+        const auto db =
+            TJetDatabase::Open(Utf8ToUtf16((test::FixturesDir() / "access" / name).string()));
+        const TJetPageFile& file = db->File();
+        for (const auto& table : db->Catalog().AllLocalTables()) {
+            const TTableDef def = ReadTableDef(file, table.tdefPage);
+            const TRowDecoder decoder(file, def);
+            std::map<std::pair<std::uint32_t, std::uint16_t>, std::string> rows;
+            bool scanned = false;
+            for (const TPhysicalIndex& index : def.physicalIndexes) {
+                bool text = false, descending = false;
+                for (const auto& ic : index.columns) {
+                    const TColumnDef* column = def.ColumnByNumber(ic.column);
+                    if (column && (column->type == kTypeText || column->type == kTypeMemo))
+                        text = true;
+                    descending = descending || !ic.ascending;
+                }
+                if (!text) continue;
+                if (descending) {
+                    ++descendingSkipped;
+                    continue;
+                }
+                if (!scanned) {
+                    TTableScan scan(file, def);
+                    TLiveRow row;
+                    while (scan.Next(row))
+                        rows[{row.page, row.slot}] =
+                            std::string(row.bytes.begin(), row.bytes.end());
+                    scanned = true;
+                }
+                for (const TIndexEntry& entry : WalkIndexTree(file, index.rootPage).leafEntries) {
+                    const auto found = rows.find({entry.page, entry.row});
+                    ASSERT_NE(found, rows.end()) << "an index entry points to no row";
+                    const auto& bytes = found->second;
+                    const TRowLayout layout(
+                        file, def,
+                        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+                    const TRowIndexKey key = EncodeRowIndexKey(def, index, layout, decoder);
+                    std::string order;
+                    std::u16string general;
+                    for (const auto& ic : index.columns) {
+                        const TColumnDef* column = def.ColumnByNumber(ic.column);
+                        if (column->type != kTypeText && column->type != kTypeMemo) continue;
+                        order =
+                            Utf16ToUtf8(SortOrderName({column->sortOrder, column->sortVersion}));
+                        if (column->sortVersion == 1)
+                            general += decoder.DecodeColumn(layout, *column).text;
+                    }
+                    const bool other = key.unsupported;
+                    const bool refused = key.refusal.has_value();
+                    if (other) {
+                        ++otherSkipped;
+                    } else if (refused) {
+                        ++coverage[order].refused;
+                    } else {
+                        EXPECT_EQ(Hex(key.bytes), Hex(entry.key))
+                            << Utf16ToUtf8(table.name) << " row " << entry.page << "/"
+                            << int(entry.row);
+                        ++coverage[order].equal;
+                        if (key.bytes == entry.key)
+                            for (const char16_t c : general)
+                                generalReproduced.insert(c >= u'A' && c <= u'Z' ? c + 32 : c);
+                    }
+                }
+            }
+        }
+    }
+    for (const auto& [order, count] : coverage)
+        std::printf("sort order %s: %d keys rebuilt equal, %d refused\n", order.c_str(),
+                    count.equal, count.refused);
+    std::printf(
+        "indexes skipped as descending: %d; entries with a column of another type "
+        "not keyed here: %d\n",
+        descendingSkipped, otherSkipped);
+    // Every character General keys is shown by a key Access wrote.
+    for (const char16_t c : std::u16string(kGeneralProven) + u"0123456789-")
+        EXPECT_TRUE(generalReproduced.count(c)) << "'" << char(c) << "' is in no General key";
+    EXPECT_GT(coverage["1033/1"].equal, 0);
+    EXPECT_GT(coverage["1033/0"].equal, 0);
+    EXPECT_GT(coverage["1041/0"].equal, 0);
+}
+
+}  // namespace
+}  // namespace qm::jet

@@ -11,7 +11,7 @@ namespace qm {
 namespace {
 
 // Days from 0001-01-01 to the given date in the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -33,7 +33,8 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
     year = static_cast<int>(y + (month <= 2));
 }
 
-const std::int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
+// A constant expression: other files' static objects may convert dates while the program starts.
+constexpr std::int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
 
 }  // namespace
 

@@ -379,10 +379,7 @@ void TXmlReader::ParseTag() {
     started_ = true;
     ++depth_;
     DeclareNamespaces();
-    std::string_view prefix = Prefix();
-    namespace_ = LookUpNamespace(prefix);
-    if (namespace_ < 0 && !prefix.empty() && prefix != "xml")
-        Fail(u"名前空間の接頭辞「" + Utf8ToUtf16(prefix) + u"」が宣言されていません");
+    namespace_ = LookUpNamespace(Prefix());
     token_ = TToken::StartElement;
     if (selfClosing_) {
         pendingEnd_ = true;

@@ -45,8 +45,10 @@ class TXmlReader {
     std::string_view LocalName() const noexcept;
     std::string_view Prefix() const noexcept;
     // The namespace URI of the current element: the one bound to its prefix, or the default
-    // namespace for an unprefixed name; empty when it has none. A prefix that no declaration
-    // binds is an error (Fail).
+    // namespace for an unprefixed name; empty when it has none, and for a prefix that no
+    // declaration binds (such an element is nobody's: callers that test the URI and the prefix
+    // never take it for one of theirs, and the part still reads, as it did before namespaces
+    // were resolved).
     std::string_view NamespaceUri() const noexcept {
         return namespace_ < 0 ? std::string_view() : bindings_[namespace_].Uri;
     }

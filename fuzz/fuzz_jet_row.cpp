@@ -28,7 +28,10 @@ const TFixture& Fixture() {
                                {u"e", kTypeDouble},
                                {u"f", kTypeText, 5},
                                {u"g", kTypeByte},
-                               {u"h", kTypeDateTime}}}});
+                               {u"h", kTypeDateTime},
+                               {u"i", kTypeDateTime, 0, true},  // calculated, fixed wrapper
+                               {u"j", kTypeDateTimeExtended}}}},
+                            TBuildFormat::Ace17);
         TFixture f;
         f.file = TJetPageFile::FromBytes(builder.Finish(), u"fuzz.mdb");
         f.def = ReadTableDef(*f.file, 4);

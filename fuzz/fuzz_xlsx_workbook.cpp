@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 qm::xlsx::TRow row;
                 while (reader.NextRow(row)) {
                     for (std::size_t i = 0; i < row.CellCount; ++i) {
+                        (void)qm::xlsx::CellHoldsValue(package, row.Cells[i]);
                         qm::TValue value = qm::xlsx::CellValue(package, row.Cells[i]);
                         (void)qm::ValueToDisplayText(value);
                     }

@@ -33,9 +33,10 @@ std::string Trace(qm::xlsx::TXmlReader& reader) {
     try {
         while (reader.Next() != qm::xlsx::TXmlReader::TToken::End) {
             out += std::to_string(static_cast<int>(reader.Token()));
-            out += reader.Token() == qm::xlsx::TXmlReader::TToken::Text
-                       ? std::string(reader.Text())
-                       : std::string(reader.Name());
+            out +=
+                reader.Token() == qm::xlsx::TXmlReader::TToken::Text
+                    ? std::string(reader.Text())
+                    : std::string(reader.Name()) + "{" + std::string(reader.NamespaceUri()) + "}";
             for (const auto& attribute : reader.Attributes()) {
                 out += std::string(attribute.Name);
                 reader.Attribute(attribute.Name, value);

@@ -56,12 +56,26 @@ std::uint16_t FixedBytes(std::uint8_t type) {
         case kTypeDateTime:
         case kTypeBigInt:
             return 8;
+        case kTypeDateTimeExtended:
+            return 42;
         case kTypeText:
         case kTypeOle:
             return 0;
         default:
             throw Error(u"このデータ型の列は作成できません。");
     }
+}
+
+// Calculated columns of fixed-size types take this much of the fixed area, the wrapper
+// included; the result's length sits at offset 16 and the result at offset 20.
+constexpr std::uint16_t kCalculatedFixedBytes = 39;
+
+std::uint16_t ColumnBytes(const TBuildColumn& column) {
+    if (!column.calculated) return FixedBytes(column.type);
+    const std::uint16_t result = FixedBytes(column.type);
+    if (result == 0 || result > kCalculatedFixedBytes - 23)
+        throw Error(u"この型の計算列は作成できません。");
+    return kCalculatedFixedBytes;
 }
 
 std::string EmptyDataPage(std::uint32_t owner) {
@@ -103,7 +117,7 @@ std::string InlineMap(const std::vector<std::uint32_t>& pages, std::uint32_t sta
 
 }  // namespace
 
-TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables) {
+TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables, TBuildFormat format) : format_(format) {
     pages_.resize(kFirstTablePage + tables.size());  // header, map, catalogue, map holder
     TBuildTable catalog{u"MSysObjects",
                         {{u"Id", kTypeLong, 0},
@@ -120,15 +134,14 @@ TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables) {
         state.tdefPage =
             i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
         for (const auto& column : state.def.columns) {
-            FixedBytes(column.type);  // refuses the types the builder cannot write
+            const std::uint16_t bytes = ColumnBytes(column);  // refuses what it cannot write
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
             state.fixedOffset.push_back(variable ? 0 : state.fixedSize);
             state.varIndex.push_back(variable ? state.varCount : 0);
             if (variable)
                 ++state.varCount;
             else
-                state.fixedSize =
-                    static_cast<std::uint16_t>(state.fixedSize + FixedBytes(column.type));
+                state.fixedSize = static_cast<std::uint16_t>(state.fixedSize + bytes);
         }
         tables_.push_back(std::move(state));
     }
@@ -154,7 +167,15 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
         if (v.IsNull()) continue;
         if (type == kTypeOle) throw Error(u"長いデータは作成できません。");
         mask[i / 8] |= 1u << (i % 8);
-        char* at = row.data() + 2 + table.fixedOffset[i];
+        const std::uint16_t size = ColumnBytes(columns[i]);
+        if (type != kTypeText && v.kind == TJetValue::Kind::Bytes) {
+            std::memcpy(row.data() + 2 + table.fixedOffset[i], v.bytes.data(),
+                        std::min<std::size_t>(size, v.bytes.size()));
+            continue;
+        }
+        // A calculated column's result goes inside its wrapper.
+        std::string result(FixedBytes(type), '\0');
+        char* at = columns[i].calculated ? result.data() : row.data() + 2 + table.fixedOffset[i];
         switch (type) {
             case kTypeByte:
                 *at = static_cast<char>(v.integer);
@@ -188,8 +209,18 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
                     Append16(out, c);
                 break;
             }
+            case kTypeDateTimeExtended:
+                for (std::size_t k = 0; k < v.text.size() && k < size; ++k)
+                    at[k] = static_cast<char>(v.text[k]);
+                break;
             default:
                 break;
+        }
+        if (columns[i].calculated) {
+            char* wrapper = row.data() + 2 + table.fixedOffset[i];
+            const auto length = static_cast<std::uint32_t>(result.size());
+            std::memcpy(wrapper + 16, &length, 4);
+            std::memcpy(wrapper + 20, result.data(), result.size());
         }
     }
     if (table.varCount > 0) {
@@ -323,11 +354,12 @@ std::string TJetBuilder::Finish() {
             if (column.type == kTypeText) Put16(d, 11, 1033);
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
             d[15] = static_cast<char>(variable ? 0x02 : 0x03);
+            if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
             Put16(d, 21, table.fixedOffset[i]);
             Put16(d, 23,
                   column.type == kTypeText  ? column.textLength * 2u
                   : column.type == kTypeOle ? 0u
-                                            : std::max<std::uint16_t>(1, FixedBytes(column.type)));
+                                            : std::max<std::uint16_t>(1, ColumnBytes(column)));
             def += d;
         }
         for (const auto& column : table.def.columns)
@@ -356,8 +388,9 @@ std::string TJetBuilder::Finish() {
     // The header, masked.
     std::string header(kPageSize, '\0');
     header[1] = 1;
-    std::memcpy(header.data() + 4, "Standard Jet DB", 16);
-    header[0x14] = 0x01;
+    const bool ace = format_ == TBuildFormat::Ace17;
+    std::memcpy(header.data() + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 16);
+    header[0x14] = ace ? 0x06 : 0x01;
     static const unsigned char kConstant[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
                                                 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
     std::memcpy(header.data() + 0x18, kConstant, sizeof kConstant);

@@ -17,9 +17,18 @@ namespace qm::jet {
 struct TBuildColumn {
     std::u16string name;
     std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
-                                    // DateTime, BigInt, Guid (text form) or Text
+                                    // DateTime, BigInt, Guid (text form), Text or
+                                    // DateTimeExtended (its 42-character stored form as text)
     std::uint16_t textLength = 0;   // Text: maximum characters
+    // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper
+    // Access uses (16 bytes, the result's length, the result, padding). The expression itself
+    // is not stored (the table has no properties).
+    bool calculated = false;
 };
+
+// The file format written: Jet 4 (.mdb) or the ACE 17 level of Access 2019 and later
+// (.accdb, needed for Date/Time Extended columns).
+enum class TBuildFormat { Jet4, Ace17 };
 
 struct TBuildTable {
     std::u16string name;
@@ -28,10 +37,12 @@ struct TBuildTable {
 
 class TJetBuilder {
   public:
-    explicit TJetBuilder(std::vector<TBuildTable> tables);
+    explicit TJetBuilder(std::vector<TBuildTable> tables, TBuildFormat format = TBuildFormat::Jet4);
 
     // Appends one row to table `table`; `values` follow the table's columns (NULL allowed).
-    // Values must be of the kind the reader gives for the column's type.
+    // Values must be of the kind the reader gives for the column's type; Bytes given for a
+    // fixed-size column are stored as they are (cut or padded with zeros to its size), which
+    // makes values of any shape, damaged ones included.
     void AddRow(std::size_t table, const std::vector<TJetValue>& values);
 
     // The bytes of the finished database file.
@@ -53,6 +64,7 @@ class TJetBuilder {
     void PlaceRow(std::size_t tableIndex, std::uint32_t owner, const std::string& row);
     std::uint32_t NewPage();
 
+    TBuildFormat format_ = TBuildFormat::Jet4;
     std::vector<TTableState> tables_;
     std::vector<std::string> pages_;  // every page of the file, 4096 bytes each
 };

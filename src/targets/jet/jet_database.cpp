@@ -77,7 +77,7 @@ std::unique_ptr<TJetDatabase> TJetDatabase::FromBytes(std::string bytes, std::u1
 std::vector<std::u16string> TJetDatabase::TableNames() const {
     std::vector<std::u16string> names;
     for (const auto& object : catalog_.Objects())
-        names.push_back(object.name);
+        if (object.kind == TObjectKind::Table) names.push_back(object.name);
     return names;
 }
 

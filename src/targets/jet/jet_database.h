@@ -67,7 +67,10 @@ class TJetDatabase {
     const TJetPageFile& File() const { return *file_; }
     const TJetCatalog& Catalog() const { return catalog_; }
 
-    // Tables, then views, each in name order (how the providers' table schema lists them).
+    // The user tables in name order. Saved select queries, which the providers' table schema
+    // lists as views after the tables, are left out: showing their rows means running their
+    // SQL (joins, criteria, Access functions, totals), which this reader does not do, and they
+    // can never take rows; OpenTable still names one as a query when asked for it.
     std::vector<std::u16string> TableNames() const;
     // Opens a user table by name (case-insensitive). Views, linked tables and names the
     // database does not have are refused with a Japanese message.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/error.h"
 #include "targets/jet/jet_bytes.h"
 #include "targets/jet/jet_long_value.h"
 #include "targets/jet/jet_text.h"
@@ -30,8 +31,9 @@ std::u16string FormatGuid(const std::uint8_t* g) {
     return Utf8ToUtf16(buffer);
 }
 
-// Date/Time Extended: "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSS.FFFFFFF"-like ASCII digits (days since
-// 0001-01-01, seconds of the day, 100-ns units). Shown as "yyyy/mm/dd hh:nn:ss.fffffff".
+// Date/Time Extended: 42 bytes of ASCII, "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSSFFFFFFF:7" and a NUL:
+// 19 digits of days since 0001-01-01, 12 digits of seconds of the day, 7 digits of 100-ns
+// units right after them. Shown as "yyyy/mm/dd h:nn:ss.fffffff"; anything else is unreadable.
 std::u16string FormatExtendedDate(std::span<const std::uint8_t> bytes) {
     auto number = [&](std::size_t from, std::size_t count, long long& out) {
         out = 0;
@@ -45,9 +47,9 @@ std::u16string FormatExtendedDate(std::span<const std::uint8_t> bytes) {
         return true;
     };
     long long days = 0, seconds = 0, fraction = 0;
-    if (!number(0, 19, days) || !number(20, 12, seconds) || !number(33, 7, fraction) ||
-        days > 3652059 || seconds >= 86400)
-        return std::u16string(bytes.begin(), bytes.end());
+    if (!number(0, 19, days) || !number(20, 12, seconds) || !number(32, 7, fraction) ||
+        days > 3652058 || seconds >= 86400)
+        return {};
     // 0001-01-01 is 693 593 days before the Access base date 1899-12-30.
     const TJetDateParts p = SplitJetDate(static_cast<double>(days - 693593));
     char buffer[80];
@@ -59,6 +61,9 @@ std::u16string FormatExtendedDate(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 std::size_t FixedSize(const TColumnDef& column) {
+    // A calculated column keeps its result inside a wrapper: its definition's length (39 for
+    // every fixed-size result) is what the row holds, whatever the result's type.
+    if (column.IsCalculated()) return column.length;
     switch (column.type) {
         case kTypeBoolean:
             return 0;
@@ -134,8 +139,15 @@ TRowDecoder::TRowDecoder(const TJetPageFile& file, const TTableDef& def,
 void TRowDecoder::Decode(std::span<const std::uint8_t> row, std::vector<TJetValue>& out) const {
     const TRowLayout layout(file_, def_, row);
     out.resize(def_.columns.size());
-    for (std::size_t i = 0; i < def_.columns.size(); ++i)
-        out[i] = DecodeColumn(layout, def_.columns[i]);
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+        // A value that cannot be decoded (too short for its type, a broken long-value chain)
+        // spoils its own cell only; the rest of the row and the table stay readable.
+        try {
+            out[i] = DecodeColumn(layout, def_.columns[i]);
+        } catch (const Error&) {
+            out[i] = UnreadableValue();
+        }
+    }
 }
 
 TJetValue TRowDecoder::DecodeColumn(const TRowLayout& layout, const TColumnDef& column) const {
@@ -283,6 +295,7 @@ TJetValue TRowDecoder::DecodeBytes(const TColumnDef& column, std::uint8_t type,
         case kTypeDateTimeExtended:
             value.kind = Kind::Text;
             value.text = FormatExtendedDate(b);
+            if (value.text.empty()) file_.FailDamaged(u"日付/時刻拡張型の値が不正です");
             break;
         default:  // Binary and the types we do not know keep their bytes
             value.kind = Kind::Bytes;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qm::jet {
 
@@ -26,6 +27,16 @@ struct TJetValue {
 
     bool IsNull() const { return kind == Kind::Null; }
 };
+
+// What a cell shows when its stored value cannot be decoded: the text Access itself shows for
+// a value it cannot produce, so that the user sees the cell is unreadable rather than empty.
+inline constexpr std::u16string_view kUnreadableText = u"#エラー";
+inline TJetValue UnreadableValue() {
+    TJetValue value;
+    value.kind = TJetValue::Kind::Text;
+    value.text = kUnreadableText;
+    return value;
+}
 
 // Civil date and time of an Access date value (proleptic Gregorian, no time zone). For values
 // before the base date the integer part counts days back while the fraction is still the time

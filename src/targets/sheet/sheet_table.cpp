@@ -105,7 +105,8 @@ TValue FieldValue(TValue value, const TFieldDef& field) {
 }
 
 TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* area,
-                             const std::u16string& tableName, const std::u16string& fileName) {
+                             const std::u16string& tableName, const std::u16string& fileName,
+                             const TLayoutColumnScan& scan) {
     TTableLayout layout;
     bool named = area != nullptr;
     auto inArea = [&](std::uint32_t column) {
@@ -117,6 +118,16 @@ TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* ar
     std::uint32_t sampleEnd = 0;
     std::uint32_t number = 0;
     std::vector<TLayoutCell> cells;
+    // Columns holding a value below the sampled rows, by 1-based column.
+    std::vector<bool> usedBelow;
+    auto noteUsed = [&usedBelow](const std::vector<TLayoutCell>& row) {
+        for (const TLayoutCell& cell : row) {
+            if (IsBlankValue(cell.Value)) continue;
+            if (cell.Column >= usedBelow.size()) usedBelow.resize(cell.Column + 1);
+            usedBelow[cell.Column] = true;
+        }
+    };
+    bool more = false;  // the rows did not end with the sample
     while (rows(number, cells)) {
         if (headerRow == 0) {
             // A worksheet's table starts at its first row with a value.
@@ -131,7 +142,10 @@ TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* ar
             if (named) sampleEnd = std::min(sampleEnd, area->LastRow);
         }
         if (number < headerRow) continue;
-        if (number > sampleEnd) break;
+        if (number > sampleEnd) {
+            more = true;
+            break;
+        }
         for (TLayoutCell& cell : cells) {
             if (!inArea(cell.Column)) continue;
             if (number == headerRow)
@@ -148,8 +162,9 @@ TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* ar
         first = area->FirstColumn;
         last = area->LastColumn;
     } else {
-        // Columns whose header and sampled cells are all empty (formatted blanks at the edges)
-        // are not fields.
+        // Columns in which no row holds a value (formatted blanks at the edges) are not
+        // fields; one whose header and sampled cells are empty is still a field when a row
+        // further down holds a value in it.
         auto note = [&](std::uint32_t column) {
             if (first == 0 || column < first) first = column;
             if (column > last) last = column;
@@ -158,6 +173,19 @@ TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* ar
             if (!IsBlankValue(value)) note(column);
         for (const TLayoutCell& cell : samples)
             note(cell.Column);
+        if (more) {
+            noteUsed(cells);  // the row that ended the sample
+            for (std::uint32_t column = 1; column < usedBelow.size(); ++column)
+                if (usedBelow[column]) note(column);
+            if (scan) {
+                scan(first, last, usedBelow);
+            } else {
+                while (rows(number, cells))
+                    noteUsed(cells);
+            }
+            for (std::uint32_t column = 1; column < usedBelow.size(); ++column)
+                if (usedBelow[column]) note(column);
+        }
     }
     if (last - first + 1 > kMaxFields)
         throw Error(u"テーブル「" + tableName + u"」のフィールドが多すぎます（最大 255 個）。\n" +

@@ -56,6 +56,14 @@ struct TLayoutCell {
 // false at the end of the sheet.
 using TLayoutRowSource = std::function<bool(std::uint32_t& row, std::vector<TLayoutCell>& cells)>;
 
+// Marks the 1-based columns of the cells that hold a value (used[column] = true, growing
+// 'used' as needed) in every row the row source has not given yet. It decides which columns the
+// table has, not what they hold, so an engine makes it cheap: no cell values are built. The
+// columns from 'first' to 'last' are fields already; the engine may stop once no column outside
+// them can hold a value.
+using TLayoutColumnScan =
+    std::function<void(std::uint32_t first, std::uint32_t last, std::vector<bool>& used)>;
+
 // A named range's area, 1-based and inclusive.
 struct TLayoutArea {
     std::uint32_t FirstRow = 0, FirstColumn = 0, LastRow = 0, LastColumn = 0;
@@ -78,9 +86,12 @@ struct TTableLayout {
 
 // Reads the header row and the rows that guess the types. A worksheet's table starts at its
 // first row with a value; a named range's at the first row of its area ('area' non-null).
+// A worksheet's table spans every column that holds a value in some row, however far below the
+// sampled rows: the rest of the sheet is gone through with 'scan' when given, else with 'rows'.
 // Throws Error (naming the table and the file) when the table has too many fields.
 TTableLayout ReadTableLayout(const TLayoutRowSource& rows, const TLayoutArea* area,
-                             const std::u16string& tableName, const std::u16string& fileName);
+                             const std::u16string& tableName, const std::u16string& fileName,
+                             const TLayoutColumnScan& scan = {});
 
 // Converts a cell value to what its field holds (numbers of currency fields become currency).
 TValue FieldValue(TValue value, const TFieldDef& field);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/xml_reader.h"
 #include "text/unicode.h"
 
@@ -174,9 +175,12 @@ std::vector<TPackage::TRelationship> TPackage::Relationships(std::string_view pa
     TXmlReader reader(xml, FileName(), relsName);
     std::string id, type, target, mode;
     while (reader.Next() != TXmlReader::TToken::End) {
-        if (reader.Token() != TXmlReader::TToken::StartElement ||
-            reader.LocalName() != "Relationship")
+        if (reader.Token() != TXmlReader::TToken::StartElement || reader.Depth() == 1) continue;
+        if (reader.Depth() != 2 || reader.LocalName() != "Relationship" ||
+            !InNamespace(reader, kPackageRelationshipsNs)) {
+            reader.SkipElement();
             continue;
+        }
         if (!reader.Attribute("Id", id) || !reader.Attribute("Type", type) ||
             !reader.Attribute("Target", target))
             continue;
@@ -192,31 +196,40 @@ void TPackage::ReadWorkbook() {
     std::string xml = ReadPart(workbookPart_, kSmallPartLimit);
     TXmlReader reader(xml, file, workbookPart_);
     std::string value, id;
-    std::vector<std::pair<std::string, std::string>> definedSheetNames;
+    // Only the root's children and the entries of <sheets> and <definedNames> count; whatever
+    // else there is (views, extension lists, markup-compatibility blocks) is skipped whole.
+    enum class TSection { None, Sheets, DefinedNames } section = TSection::None;
     while (reader.Next() != TXmlReader::TToken::End) {
+        if (reader.Token() == TXmlReader::TToken::EndElement) {
+            if (reader.Depth() == 1) section = TSection::None;
+            continue;
+        }
         if (reader.Token() != TXmlReader::TToken::StartElement) continue;
-        std::string_view local = reader.LocalName();
         if (reader.Depth() == 1) {
-            if (local != "workbook") FailCorrupt(file, u"ブックの部品の形式が不正です");
-            for (const TXmlAttribute& a : reader.Attributes()) {
-                if (a.RawValue == "http://purl.oclc.org/ooxml/spreadsheetml/main")
-                    throw Error(
-                        u"Strict Open XML 形式のブックには対応していません。"
-                        u"Excel で「Excel ブック (*.xlsx)」として保存し直してください。\n" +
-                        file);
+            if (reader.NamespaceUri() == kStrictSpreadsheetMlNs)
+                throw Error(
+                    u"Strict Open XML 形式のブックには対応していません。"
+                    u"Excel で「Excel ブック (*.xlsx)」として保存し直してください。\n" +
+                    file);
+            if (!IsSheetElement(reader, "workbook"))
+                FailCorrupt(file, u"ブックの部品の形式が不正です");
+        } else if (reader.Depth() == 2) {
+            if (IsSheetElement(reader, "sheets")) {
+                section = TSection::Sheets;
+            } else if (IsSheetElement(reader, "definedNames")) {
+                section = TSection::DefinedNames;
+            } else {
+                if (IsSheetElement(reader, "workbookPr"))
+                    date1904_ = reader.Attribute("date1904", value) && IsTrue(value);
+                reader.SkipElement();
             }
-        } else if (local == "workbookPr") {
-            date1904_ = reader.Attribute("date1904", value) && IsTrue(value);
-        } else if (local == "sheet") {
+        } else if (reader.Depth() == 3 && section == TSection::Sheets &&
+                   IsSheetElement(reader, "sheet")) {
             TSheetInfo sheet;
             if (!reader.Attribute("name", value)) FailCorrupt(file, u"シート名がありません");
             sheet.Name = Utf8ToUtf16(value);
             id.clear();
-            for (const TXmlAttribute& a : reader.Attributes()) {
-                std::size_t colon = a.Name.find(':');
-                if (colon != std::string_view::npos && a.Name.substr(colon + 1) == "id")
-                    reader.Decode(a.RawValue, id, false);
-            }
+            RelationshipId(reader, id);
             sheet.Worksheet = false;
             for (const TRelationship& rel : rels) {
                 if (rel.Id == id) {
@@ -227,9 +240,14 @@ void TPackage::ReadWorkbook() {
             if (sheet.Worksheet && !archive_.Find(sheet.PartName))
                 FailCorrupt(file, u"シート「" + sheet.Name + u"」の部品がありません");
             sheets_.push_back(std::move(sheet));
-        } else if (local == "definedName") {
+            reader.SkipElement();
+        } else if (reader.Depth() == 3 && section == TSection::DefinedNames &&
+                   IsSheetElement(reader, "definedName")) {
             TDefinedName name;
-            if (!reader.Attribute("name", value)) continue;
+            if (!reader.Attribute("name", value)) {
+                reader.SkipElement();
+                continue;
+            }
             name.Name = Utf8ToUtf16(value);
             if (reader.Attribute("localSheetId", value)) {
                 name.LocalSheet = -2;  // an index that names no sheet
@@ -247,6 +265,8 @@ void TPackage::ReadWorkbook() {
                 name.TextEnd = reader.TokenStart();
             }
             names_.push_back(std::move(name));
+        } else {
+            reader.SkipElement();
         }
     }
     // Resolve area formulas to worksheets.
@@ -277,29 +297,28 @@ void TPackage::ReadSharedStrings(const std::string& part) {
         FailCorrupt(FileName(), u"共有文字列の部品が大きすぎます");
     TZipXmlInput input(archive_, *entry);
     TXmlReader reader(input, FileName(), part);
-    int siDepth = -1, phoneticDepth = -1;
-    bool inT = false;
+    // <sst><si> holds the text in <t>, or in the <t> of each rich-text run <r>; the phonetic
+    // guides (<rPh>, <phoneticPr>) and anything else are skipped.
+    bool inText = false;
     while (reader.Next() != TXmlReader::TToken::End) {
         switch (reader.Token()) {
             case TXmlReader::TToken::StartElement: {
-                std::string_view local = reader.LocalName();
-                if (local == "si" && siDepth < 0) {
-                    siDepth = reader.Depth();
+                int depth = reader.Depth();
+                if (depth == 1) continue;
+                if (depth == 2 && IsSheetElement(reader, "si")) {
                     stringOffsets_.push_back(strings_.size());
-                } else if (siDepth >= 0 && (local == "rPh" || local == "phoneticPr")) {
-                    if (phoneticDepth < 0) phoneticDepth = reader.Depth();
-                } else if (siDepth >= 0 && local == "t" && phoneticDepth < 0) {
-                    inT = true;
+                } else if ((depth == 3 || depth == 4) && IsSheetElement(reader, "t")) {
+                    inText = true;
+                } else if (depth != 3 || !IsSheetElement(reader, "r")) {
+                    reader.SkipElement();
                 }
                 break;
             }
             case TXmlReader::TToken::EndElement:
-                if (reader.Depth() + 1 == phoneticDepth) phoneticDepth = -1;
-                if (reader.Depth() + 1 == siDepth) siDepth = -1;
-                inT = false;
+                inText = false;
                 break;
             case TXmlReader::TToken::Text:
-                if (inT) strings_ += reader.Text();
+                if (inText) strings_ += reader.Text();
                 break;
             case TXmlReader::TToken::End:
                 break;
@@ -322,22 +341,32 @@ void TPackage::ReadStyles(const std::string& part) {
     TXmlReader reader(xml, FileName(), part);
     std::vector<std::pair<std::uint32_t, std::string>> formats;
     std::string value, code;
-    int cellXfsDepth = -1;
     std::int64_t preferred = -1;
+    // Number formats are <styleSheet><numFmts><numFmt>, cell styles <styleSheet><cellXfs><xf>;
+    // the <numFmt> of differential formats (<dxfs>) and everything else are skipped.
+    enum class TSection { None, NumFmts, CellXfs } section = TSection::None;
     while (reader.Next() != TXmlReader::TToken::End) {
         if (reader.Token() == TXmlReader::TToken::EndElement) {
-            if (reader.Depth() + 1 == cellXfsDepth) cellXfsDepth = -1;
+            if (reader.Depth() == 1) section = TSection::None;
             continue;
         }
-        if (reader.Token() != TXmlReader::TToken::StartElement) continue;
-        std::string_view local = reader.LocalName();
-        if (local == "numFmt" && reader.Attribute("numFmtId", value) &&
-            reader.Attribute("formatCode", code)) {
-            std::uint32_t id = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
-            formats.emplace_back(id, code);
-        } else if (local == "cellXfs") {
-            cellXfsDepth = reader.Depth();
-        } else if (local == "xf" && cellXfsDepth >= 0 && reader.Depth() == cellXfsDepth + 1) {
+        if (reader.Token() != TXmlReader::TToken::StartElement || reader.Depth() == 1) continue;
+        if (reader.Depth() == 2) {
+            if (IsSheetElement(reader, "numFmts"))
+                section = TSection::NumFmts;
+            else if (IsSheetElement(reader, "cellXfs"))
+                section = TSection::CellXfs;
+            else
+                reader.SkipElement();
+            continue;
+        }
+        if (section == TSection::NumFmts && IsSheetElement(reader, "numFmt")) {
+            if (reader.Attribute("numFmtId", value) && reader.Attribute("formatCode", code)) {
+                std::uint32_t id =
+                    static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+                formats.emplace_back(id, code);
+            }
+        } else if (section == TSection::CellXfs && IsSheetElement(reader, "xf")) {
             std::uint32_t id =
                 reader.Attribute("numFmtId", value)
                     ? static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10))
@@ -354,6 +383,7 @@ void TPackage::ReadStyles(const std::string& part) {
             styleKinds_.push_back(kind);
             if (styleKinds_.size() > 10000000) FailCorrupt(FileName(), u"セルの書式が多すぎます");
         }
+        reader.SkipElement();
     }
     if (preferred >= 0) dateStyle_ = preferred;
 }

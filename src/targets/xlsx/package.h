@@ -53,6 +53,12 @@ class TPackage {
     std::size_t SharedStringCount() const noexcept { return stringOffsets_.size(); }
     // Throws Error for an index outside the table.
     std::u16string SharedString(std::size_t index) const;
+    // Whether the string at a valid index is empty, without decoding it.
+    bool SharedStringEmpty(std::size_t index) const noexcept {
+        std::uint64_t end =
+            index + 1 < stringOffsets_.size() ? stringOffsets_[index + 1] : strings_.size();
+        return end == stringOffsets_[index];
+    }
 
     TStyleKind StyleKind(std::uint32_t style) const noexcept {
         return style < styleKinds_.size() ? styleKinds_[style] : TStyleKind::General;

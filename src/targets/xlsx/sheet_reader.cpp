@@ -1,6 +1,7 @@
 #include "targets/xlsx/sheet_reader.h"
 
 #include "platform/error.h"
+#include "targets/xlsx/ooxml_names.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
@@ -50,14 +51,13 @@ void TSheetReader::EnterSheetData() {
             FailCorrupt(package_.FileName(), u"シートにセルのデータ（sheetData）がありません");
         }
         if (r.Token() == TXmlReader::TToken::EndElement) {
-            if (r.Depth() == 1 && r.LocalName() == "sheetPr")
+            if (r.Depth() == 1 && IsSheetElement(r, "sheetPr"))
                 layout_.DimensionInsert = r.TokenEnd();
             continue;
         }
         if (r.Token() != TXmlReader::TToken::StartElement) continue;
-        std::string_view local = r.LocalName();
         if (r.Depth() == 1) {
-            if (local != "worksheet")
+            if (!IsSheetElement(r, "worksheet"))
                 FailCorrupt(package_.FileName(), u"ワークシートの部品の形式が不正です");
             layout_.Prefix = std::string(r.Prefix());
             layout_.DimensionInsert = r.TokenEnd();
@@ -65,8 +65,13 @@ void TSheetReader::EnterSheetData() {
                 FailCorrupt(package_.FileName(), u"シートにセルのデータがありません");
             continue;
         }
-        if (r.Depth() != 2) continue;
-        if (local == "dimension") {
+        // Only the worksheet's own children count; the content of <sheetPr> and every other
+        // element (extension lists, markup-compatibility blocks) is skipped.
+        if (r.Depth() != 2) {
+            r.SkipElement();
+            continue;
+        }
+        if (IsSheetElement(r, "dimension")) {
             layout_.HasDimension = true;
             layout_.DimensionStart = r.TokenStart();
             if (r.Attribute("ref", value))
@@ -76,7 +81,7 @@ void TSheetReader::EnterSheetData() {
             else
                 r.Next();
             layout_.DimensionEnd = r.TokenEnd();
-        } else if (local == "sheetData") {
+        } else if (IsSheetElement(r, "sheetData")) {
             layout_.SheetDataStart = r.TokenStart();
             layout_.SheetDataEnd = r.TokenEnd();
             if (r.SelfClosing()) {
@@ -86,11 +91,13 @@ void TSheetReader::EnterSheetData() {
             } else {
                 inSheetData_ = true;
             }
-        } else if (local == "sheetPr") {
+        } else if (IsSheetElement(r, "sheetPr")) {
             if (r.SelfClosing()) {
                 r.Next();
                 layout_.DimensionInsert = r.TokenEnd();
             }
+        } else {
+            r.SkipElement();
         }
     }
 }
@@ -138,35 +145,32 @@ void TSheetReader::ReadCell(TCell& cell, std::uint32_t row) {
         r.Next();
         return;
     }
+    // <c> holds <v> (the value), <f> (a formula) and, for inline strings, <is> with the text in
+    // <t> or in the <t> of each rich-text run <r>; phonetic guides (<rPh>) and anything else are
+    // skipped.
     int cellDepth = r.Depth();
-    int phoneticDepth = -1;
     bool inValue = false, inText = false;
     while (r.Next() != TXmlReader::TToken::End) {
         if (r.Token() == TXmlReader::TToken::StartElement) {
-            std::string_view local = r.LocalName();
-            if (r.Depth() == cellDepth + 1) {
-                if (local == "v") {
-                    inValue = true;
-                    cell.HasValue = true;
-                } else if (local == "f") {
-                    cell.HasFormula = true;
-                } else if (local == "is") {
-                    cell.HasValue = cell.Type == 'i';
-                }
-            } else if (local == "rPh") {
-                if (phoneticDepth < 0) phoneticDepth = r.Depth();
-            } else if (local == "t" && cell.Type == 'i' && phoneticDepth < 0) {
+            int depth = r.Depth() - cellDepth;
+            if (depth == 1 && IsSheetElement(r, "v")) {
+                inValue = true;
+                cell.HasValue = true;
+            } else if (depth == 1 && IsSheetElement(r, "f")) {
+                cell.HasFormula = true;
+                r.SkipElement();
+            } else if (depth == 1 && IsSheetElement(r, "is")) {
+                cell.HasValue = cell.Type == 'i';
+            } else if (cell.Type == 'i' && (depth == 2 || depth == 3) && IsSheetElement(r, "t")) {
                 inText = true;
+            } else if (depth != 2 || !IsSheetElement(r, "r")) {
+                r.SkipElement();
             }
         } else if (r.Token() == TXmlReader::TToken::EndElement) {
             if (r.Depth() + 1 == cellDepth) return;
-            if (r.Depth() + 1 == phoneticDepth) phoneticDepth = -1;
             inValue = inText = false;
         } else if (r.Token() == TXmlReader::TToken::Text) {
-            if (inValue && cell.Type != 'i')
-                cell.Value += r.Text();
-            else if (inText)
-                cell.Value += r.Text();
+            if ((inValue && cell.Type != 'i') || inText) cell.Value += r.Text();
         }
     }
 }
@@ -186,7 +190,7 @@ bool TSheetReader::NextRow(TRow& row) {
             return false;
         }
         if (r.Token() == TXmlReader::TToken::StartElement && r.Depth() == 3 &&
-            r.LocalName() == "row")
+            IsSheetElement(r, "row"))
             break;
         if (r.Token() == TXmlReader::TToken::StartElement) r.SkipElement();
     }
@@ -213,7 +217,7 @@ bool TSheetReader::NextRow(TRow& row) {
     while (r.Next() != TXmlReader::TToken::End) {
         if (r.Token() == TXmlReader::TToken::EndElement && r.Depth() == 2) return true;
         if (r.Token() != TXmlReader::TToken::StartElement) continue;
-        if (r.Depth() != 4 || r.LocalName() != "c") {
+        if (r.Depth() != 4 || !IsSheetElement(r, "c")) {
             r.SkipElement();
             continue;
         }
@@ -240,7 +244,7 @@ void TSheetReader::Finish() {
     std::string value;
     while (r.Next() != TXmlReader::TToken::End) {
         if (r.Token() == TXmlReader::TToken::StartElement && r.Depth() == 2 &&
-            r.LocalName() == "autoFilter") {
+            IsSheetElement(r, "autoFilter")) {
             layout_.HasAutoFilter = true;
             layout_.AutoFilterStart = r.TokenStart();
             layout_.AutoFilterEnd = r.TokenEnd();

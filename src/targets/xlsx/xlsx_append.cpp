@@ -6,6 +6,7 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "targets/target_access.h"
+#include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/xlsx_internal.h"
 #include "text/unicode.h"
 
@@ -33,15 +34,18 @@ std::vector<TListObject> ReadListObjects(const TPackage& package, const std::str
         bool valid = false;
         while (reader.Next() != TXmlReader::TToken::End) {
             if (reader.Token() != TXmlReader::TToken::StartElement) continue;
-            if (reader.Depth() == 1 && reader.LocalName() == "table") {
+            if (reader.Depth() == 1 && IsSheetElement(reader, "table")) {
                 table.TableTagStart = reader.TokenStart();
                 table.TableTagEnd = reader.TokenEnd();
                 valid = reader.Attribute("ref", value) && ParseAreaRef(value, table.Ref);
                 table.HasTotals = reader.Attribute("totalsRowCount", value) && value != "0";
-            } else if (reader.Depth() == 2 && reader.LocalName() == "autoFilter") {
+            } else if (reader.Depth() == 2 && IsSheetElement(reader, "autoFilter")) {
                 table.HasAutoFilter = true;
                 table.AutoFilterTagStart = reader.TokenStart();
                 table.AutoFilterTagEnd = reader.TokenEnd();
+                reader.SkipElement();
+            } else if (reader.Depth() > 1) {
+                reader.SkipElement();
             }
         }
         if (valid) tables.push_back(std::move(table));

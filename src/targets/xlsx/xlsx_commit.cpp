@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/yield.h"
+#include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/xlsx_internal.h"
 #include "text/unicode.h"
 
@@ -299,14 +300,15 @@ void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
         std::uint64_t tagStart = 0, tagEnd = 0, close = 0;
         std::string prefix;
         while (reader.Next() != TXmlReader::TToken::End) {
-            if (reader.Token() == TXmlReader::TToken::StartElement &&
-                reader.LocalName() == "cellXfs" && !reader.SelfClosing()) {
+            if (reader.Token() != TXmlReader::TToken::StartElement || reader.Depth() == 1) continue;
+            if (reader.Depth() == 2 && IsSheetElement(reader, "cellXfs") && !reader.SelfClosing()) {
                 tagStart = reader.TokenStart();
                 tagEnd = reader.TokenEnd();
                 prefix = std::string(reader.Prefix());
-            } else if (reader.Token() == TXmlReader::TToken::EndElement &&
-                       reader.LocalName() == "cellXfs") {
+                reader.SkipElement();
                 close = reader.TokenStart();
+            } else {
+                reader.SkipElement();
             }
         }
         if (close == 0) FailCorrupt(package.FileName(), u"書式の部品にセルの書式一覧がありません");

@@ -60,6 +60,31 @@ TValue CellValue(const TPackage& package, const TCell& cell) {
     }
 }
 
+bool CellHoldsValue(const TPackage& package, const TCell& cell) {
+    if (!cell.HasValue) return false;
+    switch (cell.Type) {
+        case 's': {
+            std::size_t index = 0;
+            auto result =
+                std::from_chars(cell.Value.data(), cell.Value.data() + cell.Value.size(), index);
+            // A damaged index is something: reading the cell reports it.
+            if (result.ec != std::errc() || result.ptr != cell.Value.data() + cell.Value.size())
+                return true;
+            return index >= package.SharedStringCount() || !package.SharedStringEmpty(index);
+        }
+        case 'b':
+            return true;
+        case 'n': {
+            std::size_t first = cell.Value.find_first_not_of(' ');
+            if (first == std::string::npos) return false;
+            return cell.Value[first] != '+' ||
+                   cell.Value.find_first_not_of(' ', first + 1) != std::string::npos;
+        }
+        default:
+            return !cell.Value.empty();
+    }
+}
+
 std::u16string WorksheetTableName(std::u16string_view sheetName) {
     return sheet::WorksheetTableName(sheetName);
 }
@@ -183,6 +208,8 @@ void TXlsxTable::ReadFields() {
     const TPackage& package = engine_.Package();
     TSheetReader reader(package, SheetPart());
     TRow row;
+    // The extent of the cells the layout was given, to test the sheet's <dimension> against.
+    TAreaRef seen{{0xFFFFFFFFu, 0xFFFFFFFFu}, {0, 0}};
     sheet::TLayoutRowSource rows = [&](std::uint32_t& number,
                                        std::vector<sheet::TLayoutCell>& cells) {
         if (!reader.NextRow(row)) return false;
@@ -192,14 +219,55 @@ void TXlsxTable::ReadFields() {
             const TCell& cell = row.Cells[i];
             cells.push_back({cell.Column, CellValue(package, cell),
                              package.StyleKind(cell.Style) == TStyleKind::Currency});
+            seen.First = {std::min(seen.First.Row, row.Number),
+                          std::min(seen.First.Column, cell.Column)};
+            seen.Last = {std::max(seen.Last.Row, row.Number),
+                         std::max(seen.Last.Column, cell.Column)};
         }
         return true;
     };
     bool named = def_.DefinedName >= 0;
     sheet::TLayoutArea area{def_.Area.First.Row, def_.Area.First.Column, def_.Area.Last.Row,
                             def_.Area.Last.Column};
+    // The rows below the sampled ones only tell which columns hold values: their cells are
+    // looked at, not converted. The sheet's <dimension> spares most of that pass: when every
+    // cell read so far lies inside it, the rows below are taken to lie inside it too (Excel and
+    // the libraries that write .xlsx keep it exact), so only columns of the dimension that are
+    // not fields yet are looked for, and the pass ends once each of them shows a value.
+    // Without a dimension, or with one the cells contradict, every row is gone through.
+    sheet::TLayoutColumnScan scan = [&](std::uint32_t first, std::uint32_t last,
+                                        std::vector<bool>& used) {
+        const TSheetLayout& layout = reader.Layout();
+        const TAreaRef& dimension = layout.Dimension;
+        std::size_t wanted = 0;  // columns still looked for; 0 with an untrusted dimension
+        bool trusted =
+            layout.HasDimension && layout.DimensionValid && dimension.First.Row <= seen.First.Row &&
+            dimension.First.Column <= seen.First.Column && seen.Last.Row <= dimension.Last.Row &&
+            seen.Last.Column <= dimension.Last.Column;
+        if (trusted) {
+            for (std::uint32_t c = dimension.First.Column; c <= dimension.Last.Column; ++c)
+                if ((c < first || c > last) && !(c < used.size() && used[c])) ++wanted;
+            if (wanted == 0) return;
+        }
+        while (reader.NextRow(row)) {
+            // A row below the dimension shows it is stale: go through every row.
+            if (trusted && row.Number > dimension.Last.Row && row.CellCount > 0) trusted = false;
+            for (std::size_t i = 0; i < row.CellCount; ++i) {
+                const TCell& cell = row.Cells[i];
+                if (cell.Column < used.size() && used[cell.Column]) continue;
+                if (!CellHoldsValue(package, cell)) continue;
+                if (cell.Column >= used.size()) used.resize(cell.Column + 1);
+                used[cell.Column] = true;
+                if (!trusted || (cell.Column >= first && cell.Column <= last)) continue;
+                if (cell.Column < dimension.First.Column || cell.Column > dimension.Last.Column)
+                    trusted = false;  // a value outside the dimension: go through every row
+                else if (--wanted == 0)
+                    return;
+            }
+        }
+    };
     sheet::TTableLayout layout =
-        sheet::ReadTableLayout(rows, named ? &area : nullptr, def_.Name, package.FileName());
+        sheet::ReadTableLayout(rows, named ? &area : nullptr, def_.Name, package.FileName(), scan);
     headerRow_ = layout.HeaderRow;
     if (headerRow_ == 0) {
         lastRow_ = 0;

@@ -101,6 +101,8 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
 
 // Cell contents to values.
 TValue CellValue(const TPackage& package, const TCell& cell);
+// Whether CellValue would give a value that is not blank, found without building it.
+bool CellHoldsValue(const TPackage& package, const TCell& cell);
 // Days since 1899-12-30 from an Excel serial, and back; false when out of range.
 using sheet::DaysToSerial;
 using sheet::SerialToDays;

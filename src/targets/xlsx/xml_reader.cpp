@@ -101,20 +101,7 @@ std::string_view TXmlReader::Prefix() const noexcept {
     return colon == std::string_view::npos ? std::string_view() : name_.substr(0, colon);
 }
 
-bool TXmlReader::Attribute(std::string_view localName, std::string& value) const {
-    for (const TXmlAttribute& a : attributes_) {
-        std::size_t colon = a.Name.find(':');
-        std::string_view local =
-            colon == std::string_view::npos ? a.Name : a.Name.substr(colon + 1);
-        if (local == localName && a.Name.substr(0, 6) != "xmlns:") {
-            Decode(a.RawValue, value, false);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool TXmlReader::QualifiedAttribute(std::string_view name, std::string& value) const {
+bool TXmlReader::Attribute(std::string_view name, std::string& value) const {
     for (const TXmlAttribute& a : attributes_) {
         if (a.Name == name) {
             Decode(a.RawValue, value, false);
@@ -122,6 +109,46 @@ bool TXmlReader::QualifiedAttribute(std::string_view name, std::string& value) c
         }
     }
     return false;
+}
+
+bool TXmlReader::NamespacedAttribute(std::string_view uri, std::string_view localName,
+                                     std::string& value) const {
+    for (const TXmlAttribute& a : attributes_) {
+        std::size_t colon = a.Name.find(':');
+        // Unprefixed attributes are in no namespace, whatever the default namespace is.
+        if (colon == std::string_view::npos || a.Name.substr(colon + 1) != localName) continue;
+        int binding = LookUpNamespace(a.Name.substr(0, colon));
+        if (binding >= 0 && bindings_[static_cast<std::size_t>(binding)].Uri == uri) {
+            Decode(a.RawValue, value, false);
+            return true;
+        }
+    }
+    return false;
+}
+
+int TXmlReader::LookUpNamespace(std::string_view prefix) const {
+    for (std::size_t i = bindings_.size(); i-- > 0;)
+        if (bindings_[i].Prefix == prefix) return static_cast<int>(i);
+    return -1;
+}
+
+void TXmlReader::DeclareNamespaces() {
+    for (const TXmlAttribute& a : attributes_) {
+        if (a.Name.substr(0, 5) != "xmlns") continue;
+        std::string_view prefix;
+        if (a.Name.size() == 5)
+            prefix = {};
+        else if (a.Name[5] == ':' && a.Name.size() > 6)
+            prefix = a.Name.substr(6);
+        else
+            continue;  // a name that merely starts with "xmlns"
+        TBinding binding;
+        binding.Prefix.assign(prefix);
+        Decode(a.RawValue, binding.Uri, false);
+        if (!prefix.empty() && binding.Uri.empty()) Fail(u"名前空間の宣言が不正です");
+        binding.Depth = depth_;
+        bindings_.push_back(std::move(binding));
+    }
 }
 
 void TXmlReader::Decode(std::string_view raw, std::string& out, bool normaliseLineEnds) const {
@@ -196,6 +223,10 @@ TXmlReader::TToken TXmlReader::Next() {
         --depth_;
         return token_;
     }
+    // The declarations of the element that ended last go out of scope.
+    while (!bindings_.empty() && bindings_.back().Depth > depth_)
+        bindings_.pop_back();
+    namespace_ = -1;
     for (;;) {
         if (!Fill(1)) {
             if (depth_ != 0 || !started_) Fail(u"文書が途中で終わっています");
@@ -304,6 +335,7 @@ void TXmlReader::ParseTag() {
             // Only the innermost open element's name is kept; compare against it.
             Fail(u"終了タグが開始タグと対応していません");
         }
+        namespace_ = LookUpNamespace(Prefix());
         token_ = TToken::EndElement;
         --depth_;
         // The enclosing element's name becomes the one to match next.
@@ -346,6 +378,8 @@ void TXmlReader::ParseTag() {
     if (depth_ == 0 && started_) Fail(u"ルート要素が複数あります");
     started_ = true;
     ++depth_;
+    DeclareNamespaces();
+    namespace_ = LookUpNamespace(Prefix());
     token_ = TToken::StartElement;
     if (selfClosing_) {
         pendingEnd_ = true;

@@ -2,11 +2,12 @@
 // from memory or piece by piece from a stream, with the byte offset of every token so that an
 // editor can copy the untouched bytes around what it changes.
 //
-// What it does not do, on purpose: document type declarations are refused (no entity can be
-// defined, so nothing can expand); namespaces are not resolved (callers compare local names;
-// Prefix() tells which prefix an element used). Text is decoded: the five predefined entities,
-// character references, CDATA sections, and line ends normalised to LF as XML requires.
-// Malformed input throws Error naming the part.
+// Namespaces are resolved: NamespaceUri() names the namespace of the current element from the
+// xmlns declarations in scope, so that callers tell a SpreadsheetML element from an element of
+// the same local name in an extension list or a markup-compatibility block. Document type
+// declarations are refused (no entity can be defined, so nothing can expand). Text is decoded:
+// the five predefined entities, character references, CDATA sections, and line ends normalised
+// to LF as XML requires. Malformed input throws Error naming the part.
 #pragma once
 
 #include <cstdint>
@@ -43,13 +44,23 @@ class TXmlReader {
     std::string_view Name() const noexcept { return name_; }
     std::string_view LocalName() const noexcept;
     std::string_view Prefix() const noexcept;
+    // The namespace URI of the current element: the one bound to its prefix, or the default
+    // namespace for an unprefixed name; empty when it has none, and for a prefix that no
+    // declaration binds (such an element is nobody's: callers that test the URI and the prefix
+    // never take it for one of theirs, and the part still reads, as it did before namespaces
+    // were resolved).
+    std::string_view NamespaceUri() const noexcept {
+        return namespace_ < 0 ? std::string_view() : bindings_[namespace_].Uri;
+    }
     // A StartElement written "<a/>"; the reader then reports its EndElement next.
     bool SelfClosing() const noexcept { return selfClosing_; }
     const std::vector<TXmlAttribute>& Attributes() const noexcept { return attributes_; }
-    // The decoded value of the attribute whose local name matches (prefix ignored), or false.
-    bool Attribute(std::string_view localName, std::string& value) const;
-    // Same, but only for an attribute without prefix or with the given qualified name.
-    bool QualifiedAttribute(std::string_view name, std::string& value) const;
+    // The decoded value of the unprefixed attribute of that name (the element's own attributes;
+    // a prefixed one belongs to another vocabulary), or false.
+    bool Attribute(std::string_view name, std::string& value) const;
+    // The decoded value of the attribute of that local name in the given namespace, or false.
+    bool NamespacedAttribute(std::string_view uri, std::string_view localName,
+                             std::string& value) const;
     // The decoded text of a Text token.
     std::string_view Text() const noexcept { return text_; }
 
@@ -76,6 +87,9 @@ class TXmlReader {
     void ParseTag();
     void ReadText();
     std::size_t FindInBuffer(std::string_view what, std::size_t from);
+    void DeclareNamespaces();
+    // The binding of a prefix ("" for the default namespace): index into bindings_, or -1.
+    int LookUpNamespace(std::string_view prefix) const;
 
     TXmlInput* input_ = nullptr;
     std::string storage_;
@@ -92,6 +106,13 @@ class TXmlReader {
     bool selfClosing_ = false;
     bool pendingEnd_ = false;
     std::vector<TXmlAttribute> attributes_;
+    // Namespace declarations in scope, innermost last; Depth is that of the declaring element.
+    struct TBinding {
+        std::string Prefix, Uri;
+        int Depth = 0;
+    };
+    std::vector<TBinding> bindings_;
+    int namespace_ = -1;  // of the current element: index into bindings_, -1 for none
     std::string text_;
     int depth_ = 0;
     std::uint64_t tokenStart_ = 0;

@@ -224,7 +224,7 @@ void CompareTable(const std::filesystem::path& path, const std::u16string& table
     table.Open();
 
     // The table starts at the first row with a value; its columns are those with a value in
-    // the header or the eight rows below.
+    // any row from there on.
     std::uint32_t header = 0;
     bool found = false;
     for (const auto& [at, cell] : theirs.Cells) {
@@ -240,8 +240,7 @@ void CompareTable(const std::filesystem::path& path, const std::u16string& table
     }
     std::uint32_t first = UINT32_MAX, last = 0;
     for (const auto& [at, cell] : theirs.Cells) {
-        if (at.first < header || at.first > header + sheet::kTypeGuessRows || IsBlankXlrd(&cell))
-            continue;
+        if (at.first < header || IsBlankXlrd(&cell)) continue;
         first = std::min(first, at.second);
         last = std::max(last, at.second);
     }

@@ -409,5 +409,93 @@ TEST(XlsxAppend, DatesGetADateStyleWhereTheColumnHasNone) {
     EXPECT_EQ(open.Rows(), (std::vector<std::string>{"2023/03/15", "2024/05/06"}));
 }
 
+// workbook.xml as current Excel saves it: the date system in <workbookPr>, and further elements
+// of the same local names in other namespaces (an extension list's <x15:workbookPr>, a
+// markup-compatibility block, a revision pointer) that must not count.
+std::string ExcelWorkbookPart(bool date1904) {
+    return std::string(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+               "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+               "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+               "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+               "mc:Ignorable=\"x15 xr xr6 xr10 xr2\" "
+               "xmlns:x15=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/main\" "
+               "xmlns:xr=\"http://schemas.microsoft.com/office/spreadsheetml/2014/revision\" "
+               "xmlns:xr6=\"http://schemas.microsoft.com/office/spreadsheetml/2016/revision6\" "
+               "xmlns:xr10=\"http://schemas.microsoft.com/office/spreadsheetml/2016/revision10\" "
+               "xmlns:xr2=\"http://schemas.microsoft.com/office/spreadsheetml/2015/revision2\">"
+               "<fileVersion appName=\"xl\" lastEdited=\"7\" lowestEdited=\"7\" "
+               "rupBuild=\"27328\"/><workbookPr ") +
+           (date1904 ? "date1904=\"1\" " : "") +
+           "defaultThemeVersion=\"166925\"/>"
+           "<mc:AlternateContent "
+           "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+           "<mc:Choice Requires=\"x15\"><x15ac:absPath url=\"C:\\Users\\kaori\\Documents\\\" "
+           "xmlns:x15ac=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/ac\"/>"
+           "</mc:Choice></mc:AlternateContent>"
+           "<xr:revisionPtr revIDLastSave=\"0\" "
+           "documentId=\"13_ncr:1_{0D9C1E2A-5E0B-4C43-9B1A-6F7B9B0D7A11}\" "
+           "xr6:coauthVersionLast=\"47\" xr6:coauthVersionMax=\"47\" "
+           "xr10:uidLastSave=\"{00000000-0000-0000-0000-000000000000}\"/>"
+           "<bookViews><workbookView xWindow=\"-120\" yWindow=\"-120\" windowWidth=\"29040\" "
+           "windowHeight=\"15720\" xr2:uid=\"{5E4B1C1D-0F5B-4C8E-8E2C-0D6B3E0E6F10}\"/>"
+           "</bookViews><sheets><sheet name=\"日付\" sheetId=\"1\" r:id=\"rId1\"/></sheets>"
+           "<calcPr calcId=\"191029\"/><extLst>"
+           "<ext uri=\"{140A7094-0E35-4892-8432-C4D2E57EDEB5}\" "
+           "xmlns:x15=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/main\">"
+           "<x15:workbookPr chartTrackingRefBase=\"1\"/></ext>"
+           "<ext uri=\"{B58B0392-4F1F-4190-BB64-5DF3571DCE5F}\" "
+           "xmlns:xcalcf=\"http://schemas.microsoft.com/office/spreadsheetml/2018/calcfeatures\">"
+           "<xcalcf:calcFeatures><xcalcf:feature name=\"microsoft.com:RD\"/>"
+           "</xcalcf:calcFeatures></ext></extLst></workbook>";
+}
+
+TEST(XlsxAppend, DateSystemOfWorkbooksAsExcelSavesThem) {
+    // 2024-05-01 is serial 45413 in the 1900 system and 43951 in the 1904 system. The sheet
+    // carries Excel's extension elements too: a markup-compatibility block and an extension
+    // list beside the cells.
+    for (bool date1904 : {false, true}) {
+        SCOPED_TRACE(date1904 ? "1904" : "1900");
+        test::TTestWorkbook book;
+        std::string serial = date1904 ? "43951" : "45413";
+        book.Sheets = {
+            {"日付",
+             "<row r=\"1\">" + InlineCell("A1", "日付") + InlineCell("B1", "時刻") +
+                 "</row><row r=\"2\">" + NumberCell("A2", serial, 1) +
+                 NumberCell("B2", serial + ".75", 2) + "</row>",
+             "<mc:AlternateContent "
+             "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+             "<mc:Choice Requires=\"x14\"><controls/></mc:Choice></mc:AlternateContent>"
+             "<extLst><ext uri=\"{CCE6A557-97BC-4b89-ADB6-D9C93CAAB3DF}\" "
+             "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\">"
+             "<x14:dataValidations count=\"0\" "
+             "xmlns:xm=\"http://schemas.microsoft.com/office/excel/2006/main\"/></ext></extLst>",
+             "A1:B2"}};
+        std::vector<test::TZipPart> parts = test::WorkbookParts(book);
+        for (auto& part : parts)
+            if (part.Name == "xl/workbook.xml") part.Data = ExcelWorkbookPart(date1904);
+        test::TempDir dir;
+        auto path = dir.Write("dates.xlsx", test::BuildZip(parts));
+        {
+            test::TOpenTable open(path, u"日付$");
+            EXPECT_EQ(open.Rows(), (std::vector<std::string>{"2024/05/01|2024/05/01 18:00:00"}));
+            open.Connection.BeginTrans();
+            open.Append({u"2024/05/01", u"1904/01/02 06:00"});
+            open.Append({u"2028/02/29", u"2100/03/01 23:59:59"});
+            open.Connection.CommitTrans();
+        }
+        test::TOpenTable reopened(path, u"日付$");
+        EXPECT_EQ(reopened.Rows(), (std::vector<std::string>{"2024/05/01|2024/05/01 18:00:00",
+                                                             "2024/05/01|1904/01/02 06:00:00",
+                                                             "2028/02/29|2100/03/01 23:59:59"}));
+        if (!test::HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
+        EXPECT_EQ(test::OpenpyxlRows(path, "日付"),
+                  (std::vector<std::string>{"s:\"日付\"\ts:\"時刻\"",
+                                            "d:2024-05-01T00:00:00\td:2024-05-01T18:00:00",
+                                            "d:2024-05-01T00:00:00\td:1904-01-02T06:00:00",
+                                            "d:2028-02-29T00:00:00\td:2100-03-01T23:59:59"}));
+    }
+}
+
 }  // namespace
 }  // namespace qm

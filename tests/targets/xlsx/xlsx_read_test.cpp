@@ -81,6 +81,55 @@ TEST(XlsxFields, HeaderNamesAndGuessedTypes) {
     EXPECT_EQ(rows10[9], "text12|late|2023/03/15|True||");
 }
 
+TEST(XlsxFields, ColumnsWithValuesOnlyFarBelowTheSampledRows) {
+    // The header fills B1:E1; F's header is blank and only F15 holds a value, A only A20. G..I
+    // hold a formatted blank, an empty shared string and an empty inline string: no values.
+    test::TTestWorkbook book;
+    book.SharedStrings = {"備考あり", ""};
+    std::string rows = "<row r=\"1\">" + InlineCell("B1", "名前") + InlineCell("C1", "数量") +
+                       InlineCell("D1", "単価") + InlineCell("E1", "区分") + "</row>";
+    for (int r = 2; r <= 20; ++r) {
+        std::string n = std::to_string(r);
+        rows += "<row r=\"" + n + "\">" + (r == 20 ? NumberCell("A" + n, "7") : "") +
+                InlineCell("B" + n, "品" + n) + NumberCell("C" + n, n) +
+                NumberCell("D" + n, "1.5") + InlineCell("E" + n, "k") +
+                (r == 15 ? "<c r=\"F15\" t=\"s\"><v>0</v></c>" : "") +
+                (r == 17 ? "<c r=\"G17\" s=\"1\"/>" : "") +
+                (r == 18 ? "<c r=\"H18\" t=\"s\"><v>1</v></c>" : "") +
+                (r == 19 ? "<c r=\"I19\" t=\"inlineStr\"><is><t></t></is></c>" : "") + "</row>";
+    }
+    book.Sheets = {{"S", rows, "", "A1:I20"}};
+    test::TempDir dir;
+    auto path = dir.Write("book.xlsx", test::BuildWorkbook(book));
+    test::TOpenTable open(path, u"S$");
+    std::vector<TAdoExcelField> expected = {{u"F1", ftWideString},   {u"名前", ftWideString},
+                                            {u"数量", ftFloat},      {u"単価", ftFloat},
+                                            {u"区分", ftWideString}, {u"F6", ftWideString}};
+    EXPECT_EQ(GetFieldList(open.Table), expected);
+    auto all = open.Rows();
+    ASSERT_EQ(all.size(), 19u);
+    EXPECT_EQ(all[13], "|品15|15|1.5|k|備考あり");
+    EXPECT_EQ(all[18], "7|品20|20|1.5|k|");
+
+    // The same shape as openpyxl saves it: a blank header in E and one value in E15.
+    if (!test::HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
+    auto made = dir.Path() / "openpyxl.xlsx";
+    std::string script =
+        "import openpyxl,sys\n"
+        "wb=openpyxl.Workbook(); ws=wb.active; ws.title='S'\n"
+        "ws.append(['a','b','c','d'])\n"
+        "for r in range(2,21): ws.append([r,r,r,r])\n"
+        "ws['E15']='late'\n"
+        "wb.save(sys.argv[1])\n";
+    ASSERT_EQ(
+        std::system(("/usr/bin/python3 -c \"" + script + "\" '" + made.string() + "'").c_str()), 0);
+    test::TOpenTable fromOpenpyxl(made, u"S$");
+    auto fields = GetFieldList(fromOpenpyxl.Table);
+    ASSERT_EQ(fields.size(), 5u);
+    EXPECT_EQ(fields[4].Name, u"F5");
+    EXPECT_EQ(fromOpenpyxl.Rows()[13], "15|15|15|15|late");
+}
+
 TEST(XlsxRows, ValuesAsTheUserSeesThem) {
     test::TTestWorkbook book;
     book.SharedStrings = {"共有", "a &amp; b", "line_x000D_\nbreak"};

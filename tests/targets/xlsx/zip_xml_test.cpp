@@ -120,6 +120,44 @@ TEST(XmlReader, DecodesAndStreamsAlike) {
     }
 }
 
+TEST(XmlReader, ResolvesNamespacesInScope) {
+    // Each element as "{uri}local"; the default namespace changes and is undeclared inside,
+    // "p" is rebound on a child and falls back to the outer binding after it ends.
+    const std::string document =
+        "<root xmlns=\"m\" xmlns:p=\"one\" a=\"own\" p:a=\"other\">"
+        "<p:x xmlns:p=\"two\" p:id=\"r2\"/><p:y/><z xmlns=\"\"><w/></z>"
+        "<d xmlns=\"inner\"/><e/></root>";
+    auto trace = [](TXmlReader& reader) {
+        std::string out, value;
+        while (reader.Next() != TXmlReader::TToken::End) {
+            if (reader.Token() != TXmlReader::TToken::StartElement) continue;
+            out += "{" + std::string(reader.NamespaceUri()) + "}" + std::string(reader.LocalName());
+            if (reader.Attribute("a", value)) out += " a=" + value;
+            if (reader.NamespacedAttribute("one", "a", value)) out += " one:a=" + value;
+            if (reader.NamespacedAttribute("two", "id", value)) out += " two:id=" + value;
+            out += " ";
+        }
+        return out;
+    };
+    const std::string expected =
+        "{m}root a=own one:a=other {two}x two:id=r2 {one}y {}z {}w {inner}d {m}e ";
+    TXmlReader whole(document, u"f", "p");
+    EXPECT_EQ(trace(whole), expected);
+    TChunkInput input(document, 5);
+    TXmlReader streamed(input, u"f", "p");
+    EXPECT_EQ(trace(streamed), expected);
+
+    // A prefix nobody declared gives no namespace, and the prefix stays to tell it from an
+    // element that has none.
+    TXmlReader undeclared("<a><q:b/></a>", u"f", "p");
+    EXPECT_EQ(trace(undeclared), "{}a {}b ");
+    TXmlReader again("<a><q:b/></a>", u"f", "p");
+    again.Next();
+    again.Next();
+    EXPECT_EQ(again.Prefix(), "q");
+    EXPECT_EQ(again.NamespaceUri(), "");
+}
+
 TEST(XmlReader, MalformedDocumentsGiveErrors) {
     const char* cases[] = {
         "<a><b></a></b>",   "<a>",

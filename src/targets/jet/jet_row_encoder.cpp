@@ -249,12 +249,14 @@ TCellValue EncodeColumnValue(const TColumnDef& column, const TValue& value) {
             }
             bool negative = false;
             TUInt128 magnitude = 0;
+            const auto largest = static_cast<TUInt128>(std::numeric_limits<std::int64_t>::max());
             if (!ScaledDecimal(DecimalText(value), 4, negative, magnitude) ||
-                magnitude > static_cast<TUInt128>(std::numeric_limits<std::int64_t>::max()))
+                magnitude > largest + (negative ? 1 : 0))
                 Refuse(column, value,
                        u"通貨型の範囲を超えているか、小数点以下が4桁を超えています。");
-            const auto scaled = static_cast<std::int64_t>(magnitude);
-            cell.bytes = Raw(negative ? -scaled : scaled);
+            // Two's complement of the magnitude: -2^63 has no positive counterpart.
+            const auto bits = static_cast<std::uint64_t>(magnitude);
+            cell.bytes = Raw(negative ? ~bits + 1 : bits);
             break;
         }
         case kTypeSingle: {

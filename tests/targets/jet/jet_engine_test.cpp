@@ -102,7 +102,8 @@ TEST(JetEngine, APostOutsideATransactionIsCommittedAtOnce) {
     table.Post();
     const auto db = TJetDatabase::Open(Path(file));
     std::vector<TJetValue> values;
-    auto cursor = db->OpenTable(u"商品")->Rows();
+    const auto written = db->OpenTable(u"商品");
+    auto cursor = written->Rows();
     ASSERT_TRUE(cursor.Next(values));
     ASSERT_TRUE(cursor.Next(values));
     EXPECT_EQ(values[0].integer, 5);

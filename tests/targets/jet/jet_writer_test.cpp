@@ -325,6 +325,58 @@ TEST(JetWriter, AutoNumbersContinueTheTablesSequence) {
     ExpectConsistent(file);
 }
 
+// An .accdb table with an AutoNumber primary key and a numeric index, as the benchmark uses:
+// one hundred thousand rows fill the key's tree at its right edge and split the other's leaves
+// everywhere, three levels deep, and the checker finds every row once, in key order.
+TEST(JetWriter, IndexTreesGrowLevelsAndStayInOrder) {
+    test::TempDir dir;
+    TJetBuilder builder(
+        {{u"売上",
+          {{u"ID", kTypeLong, 0, true}, {u"番号", kTypeBigInt}, {u"名前", kTypeText, 20}},
+          {{u"PrimaryKey", {0}, true, true}, {u"番号", {1}}}}},
+        true);
+    const auto file = dir.Write("索引.accdb", builder.Finish());
+    std::mt19937 random(7);  // duplicates are rare but allowed
+    std::vector<std::vector<TValue>> rows;
+    for (int i = 0; i < 100000; ++i)
+        rows.push_back({TValue{},
+                        static_cast<std::int64_t>((std::uint64_t{random()} << 32) ^ random()),
+                        u"名" + Utf8ToUtf16(std::to_string(i))});
+    Append(file, u"売上", rows);
+    Append(file, u"売上", {{TValue{}, std::int64_t{0}, TValue{}}});
+
+    const auto db = TJetDatabase::Open(Utf8ToUtf16(file.string()));
+    const TCheckReport report = CheckDatabase(*db, {true});
+    for (const auto& problem : report.problems)
+        ADD_FAILURE() << Narrow(problem);
+    const auto table = db->OpenTable(u"売上");
+    for (const auto& check : report.tables)
+        if (check.table == u"売上") {
+            EXPECT_EQ(check.liveRows, 100001u);
+            EXPECT_EQ(check.keysCompared, 2 * 100001u);
+        }
+    std::vector<std::size_t> pagesAboveLeaves;
+    for (const auto& index : table->Def().physicalIndexes) {
+        const TIndexTree tree = WalkIndexTree(db->File(), index.rootPage);
+        EXPECT_EQ(tree.leafEntries.size(), 100001u);
+        pagesAboveLeaves.push_back(tree.pages.size() - tree.leafPages.size());
+    }
+    // The key's leaves are filled whole (one level above them); the Large Number's are split
+    // in halves, which takes a level more.
+    EXPECT_EQ(pagesAboveLeaves, (std::vector<std::size_t>{1, pagesAboveLeaves[1]}));
+    EXPECT_GT(pagesAboveLeaves[1], 2u);
+    // The auto-numbers run on from the first transaction into the second.
+    const auto read = ReadAll(file, u"売上");
+    std::vector<std::int64_t> ids;
+    for (const auto& row : read)
+        ids.push_back(std::get<std::int64_t>(row[0]));
+    std::sort(ids.begin(), ids.end());
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        ASSERT_EQ(ids[i], static_cast<std::int64_t>(i + 1));
+    const std::string missing = readers::MissingReaders();
+    if (missing.empty()) readers::ExpectReadersAgree(file.string(), "索引.accdb");
+}
+
 TEST(JetWriter, RefusedTablesNameTheReasonAndLeaveTheFileAlone) {
     QM_REQUIRE_FIXTURES();
     struct TCase {

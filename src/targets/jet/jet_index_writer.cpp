@@ -382,7 +382,7 @@ void TJetIndexWriter::Split(std::vector<TStep>& path, std::size_t level, bool ap
 void TJetIndexWriter::Finish() {
     TJetPageStore& store = allocator_.Store();
     for (auto& [page, node] : nodes_) {
-        if (!node.dirty) continue;
+        if (!node.dirty) continue;  // (the order pages are encoded in does not matter)
         EncodeNode(node, def_.page, store.Write(page));
         node.dirty = false;
     }

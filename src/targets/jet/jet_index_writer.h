@@ -9,9 +9,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "targets/jet/jet_database.h"
@@ -86,7 +86,7 @@ class TJetIndexWriter {
     std::u16string name_;
     bool unique_ = false;
     bool required_ = false;
-    std::map<std::uint32_t, TNode> nodes_;
+    std::unordered_map<std::uint32_t, TNode> nodes_;  // references stay valid on insertion
     std::uint32_t distinct_ = 0;
 };
 

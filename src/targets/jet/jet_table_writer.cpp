@@ -347,10 +347,13 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
             indexes_[i]->RefuseDuplicate(keys[i], layout);
         }
     }
+    bool stored = false;
     for (std::size_t i = 0; i < columns; ++i)
-        if (def_.columns[i].type == kTypeMemo && cells[i].present)
+        if (def_.columns[i].type == kTypeMemo && cells[i].present) {
             cells[i].bytes = LongValues(def_.columns[i]).Store(longValues[i]);
-    row = EncodeRow(def_, cells);
+            stored = true;
+        }
+    if (stored) row = EncodeRow(def_, cells);  // the references in place of their stand-ins
 
     std::uint32_t page = 0;
     std::uint8_t slot = 0;

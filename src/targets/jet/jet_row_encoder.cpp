@@ -195,6 +195,20 @@ std::string EncodeJetText(const TColumnDef& column, std::u16string_view text) {
         (column.extFlags & kColumnCompressible) != 0 && text.size() > 2 && text.size() <= 1024 &&
         std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 1 && c <= 0xFF; });
     std::string out;
+    if (!text.empty() && text.front() == 0xFEFF) {
+        // Stored plainly, U+FEFF would read as the mark of the compressed form; only that form
+        // (its mark, then a switch to two-byte characters) can hold it, and only when no
+        // character has a zero low byte (a zero byte switches back).
+        if (!(column.extFlags & kColumnCompressible) ||
+            std::any_of(text.begin(), text.end(), [](char16_t c) { return (c & 0xFF) == 0; }))
+            throw Error(u"フィールド「" + column.name +
+                        u"」には、先頭が U+FEFF（バイト順マーク）の文字列は書き込めません。");
+        out += "\xFF\xFE";
+        out.push_back('\0');
+        for (const char16_t c : text)
+            Append16(out, c);
+        return out;
+    }
     if (compressible) {
         out.reserve(text.size() + 2);
         out += "\xFF\xFE";
@@ -317,6 +331,9 @@ TCellValue EncodeColumnValue(const TColumnDef& column, const TValue& value) {
                            u" 文字）を超えています。");
             if (column.IsFixed()) {
                 // Fixed-length text is stored whole, uncompressed, padded with spaces.
+                if (!text->empty() && text->front() == 0xFEFF)
+                    Refuse(column, value,
+                           u"先頭が U+FEFF（バイト順マーク）の文字列は書き込めません。");
                 std::u16string padded = *text;
                 padded.resize(limit, u' ');
                 for (const char16_t c : padded)

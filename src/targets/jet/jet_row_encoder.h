@@ -30,7 +30,9 @@ TCellValue EncodeColumnValue(const TColumnDef& column, const TValue& value);
 
 // Text in the form the column stores: the compressed form (FF FE, one byte a character) when
 // the column allows Unicode compression and every character is in U+0001..U+00FF, else
-// UTF-16LE.
+// UTF-16LE. A text that starts with U+FEFF is written in the compressed form (switched to
+// two-byte characters) where the column allows it and refused (Error) where it does not: plain
+// UTF-16 would read back as compressed text.
 std::string EncodeJetText(const TColumnDef& column, std::u16string_view text);
 
 // The row: `cells` follow def.columns. Written with the definition's maximum column count and

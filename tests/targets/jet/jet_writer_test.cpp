@@ -13,6 +13,8 @@
 #include "targets/engine.h"
 #include "targets/jet/jet_check.h"
 #include "targets/jet/jet_index.h"
+#include "targets/jet/jet_row_encoder.h"
+#include "targets/jet/jet_text.h"
 #include "targets/jet/jet_usage_map.h"
 #include "targets/target_access.h"
 #include "test_util.h"
@@ -160,6 +162,23 @@ TEST(JetWriter, EveryColumnTypeReadsBackThroughEveryReader) {
     } else {
         std::printf("independent readers skipped: %s\n", missing.c_str());
     }
+}
+
+// A text that starts with U+FEFF looks like the mark of compressed text when stored plainly.
+TEST(JetWriter, ATextStartingWithAByteOrderMarkKeepsIt) {
+    TColumnDef compressible;
+    compressible.name = u"a";
+    compressible.type = kTypeText;
+    compressible.length = 40;
+    compressible.extFlags = kColumnCompressible;
+    const std::u16string text = u"\uFEFFabc日本";
+    const std::string bytes = EncodeJetText(compressible, text);
+    EXPECT_EQ(DecodeJetText({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}),
+              text);
+    TColumnDef plain = compressible;
+    plain.extFlags = 0;
+    EXPECT_NE(test::ErrorOf([&] { EncodeColumnValue(plain, TValue{text}); }).find("U+FEFF"),
+              std::string::npos);
 }
 
 TEST(JetWriter, RowsFillNewPagesAndTheMapsFollowThem) {

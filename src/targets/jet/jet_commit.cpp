@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -144,6 +145,52 @@ bool CopyInto(const TClone& clone, int source, std::uint64_t size,
     return false;
 }
 
+// The lock file Access keeps beside a database it has open ("name.ldb" for .mdb, "name.laccdb"
+// for .accdb): held while the commit writes, so that Access sees the database in use. Created
+// exclusively, so that an Access that opens the file in the same moment is noticed; removed
+// when the commit ends, whichever way.
+class TLockFile {
+  public:
+    TLockFile(const std::u16string& path, const std::string& target) {
+        const std::size_t slash = target.rfind('/');
+        const std::size_t dot = target.rfind('.');
+        std::string base = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                               ? target
+                               : target.substr(0, dot);
+        std::string extension = dot == std::string::npos ? std::string() : target.substr(dot);
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        path_ = base + (extension == ".accdb" ? ".laccdb" : ".ldb");
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            if (errno == EEXIST)
+                throw Error(
+                    u"データベースは他のプログラムで開かれています。閉じてからやり直してください。"
+                    u"\n" +
+                    path);
+            return;  // a folder without room for it: the commit itself will report that
+        }
+        // One record as Access writes it: the computer's name and the user's, 32 bytes each.
+        char record[64] = {};
+        ::gethostname(record, 31);
+        std::memcpy(record + 32, "Admin", 5);
+        if (::write(fd_, record, sizeof record) < 0) {
+            // The lock file's content is informative only.
+        }
+    }
+    ~TLockFile() {
+        if (fd_ < 0) return;
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    TLockFile(const TLockFile&) = delete;
+    TLockFile& operator=(const TLockFile&) = delete;
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+};
+
 std::string ResolveLinks(const std::string& path) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved)) return resolved;
@@ -175,6 +222,7 @@ TJetCommitStats CommitPages(const std::u16string& path, const TJetFileIdentity& 
             u"もう一度テーブルを選び直してからやり直してください。\n" +
             path);
     const std::string target = ResolveLinks(ToNativePath(path));
+    const TLockFile lock(path, target);
     const int source = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0)
         throw Error(u"データベースファイルを開けません（" + Reason(errno) + u"）。\n" + path);

@@ -2,7 +2,8 @@
 // clone where the file system offers one, else a copy), the changed and added pages are
 // written into the clone, and the clone is flushed and renamed over the database. Until the
 // rename the database is untouched; after it the new file is complete, so a crash leaves one
-// or the other.
+// or the other. While it writes, the commit holds the lock file Access keeps beside a database
+// it has open (name.ldb / name.laccdb).
 #pragma once
 
 #include <atomic>

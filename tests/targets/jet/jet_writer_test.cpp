@@ -10,6 +10,7 @@
 #include "jet_independent_readers.h"
 #include "jet_sample_db.h"
 #include "platform/error.h"
+#include "platform/yield.h"
 #include "targets/engine.h"
 #include "targets/jet/jet_check.h"
 #include "targets/jet/jet_index.h"
@@ -508,6 +509,26 @@ TEST(JetWriter, ACancelledCommitLeavesTheFileAsItWas) {
     table->AppendRow(row);
     engine->CommitTransaction(nullptr);
     EXPECT_EQ(ReadAll(file, u"商品").size(), 3u);
+}
+
+// Seen from the commit's turns for the user interface: whether Access's lock file is there.
+fs::path gLockFile;
+bool gLockSeen = false;
+
+TEST(JetWriter, TheCommitHoldsAccesssLockFileWhileItWrites) {
+    test::TempDir dir;
+    const auto file =
+        dir.Write("共有.accdb", TJetBuilder({{u"T", {{u"A", kTypeLong}}}}, true).Finish());
+    gLockFile = dir.Path() / "共有.laccdb";
+    gLockSeen = false;
+    Append(file, u"T", {});  // nothing to write: no lock file either
+    const TYieldHook previous =
+        SetYieldHook([] { gLockSeen = gLockSeen || fs::exists(gLockFile); });
+    Append(file, u"T", {{std::int64_t{1}}});
+    SetYieldHook(previous);
+    EXPECT_TRUE(gLockSeen);
+    EXPECT_FALSE(fs::exists(gLockFile));
+    EXPECT_EQ(ReadAll(file, u"T").size(), 1u);
 }
 
 TEST(JetWriter, ADatabaseLockedByAccessIsNotWritten) {

@@ -219,7 +219,13 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     }
 
     void Commit(const std::atomic<bool>* cancel) {
-        if (!store_) return;
+        std::uint32_t appended = 0;
+        for (const auto& [page, writer] : writers_)
+            appended += writer.writer->RowsAppended();
+        if (!store_ || appended == 0) {
+            Discard();
+            return;
+        }
         for (auto& [page, writer] : writers_)
             writer.writer->Finish();
         const std::u16string path = database_->File().Path();

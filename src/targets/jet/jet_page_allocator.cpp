@@ -36,7 +36,9 @@ std::uint32_t TJetPageAllocator::Allocate() {
         std::memset(store_.Write(page), 0, kPageSize);
     } else {
         if (store_.PageCount() >= (2u << 30) / kPageSize)
-            store_.File().FailDamaged(u"データベースが 2 GB の上限に達しました");
+            FailWithFile(
+                u"Accessデータベースの大きさの上限（2 GB）を超えるため、行を追加できません。",
+                store_.File().Path());
         page = store_.Grow();
     }
     SetBit(kGlobalMapPointer, page, false);

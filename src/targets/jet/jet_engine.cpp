@@ -1,5 +1,6 @@
 #include "targets/jet/jet_engine.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/case_fold.h"
@@ -63,19 +64,36 @@ TFieldDef ToFieldDef(const TJetField& field) {
 
 // Appends rows for the tables of one engine: the transaction's pages, and one writer per
 // table written.
+class TJetEngineTable;
 class TJetWriteSession {
   public:
     virtual ~TJetWriteSession() = default;
     virtual void AppendRow(const TJetTable& table, const std::vector<TValue>& values) = 0;
+    // Open tables are told when a commit replaced the file, so that they show its rows.
+    virtual void Register(TJetEngineTable* table) = 0;
+    virtual void Unregister(TJetEngineTable* table) = 0;
 };
 
 class TJetEngineTable : public TEngineTable {
   public:
     TJetEngineTable(std::unique_ptr<TJetTable> table, TJetWriteSession& session)
-        : table_(std::move(table)), session_(session), cursor_(table_->Rows()) {
+        : table_(std::move(table)),
+          session_(session),
+          cursor_(std::make_unique<TJetTable::TCursor>(table_->Rows())) {
+        session_.Register(this);
         for (const auto& field : table_->Fields())
             fields_.push_back(ToFieldDef(field));
-        checkpoints_.push_back(cursor_.Position());
+        checkpoints_.push_back(cursor_->Position());
+    }
+    ~TJetEngineTable() override { session_.Unregister(this); }
+
+    // The file now holds the committed rows: read the table again from `database`.
+    void Reload(const TJetDatabase& database) {
+        table_ = database.OpenTableAtPage(table_->Name(), table_->Def().page);
+        cursor_ = std::make_unique<TJetTable::TCursor>(table_->Rows());
+        checkpoints_.assign(1, cursor_->Position());
+        next_ = 0;
+        end_ = -1;
     }
 
     const std::vector<TFieldDef>& Fields() const override { return fields_; }
@@ -92,15 +110,15 @@ class TJetEngineTable : public TEngineTable {
                 static_cast<std::size_t>(index / kCheckpointEvery), checkpoints_.size() - 1);
             const auto start = static_cast<std::int64_t>(checkpoint) * kCheckpointEvery;
             if (index < next_ || start > next_) {
-                cursor_.Seek(checkpoints_[checkpoint]);
+                cursor_->Seek(checkpoints_[checkpoint]);
                 next_ = start;
             }
         }
         while (next_ <= index) {
             if (next_ % kCheckpointEvery == 0 &&
                 static_cast<std::size_t>(next_ / kCheckpointEvery) == checkpoints_.size())
-                checkpoints_.push_back(cursor_.Position());
-            if (!cursor_.Next(row_)) {
+                checkpoints_.push_back(cursor_->Position());
+            if (!cursor_->Next(row_)) {
                 end_ = next_;
                 return false;
             }
@@ -119,7 +137,7 @@ class TJetEngineTable : public TEngineTable {
   private:
     std::unique_ptr<TJetTable> table_;
     TJetWriteSession& session_;
-    TJetTable::TCursor cursor_;
+    std::unique_ptr<TJetTable::TCursor> cursor_;
     std::vector<TFieldDef> fields_;
     std::vector<TJetValue> row_;
     std::vector<TTableScan::TPosition> checkpoints_;  // position before row i × kCheckpointEvery
@@ -231,11 +249,23 @@ class TJetEngine : public TEngine, public TJetWriteSession {
         const std::u16string path = database_->File().Path();
         CommitPages(path, identity_, *store_, cancel);
         Discard();
-        // The file is now the new one: read it again, so that tables opened from now on see
-        // the new rows. Tables opened before keep reading the old pages, which stay mapped.
-        retired_.push_back(std::move(database_));
-        database_ = TJetDatabase::Open(path);
-        identity_ = TJetFileIdentity::Of(path);
+        // The file is now the new one: read it again, and let the open tables show its rows.
+        // Databases read before stay mapped, for anything still holding their pages.
+        // Should reading it fail, the commit still stands: the tables keep the old pages.
+        try {
+            auto reopened = TJetDatabase::Open(path);
+            retired_.push_back(std::move(database_));
+            database_ = std::move(reopened);
+            identity_ = TJetFileIdentity::Of(path);
+            for (TJetEngineTable* table : tables_)
+                table->Reload(*database_);
+        } catch (const Error&) {
+        }
+    }
+
+    void Register(TJetEngineTable* table) override { tables_.push_back(table); }
+    void Unregister(TJetEngineTable* table) override {
+        tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());
     }
 
     void Discard() {
@@ -257,6 +287,7 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     std::unique_ptr<TJetPageStore> store_;
     std::unique_ptr<TJetPageAllocator> allocator_;
     std::map<std::uint32_t, TWriter> writers_;
+    std::vector<TJetEngineTable*> tables_;
 };
 
 }  // namespace

@@ -100,6 +100,11 @@ TEST(JetEngine, APostOutsideATransactionIsCommittedAtOnce) {
     table.Insert();
     table.FieldByName(u"ID").AssignText(u"5");
     table.Post();
+    // The open table shows the committed row at once.
+    EXPECT_EQ(table.RecordCount(), 2);
+    std::vector<TValue> row;
+    ASSERT_TRUE(table.ReadRow(1, row));
+    EXPECT_EQ(std::get<std::int64_t>(row[0]), 5);
     const auto db = TJetDatabase::Open(Path(file));
     std::vector<TJetValue> values;
     const auto written = db->OpenTable(u"商品");

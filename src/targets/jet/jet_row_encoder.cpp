@@ -176,9 +176,10 @@ bool ExtendedDateBytes(std::u16string_view text, std::string& out) {
     const long long days = static_cast<long long>(serial) + 693593;
     const long long seconds = hour * 3600LL + minute * 60LL + second;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%019lld:%012lld.%07lld:7", days, seconds, fraction);
-    out.assign(buffer, 42);
-    out.resize(42, '\0');
+    // Days (19 digits), ":", seconds of the day (12), 100-ns units (7), ":7", and a NUL.
+    std::snprintf(buffer, sizeof buffer, "%019lld:%012lld%07lld:7", days, seconds, fraction);
+    out.assign(buffer, 41);
+    out.push_back('\0');
     return true;
 }
 

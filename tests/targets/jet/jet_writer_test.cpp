@@ -182,6 +182,28 @@ TEST(JetWriter, ATextStartingWithAByteOrderMarkKeepsIt) {
               std::string::npos);
 }
 
+// Date/Time Extended is stored as text: days since 0001-01-01, seconds of the day and 100-ns
+// units, as mdb-reader and Jackcess lay it out.
+TEST(JetWriter, DateTimeExtendedValuesTakeTheirTextForm) {
+    TColumnDef column;
+    column.name = u"記録";
+    column.type = kTypeDateTimeExtended;
+    column.flags = kColumnFixed;
+    column.length = 42;
+    const std::string expected =
+        std::string("0000000000000738915:000000045296") + "1234567" + ":7" + std::string(1, '\0');
+    EXPECT_EQ(
+        EncodeColumnValue(column, TValue{std::u16string(u"2024-01-31 12:34:56.1234567")}).bytes,
+        expected);
+    EXPECT_EQ(EncodeColumnValue(column, TValue{std::u16string(u"0001/01/01")}).bytes,
+              std::string(19, '0') + ":" + std::string(19, '0') + ":7" + std::string(1, '\0'));
+    for (const char16_t* bad :
+         {u"2023-02-29", u"2024-01-31 24:00:00", u"31/01/2024", u"2024-01-31 1:2:3.12345678"})
+        EXPECT_NE(test::ErrorOf([&] { EncodeColumnValue(column, TValue{std::u16string(bad)}); }),
+                  "(no error)")
+            << Narrow(bad);
+}
+
 TEST(JetWriter, RowsFillNewPagesAndTheMapsFollowThem) {
     test::TempDir dir;
     const auto file = dir.Write("多い.mdb", sample::SampleDatabase(10));

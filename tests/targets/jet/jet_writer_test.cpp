@@ -10,6 +10,7 @@
 #include "jet_independent_readers.h"
 #include "jet_sample_db.h"
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "platform/yield.h"
 #include "targets/engine.h"
 #include "targets/jet/jet_check.h"
@@ -448,6 +449,27 @@ TEST(JetWriter, RefusedTablesNameTheReasonAndLeaveTheFileAlone) {
         engine->RollbackTransaction();
         EXPECT_TRUE(test::ReadBytes(file) == bytes);
     }
+}
+
+// A database whose bookkeeping already disagrees with itself (here: the global map calls the
+// table's definition page free, so Access could hand it out again) is never written.
+TEST(JetWriter, AnInconsistentDatabaseIsRefused) {
+    test::TempDir dir;
+    std::string bytes = sample::SampleDatabase(2);
+    const auto* page1 = reinterpret_cast<const std::uint8_t*>(bytes.data()) + kPageSize;
+    const std::size_t globalMap = kPageSize + (ReadU16(page1 + 14) & 0x1FFF);
+    ASSERT_EQ(ReadU32(page1 + (globalMap - kPageSize) + 1), 0u);  // the map starts at page 0
+    bytes[globalMap + 5] = static_cast<char>(bytes[globalMap + 5] | (1 << 4));  // page 4 "free"
+    const auto file = dir.Write("壊れ.mdb", bytes);
+    auto engine = Open(file);
+    auto table = engine->OpenTable(u"商品");
+    engine->BeginTransaction();
+    std::vector<TValue> row(table->Fields().size());
+    const std::string error = test::ErrorOf([&] { table->AppendRow(row); });
+    EXPECT_NE(error.find("不整合"), std::string::npos) << error;
+    EXPECT_NE(error.find("ページ 4"), std::string::npos) << error;
+    engine->RollbackTransaction();
+    EXPECT_TRUE(test::ReadBytes(file) == bytes);
 }
 
 // The command line's import, so that messages carry the CSV line as users see them.

@@ -29,7 +29,7 @@ const TFixture& Fixture() {
                                {u"f", kTypeText, 5},
                                {u"g", kTypeByte},
                                {u"h", kTypeDateTime},
-                               {u"i", kTypeDateTime, 0, true},  // calculated, fixed wrapper
+                               {u"i", kTypeDateTime, 0, false, true},  // calculated, fixed wrapper
                                {u"j", kTypeDateTimeExtended}}}},
                             TBuildFormat::Ace17);
         TFixture f;

@@ -257,6 +257,7 @@ void TJetBuilder::PlaceRow(std::size_t tableIndex, std::uint32_t owner, const st
 
 void TJetBuilder::AddRow(std::size_t table, const std::vector<TJetValue>& values) {
     TTableState& state = tables_.at(table + 1);
+    if (!state.def.indexes.empty()) throw Error(u"索引のあるテーブルには行を追加できません。");
     PlaceRow(table + 1, state.tdefPage, EncodeRow(state, values));
 }
 
@@ -291,6 +292,7 @@ std::string TJetBuilder::Finish() {
     // page being filled as the free-space map.
     std::string holder = EmptyDataPage(0);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> mapPointers;
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> indexPointers;
     for (auto& table : tables_) {
         std::string owned;
         const std::uint32_t first = table.pages.empty() ? 0 : table.pages.front() & ~7u;
@@ -325,23 +327,43 @@ std::string TJetBuilder::Finish() {
         if (ownedSlot < 0 || freeSlot < 0) throw Error(u"テーブルが多すぎます。");
         mapPointers.emplace_back((kMapHolderPage << 8) | ownedSlot,
                                  (kMapHolderPage << 8) | freeSlot);
+        // Each index: an empty leaf as its root, and a map that holds it.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> indexes;
+        for (std::size_t i = 0; i < table.def.indexes.size(); ++i) {
+            const std::uint32_t root = NewPage();
+            pages_[root].assign(kPageSize, '\0');
+            pages_[root][0] = kPageIndexLeaf;
+            pages_[root][1] = 1;
+            Put16(pages_[root], 2, kPageSize - 480);
+            Put32(pages_[root], 4, table.tdefPage);
+            const int slot = AddToPage(holder, InlineMap({root}, root & ~7u, kInlineMapBytes));
+            if (slot < 0) throw Error(u"索引が多すぎます。");
+            indexes.emplace_back((kMapHolderPage << 8) | slot, root);
+        }
+        indexPointers.push_back(std::move(indexes));
     }
     pages_[kMapHolderPage] = holder;
 
     // Table definitions (one page each).
     for (std::size_t t = 0; t < tables_.size(); ++t) {
         const TTableState& table = tables_[t];
-        std::string def(63, '\0');
+        const auto& indexes = table.def.indexes;
+        std::string def(63 + 12 * indexes.size(), '\0');
         def[0] = kPageTableDef;
         def[1] = 1;
         Put32(def, 12, 1625);
         Put32(def, 16, table.rowCount);
+        if (std::any_of(table.def.columns.begin(), table.def.columns.end(),
+                        [](const TBuildColumn& c) { return c.autoNumber; }))
+            Put32(def, 20, table.rowCount);
         def[24] = 1;
         def[40] = t == 0 ? 0x53 : 0x4E;
         const auto columns = static_cast<std::uint32_t>(table.def.columns.size());
         Put16(def, 41, columns);
         Put16(def, 43, table.varCount);
         Put16(def, 45, columns);
+        Put32(def, 47, static_cast<std::uint32_t>(indexes.size()));
+        Put32(def, 51, static_cast<std::uint32_t>(indexes.size()));
         Put32(def, 55, mapPointers[t].first);
         Put32(def, 59, mapPointers[t].second);
         for (std::size_t i = 0; i < columns; ++i) {
@@ -353,7 +375,7 @@ std::string TJetBuilder::Finish() {
             Put16(d, 7, table.varIndex[i]);
             if (column.type == kTypeText) Put16(d, 11, 1033);
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
-            d[15] = static_cast<char>(variable ? 0x02 : 0x03);
+            d[15] = static_cast<char>(variable ? 0x02 : column.autoNumber ? 0x07 : 0x03);
             if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
             Put16(d, 21, table.fixedOffset[i]);
             Put16(d, 23,
@@ -364,6 +386,34 @@ std::string TJetBuilder::Finish() {
         }
         for (const auto& column : table.def.columns)
             AppendName(def, column.name);
+        for (std::size_t i = 0; i < indexes.size(); ++i) {
+            std::string d(52, '\0');
+            Put32(d, 0, 1923);
+            for (std::size_t c = 0; c < 10; ++c) {
+                const bool used = c < indexes[i].columns.size();
+                Put16(d, 4 + 3 * c,
+                      used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
+                d[6 + 3 * c] = used ? 1 : 0;
+            }
+            Put32(d, 34, indexPointers[t][i].first);
+            Put32(d, 38, indexPointers[t][i].second);
+            d[46] = static_cast<char>(0x80 | (indexes[i].primary ? 0x09 : 0) |
+                                      (indexes[i].unique ? 0x01 : 0));
+            def += d;
+        }
+        for (std::size_t i = 0; i < indexes.size(); ++i) {
+            std::string d(28, '\0');
+            Put32(d, 0, 1625);
+            Put32(d, 4, static_cast<std::uint32_t>(i));
+            Put32(d, 8, static_cast<std::uint32_t>(i));
+            Put32(d, 13, 0xFFFFFFFF);
+            d[21] = 4;
+            d[22] = 4;
+            d[23] = indexes[i].primary ? 1 : 0;
+            def += d;
+        }
+        for (const auto& index : indexes)
+            AppendName(def, index.name);
         Append16(def, 0xFFFF);  // no long-value columns
         if (def.size() > kPageSize) throw Error(u"テーブル定義が長すぎます。");
         Put16(def, 2, static_cast<std::uint32_t>(kPageSize - def.size() - 8));
@@ -388,9 +438,9 @@ std::string TJetBuilder::Finish() {
     // The header, masked.
     std::string header(kPageSize, '\0');
     header[1] = 1;
-    const bool ace = format_ == TBuildFormat::Ace17;
+    const bool ace = format_ != TBuildFormat::Jet4;
     std::memcpy(header.data() + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 16);
-    header[0x14] = ace ? 0x06 : 0x01;
+    header[0x14] = format_ == TBuildFormat::Ace17 ? 0x06 : ace ? 0x03 : 0x01;
     static const unsigned char kConstant[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
                                                 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
     std::memcpy(header.data() + 0x18, kConstant, sizeof kConstant);

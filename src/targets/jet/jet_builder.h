@@ -2,7 +2,9 @@
 // catalogue and user tables whose rows are packed onto data pages, with their usage maps.
 // It makes test, fuzz and benchmark databases of any size without third-party files, and it
 // is the first piece of the writer: it encodes rows, data pages and usage maps the way the
-// reader decodes them. Tables have no indexes and no long values.
+// reader decodes them. Tables have no long values; a table may have indexes on its fixed-size
+// numeric columns when the builder adds no rows to it (its index trees are then empty leaves),
+// and a Long Integer column may be an AutoNumber.
 #pragma once
 
 #include <cstdint>
@@ -20,19 +22,28 @@ struct TBuildColumn {
                                     // DateTime, BigInt, Guid (text form), Text or
                                     // DateTimeExtended (its 42-character stored form as text)
     std::uint16_t textLength = 0;   // Text: maximum characters
+    bool autoNumber = false;        // Long: an AutoNumber column
     // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper
     // Access uses (16 bytes, the result's length, the result, padding). The expression itself
     // is not stored (the table has no properties).
     bool calculated = false;
 };
 
-// The file format written: Jet 4 (.mdb) or the ACE 17 level of Access 2019 and later
-// (.accdb, needed for Date/Time Extended columns).
-enum class TBuildFormat { Jet4, Ace17 };
+struct TBuildIndex {
+    std::u16string name;
+    std::vector<std::size_t> columns = {};  // indexes into the table's columns, ascending keys
+    bool primary = false;                   // the primary key (unique, required)
+    bool unique = false;
+};
+
+// The file format written: Jet 4 (.mdb), ACE 12 (.accdb of Access 2007) or the ACE 17 level
+// of Access 2019 and later (.accdb, needed for Date/Time Extended columns).
+enum class TBuildFormat { Jet4, Ace12, Ace17 };
 
 struct TBuildTable {
     std::u16string name;
     std::vector<TBuildColumn> columns;
+    std::vector<TBuildIndex> indexes = {};
 };
 
 class TJetBuilder {

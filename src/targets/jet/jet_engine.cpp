@@ -1,9 +1,16 @@
 #include "targets/jet/jet_engine.h"
 
+#include <algorithm>
+#include <map>
+
 #include "platform/case_fold.h"
 #include "platform/error.h"
+#include "targets/jet/jet_check.h"
+#include "targets/jet/jet_commit.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_field_type.h"
+#include "targets/jet/jet_page_allocator.h"
+#include "targets/jet/jet_table_writer.h"
 #include "text/unicode.h"
 
 namespace qm::jet {
@@ -55,13 +62,38 @@ TFieldDef ToFieldDef(const TJetField& field) {
     return def;
 }
 
+// Appends rows for the tables of one engine: the transaction's pages, and one writer per
+// table written.
+class TJetEngineTable;
+class TJetWriteSession {
+  public:
+    virtual ~TJetWriteSession() = default;
+    virtual void AppendRow(const TJetTable& table, const std::vector<TValue>& values) = 0;
+    // Open tables are told when a commit replaced the file, so that they show its rows.
+    virtual void Register(TJetEngineTable* table) = 0;
+    virtual void Unregister(TJetEngineTable* table) = 0;
+};
+
 class TJetEngineTable : public TEngineTable {
   public:
-    explicit TJetEngineTable(std::unique_ptr<TJetTable> table)
-        : table_(std::move(table)), cursor_(table_->Rows()) {
+    TJetEngineTable(std::unique_ptr<TJetTable> table, TJetWriteSession& session)
+        : table_(std::move(table)),
+          session_(session),
+          cursor_(std::make_unique<TJetTable::TCursor>(table_->Rows())) {
+        session_.Register(this);
         for (const auto& field : table_->Fields())
             fields_.push_back(ToFieldDef(field));
-        checkpoints_.push_back(cursor_.Position());
+        checkpoints_.push_back(cursor_->Position());
+    }
+    ~TJetEngineTable() override { session_.Unregister(this); }
+
+    // The file now holds the committed rows: read the table again from `database`.
+    void Reload(const TJetDatabase& database) {
+        table_ = database.OpenTableAtPage(table_->Name(), table_->Def().page);
+        cursor_ = std::make_unique<TJetTable::TCursor>(table_->Rows());
+        checkpoints_.assign(1, cursor_->Position());
+        next_ = 0;
+        end_ = -1;
     }
 
     const std::vector<TFieldDef>& Fields() const override { return fields_; }
@@ -78,15 +110,15 @@ class TJetEngineTable : public TEngineTable {
                 static_cast<std::size_t>(index / kCheckpointEvery), checkpoints_.size() - 1);
             const auto start = static_cast<std::int64_t>(checkpoint) * kCheckpointEvery;
             if (index < next_ || start > next_) {
-                cursor_.Seek(checkpoints_[checkpoint]);
+                cursor_->Seek(checkpoints_[checkpoint]);
                 next_ = start;
             }
         }
         while (next_ <= index) {
             if (next_ % kCheckpointEvery == 0 &&
                 static_cast<std::size_t>(next_ / kCheckpointEvery) == checkpoints_.size())
-                checkpoints_.push_back(cursor_.Position());
-            if (!cursor_.Next(row_)) {
+                checkpoints_.push_back(cursor_->Position());
+            if (!cursor_->Next(row_)) {
                 end_ = next_;
                 return false;
             }
@@ -98,13 +130,14 @@ class TJetEngineTable : public TEngineTable {
         return true;
     }
 
-    void AppendRow(const std::vector<TValue>&) override {
-        throw Error(u"Accessデータベースへの行の追加にはまだ対応していません。\n" + table_->Name());
+    void AppendRow(const std::vector<TValue>& values) override {
+        session_.AppendRow(*table_, values);
     }
 
   private:
     std::unique_ptr<TJetTable> table_;
-    TJetTable::TCursor cursor_;
+    TJetWriteSession& session_;
+    std::unique_ptr<TJetTable::TCursor> cursor_;
     std::vector<TFieldDef> fields_;
     std::vector<TJetValue> row_;
     std::vector<TTableScan::TPosition> checkpoints_;  // position before row i × kCheckpointEvery
@@ -112,9 +145,10 @@ class TJetEngineTable : public TEngineTable {
     std::int64_t end_ = -1;                           // the row count once the end was seen
 };
 
-class TJetEngine : public TEngine {
+class TJetEngine : public TEngine, public TJetWriteSession {
   public:
-    explicit TJetEngine(std::unique_ptr<TJetDatabase> database) : database_(std::move(database)) {}
+    TJetEngine(std::unique_ptr<TJetDatabase> database, TJetFileIdentity identity)
+        : database_(std::move(database)), identity_(identity) {}
 
     std::vector<TTableEntry> ListTables() override {
         std::vector<TTableEntry> entries;
@@ -127,16 +161,133 @@ class TJetEngine : public TEngine {
     }
 
     std::unique_ptr<TEngineTable> OpenTable(std::u16string_view name) override {
-        return std::make_unique<TJetEngineTable>(database_->OpenTable(name));
+        return std::make_unique<TJetEngineTable>(database_->OpenTable(name), *this);
     }
 
-    // Nothing is ever written yet, so a transaction has nothing to keep or undo.
-    void BeginTransaction() override {}
-    void CommitTransaction(const std::atomic<bool>*) override {}
-    void RollbackTransaction() override {}
+    // Rows are held in the transaction's pages until the commit; nothing is written before.
+    void BeginTransaction() override {
+        Discard();
+        inTransaction_ = true;
+    }
+
+    void CommitTransaction(const std::atomic<bool>* cancel) override {
+        inTransaction_ = false;
+        try {
+            Commit(cancel);
+        } catch (...) {
+            Discard();
+            throw;
+        }
+    }
+
+    void RollbackTransaction() override {
+        inTransaction_ = false;
+        Discard();
+    }
+
+    void AppendRow(const TJetTable& table, const std::vector<TValue>& values) override {
+        if (!inTransaction_) {
+            // Outside a transaction a row is committed at once.
+            BeginTransaction();
+            try {
+                Writer(table).Append(values);
+            } catch (...) {
+                RollbackTransaction();
+                throw;
+            }
+            CommitTransaction(nullptr);
+            return;
+        }
+        Writer(table).Append(values);
+    }
 
   private:
+    TJetTableWriter& Writer(const TJetTable& table) {
+        if (!store_) {
+            RefuseInconsistentDatabase();
+            store_ = std::make_unique<TJetPageStore>(database_->File());
+            allocator_ = std::make_unique<TJetPageAllocator>(*store_);
+        }
+        auto found = writers_.find(table.Def().page);
+        if (found == writers_.end()) {
+            auto own = database_->OpenTableAtPage(table.Name(), table.Def().page);
+            auto writer = std::make_unique<TJetTableWriter>(*database_, *own, *store_, *allocator_);
+            found = writers_.emplace(table.Def().page, TWriter{std::move(own), std::move(writer)})
+                        .first;
+        }
+        return *found->second.writer;
+    }
+
+    // A database whose bookkeeping already disagrees with itself is never written: appending
+    // would build on the fault and make it worse. Checked once for every open file.
+    void RefuseInconsistentDatabase() {
+        if (checked_) return;
+        const TCheckReport report = CheckDatabase(*database_);
+        if (!report.Consistent()) {
+            std::u16string details;
+            for (std::size_t i = 0; i < report.problems.size() && i < 3; ++i)
+                details += u"\n・" + report.problems[i];
+            FailWithFile(
+                u"データベースの構造に不整合があるため、行を追加できません。"
+                u"Accessで「データベースの最適化/修復」を行ってからやり直してください。" +
+                    details,
+                database_->File().Path());
+        }
+        checked_ = true;
+    }
+
+    void Commit(const std::atomic<bool>* cancel) {
+        std::uint32_t appended = 0;
+        for (const auto& [page, writer] : writers_)
+            appended += writer.writer->RowsAppended();
+        if (!store_ || appended == 0) {
+            Discard();
+            return;
+        }
+        for (auto& [page, writer] : writers_)
+            writer.writer->Finish();
+        const std::u16string path = database_->File().Path();
+        CommitPages(path, identity_, *store_, cancel);
+        Discard();
+        // The file is now the new one: read it again, and let the open tables show its rows.
+        // Databases read before stay mapped, for anything still holding their pages.
+        // Should reading it fail, the commit still stands: the tables keep the old pages.
+        try {
+            auto reopened = TJetDatabase::Open(path);
+            retired_.push_back(std::move(database_));
+            database_ = std::move(reopened);
+            identity_ = TJetFileIdentity::Of(path);
+            for (TJetEngineTable* table : tables_)
+                table->Reload(*database_);
+        } catch (const Error&) {
+        }
+    }
+
+    void Register(TJetEngineTable* table) override { tables_.push_back(table); }
+    void Unregister(TJetEngineTable* table) override {
+        tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());
+    }
+
+    void Discard() {
+        writers_.clear();
+        allocator_.reset();
+        store_.reset();
+    }
+
+    struct TWriter {
+        std::unique_ptr<TJetTable> table;
+        std::unique_ptr<TJetTableWriter> writer;
+    };
+
     std::unique_ptr<TJetDatabase> database_;
+    std::vector<std::unique_ptr<TJetDatabase>> retired_;
+    TJetFileIdentity identity_;
+    bool inTransaction_ = false;
+    bool checked_ = false;
+    std::unique_ptr<TJetPageStore> store_;
+    std::unique_ptr<TJetPageAllocator> allocator_;
+    std::map<std::uint32_t, TWriter> writers_;
+    std::vector<TJetEngineTable*> tables_;
 };
 
 }  // namespace
@@ -151,13 +302,14 @@ bool AcceptsConnection(const TConnectionInfo& info, std::string_view head) {
 }
 
 std::unique_ptr<TEngine> OpenJetEngine(const TConnectionInfo& info) {
+    const TJetFileIdentity identity = TJetFileIdentity::Of(info.DataSource);
     auto database = TJetDatabase::Open(info.DataSource);
     if (database->File().Header().ace && SameText(info.Provider, u"Microsoft.Jet.OLEDB.4.0"))
         FailWithFile(
             u"このデータベースは Access 2007 以降の形式（.accdb）のため、.mdb としては開けません。"
             u"拡張子を確認してください。",
             info.DataSource);
-    return std::make_unique<TJetEngine>(std::move(database));
+    return std::make_unique<TJetEngine>(std::move(database), identity);
 }
 
 }  // namespace qm::jet

@@ -88,22 +88,25 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root) {
         }
         tree.pages.push_back(ReadIndexPage(file, v.page));
         const TIndexPage page = tree.pages.back();
-        if (v.parentEntry != nullptr) {
-            if (page.entries.empty())
-                tree.problems.push_back(u"索引ページ " + PageText(v.page) + u" が空です");
-            else if (page.entries.back().SortKey() != v.parentEntry->SortKey())
-                tree.problems.push_back(u"索引ページ " + PageText(v.page) +
-                                        u" の最後の項目が親ページの項目と一致しません");
-        }
+        const std::size_t entriesBefore = tree.leafEntries.size();
         if (page.leaf) {
             tree.leafPages.push_back(page.number);
             tree.leafEntries.insert(tree.leafEntries.end(), page.entries.begin(),
                                     page.entries.end());
-            return;
+        } else {
+            for (const auto& entry : page.entries)
+                self(self, {entry.child, v.depth + 1, &entry});
+            if (page.tail != 0) self(self, {page.tail, v.depth + 1, nullptr});
         }
-        for (const auto& entry : page.entries)
-            self(self, {entry.child, v.depth + 1, &entry});
-        if (page.tail != 0) self(self, {page.tail, v.depth + 1, nullptr});
+        // The parent's entry for a page is the greatest entry below it (for a leaf, its last
+        // entry; below an intermediate page, the last entry under its tail).
+        if (v.parentEntry != nullptr) {
+            if (tree.leafEntries.size() == entriesBefore)
+                tree.problems.push_back(u"索引ページ " + PageText(v.page) + u" が空です");
+            else if (tree.leafEntries.back().SortKey() != v.parentEntry->SortKey())
+                tree.problems.push_back(u"索引ページ " + PageText(v.page) +
+                                        u" の最後の項目が親ページの項目と一致しません");
+        }
     };
     visit(visit, {root, 0, nullptr});
     return tree;

@@ -10,6 +10,7 @@ constexpr char kDescendingNull = static_cast<char>(0xFF);
 
 bool Supported(std::uint8_t type) {
     switch (type) {
+        case kTypeBoolean:
         case kTypeByte:
         case kTypeInteger:
         case kTypeLong:
@@ -91,6 +92,13 @@ std::optional<std::string> EncodeIndexKey(const TTableDef& def, const TPhysicalI
     for (const auto& ic : index.columns) {
         const TColumnDef* column = def.ColumnByNumber(ic.column);
         if (column == nullptr || !Supported(column->type)) return std::nullopt;
+        if (column->type == kTypeBoolean) {
+            // Never NULL: one byte, Yes before No when ascending.
+            const bool yes = row.Flag(*column);
+            key.push_back(ic.ascending ? kAscendingValue : kDescendingValue);
+            key.push_back(yes == ic.ascending ? '\0' : static_cast<char>(0xFF));
+            continue;
+        }
         const TCellBytes cell = row.Cell(*column);
         if (!cell.present) {
             key.push_back(ic.ascending ? kAscendingNull : kDescendingNull);

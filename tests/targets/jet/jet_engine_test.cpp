@@ -5,6 +5,7 @@
 #include "jet_sample_db.h"
 #include "platform/error.h"
 #include "targets/connection.h"
+#include "targets/jet/jet_database.h"
 #include "targets/target_access.h"
 #include "test_util.h"
 #include "text/unicode.h"
@@ -88,7 +89,7 @@ TEST(JetEngine, RefusesWhatTheProvidersRefuse) {
     EXPECT_EQ(names.size(), 4u);
 }
 
-TEST(JetEngine, AppendingIsRefusedUntilTheWriterExists) {
+TEST(JetEngine, APostOutsideATransactionIsCommittedAtOnce) {
     qm::test::TempDir dir;
     const auto file = dir.Write("a.mdb", sample::SampleDatabase(1));
     TConnection connection;
@@ -98,7 +99,20 @@ TEST(JetEngine, AppendingIsRefusedUntilTheWriterExists) {
     table.Open();
     table.Insert();
     table.FieldByName(u"ID").AssignText(u"5");
-    EXPECT_THROW(table.Post(), Error);
+    table.Post();
+    // The open table shows the committed row at once.
+    EXPECT_EQ(table.RecordCount(), 2);
+    std::vector<TValue> row;
+    ASSERT_TRUE(table.ReadRow(1, row));
+    EXPECT_EQ(std::get<std::int64_t>(row[0]), 5);
+    const auto db = TJetDatabase::Open(Path(file));
+    std::vector<TJetValue> values;
+    const auto written = db->OpenTable(u"商品");
+    auto cursor = written->Rows();
+    ASSERT_TRUE(cursor.Next(values));
+    ASSERT_TRUE(cursor.Next(values));
+    EXPECT_EQ(values[0].integer, 5);
+    EXPECT_FALSE(cursor.Next(values));
 }
 
 }  // namespace

@@ -512,6 +512,7 @@ void RefuseIfNotWritable(const std::u16string& path) {
 void RemoveStaleTemporaryFiles(const std::u16string& path) {
     const std::string native = ResolvedNativePath(path);
     if (native.empty()) return;
+    RemoveStaleLockFiles(path);
     const std::string folder = FolderOfNative(native);
     const std::string name = NameOfNative(native);
     const std::string prefix = TempPrefix(name);

@@ -119,8 +119,9 @@ void RefuseIfLockedByOtherProgram(const std::u16string& path);
 // Throws Error when the file cannot be replaced: it is read-only, or its folder is.
 void RefuseIfNotWritable(const std::u16string& path);
 
-// Removes the temporary files that killed or crashed writers left beside 'path': those whose
-// writer process is gone and that nobody holds. Never throws.
+// Removes the temporary files that killed or crashed writers left beside 'path' (those whose
+// writer process is gone and that nobody holds) and their lock files (RemoveStaleLockFiles).
+// Never throws.
 void RemoveStaleTemporaryFiles(const std::u16string& path);
 
 // The path with symbolic links resolved (the path itself when that fails), and its parts.

@@ -105,6 +105,33 @@ bool IsQuillomatOfficeLock(std::string_view content) {
            content.substr(last + 1, kOfficeUrlPrefix.size()) == kOfficeUrlPrefix;
 }
 
+void RemoveStaleLockFiles(const std::u16string& path) {
+    const std::string resolved = ResolvedNativePath(path);
+    if (resolved.empty() || TTargetLock::HeldByThisProcess(resolved)) return;
+    const std::string folder = FolderOfNative(resolved);
+    const std::string name = NameOfNative(resolved);
+    const std::string lockFile = folder + "/." + name.substr(0, 220) + ".quillomat-lock";
+    const std::string office = folder + "/.~lock." + name + "#";
+    const bool ourOffice = IsQuillomatOfficeLock(ReadLockText(office));
+    struct stat st {};
+    if (!ourOffice && ::lstat(lockFile.c_str(), &st) != 0) return;
+    const int fd =
+        ::open(lockFile.c_str(),
+               O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    struct stat held {};
+    struct stat named {};
+    // Holding the lock, nothing of ours beside the file belongs to a live writer; the lock
+    // file goes last, still held, as a writer removes it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+        ::lstat(lockFile.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+        if (ourOffice && IsQuillomatOfficeLock(ReadLockText(office))) ::unlink(office.c_str());
+        ::unlink(lockFile.c_str());
+    }
+    ::close(fd);
+}
+
 void TTargetLock::SetWaitLimit(std::chrono::milliseconds limit) {
     gWaitLimit = limit;
 }

@@ -48,6 +48,10 @@ class TTargetLock {
     bool shared_ = false;  // another TTargetLock of this process holds the flock
 };
 
+// Removes the lock files a killed writer left beside 'path' (the writers' lock file and our
+// LibreOffice lock file), when no writer holds the lock now. Never throws.
+void RemoveStaleLockFiles(const std::u16string& path);
+
 // The message of a writer that gave up waiting.
 std::u16string AnotherImportIsWritingMessage(const std::u16string& path);
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 
 #include "platform/file_system.h"
 #include "platform/yield.h"
@@ -173,6 +174,76 @@ TEST(XlsxAppend, EveryFailingWriteFlushOrRenameLeavesOldOrNewFile) {
     }
     test::TOpenTable check(path, u"売上$");
     EXPECT_EQ(check.Rows().size(), 302u);
+}
+
+// A crash (a killed process, a power cut) at any write, flush or rename of a commit, a torn
+// last write included: the workbook is the old one byte for byte or the complete new one, and
+// the next opening removes what the killed writer left beside it.
+TEST(XlsxAppend, ACrashAnywhereInTheCommitLeavesOldOrNewFileAndTheNextOpenCleansUp) {
+    test::TempDir dir;
+    const auto path = dir.Write("book.xlsx", test::BuildWorkbook(SalesBook()));
+    const std::string original = test::ReadBytes(path);
+    // Text that hardly compresses, so that the new file takes several writes.
+    constexpr int kRows = 12000;
+    auto import = [&] {
+        test::TOpenTable open(path, u"売上$");
+        open.Connection.BeginTrans();
+        std::uint32_t seed = 12345;
+        for (int r = 0; r < kRows; ++r) {
+            std::u16string text = u"r" + Utf8ToUtf16(std::to_string(r)) + u"-";
+            for (int i = 0; i < 120; ++i) {
+                seed = seed * 1103515245 + 12345;
+                text += static_cast<char16_t>(u'a' + (seed >> 16) % 26);
+            }
+            open.Append({text, u"1"});
+        }
+        open.Connection.CommitTrans();
+    };
+    auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    import();
+    const std::string committed = test::ReadBytes(path);
+    if (test::HaveOpenpyxl()) {
+        std::vector<std::string> rows = test::OpenpyxlRows(path, "売上");
+        ASSERT_EQ(rows.size(), 3u + kRows) << rows.front();
+        EXPECT_EQ(rows.back().substr(0, 10), "s:\"r11999-");
+    }
+
+    using TPoint = TFileSystemFaults::TPoint;
+    using TEffect = TFileSystemFaults::TEffect;
+    const std::pair<TPoint, TEffect> kinds[] = {{TPoint::Write, TEffect::Crash},
+                                                {TPoint::Write, TEffect::TornCrash},
+                                                {TPoint::Flush, TEffect::Crash},
+                                                {TPoint::Rename, TEffect::Crash}};
+    int crashes = 0;
+    for (const auto& [point, effect] : kinds) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "point " << static_cast<int>(point) << " effect "
+                                            << static_cast<int>(effect) << " n " << n);
+            ASSERT_LT(n, 50);
+            dir.Write("book.xlsx", original);
+            TFileSystemFaults::Plan(point, n, effect);
+            bool crashed = false;
+            try {
+                import();
+            } catch (const TSimulatedCrash&) {
+                crashed = true;
+            }
+            TFileSystemFaults::Reset();
+            const std::string now = test::ReadBytes(path);
+            EXPECT_TRUE(now == original || now == committed);
+            if (!crashed) break;
+            ++crashes;
+            EXPECT_GT(names().size(), 1u);  // the killed writer's leftovers
+            { test::TOpenTable reopen(path, u"売上$"); }
+            EXPECT_EQ(names(), std::set<std::string>{"book.xlsx"});
+        }
+    }
+    EXPECT_GE(crashes, 8) << crashes;  // several writes, two flushes, one rename
 }
 
 // The commit gives the user interface turns while it writes; a cancel seen at any of them

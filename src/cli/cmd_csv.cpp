@@ -152,7 +152,7 @@ int RunCsv(const std::vector<std::string>& args) {
 
     try {
         // A FIFO or a device is refused at once, saying what it is.
-        RefuseIfNotRegularFile(FromNativePath(*file));
+        if (PathExists(FromNativePath(*file))) RefuseIfNotRegularFile(FromNativePath(*file));
     } catch (const Error& e) {
         std::fprintf(stderr, "%s\n", Utf16ToUtf8(e.Message()).c_str());
         return 1;

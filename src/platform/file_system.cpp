@@ -483,7 +483,8 @@ void RefuseIfLockedByOtherProgram(const std::u16string& path) {
     const std::u16string inUse =
         u"ファイルは他のプログラムで開かれています。閉じてからやり直してください。\n" + path;
     for (const std::string& lock : candidates) {
-        if (!lock.empty() && Exists(lock)) throw Error(inUse);
+        if (!lock.empty() && Exists(lock) && !IsQuillomatOfficeLock(ReadSmallFile(lock)))
+            throw Error(inUse);
     }
     const std::string office = folder + "/.~lock." + name + "#";
     if (Exists(office) && !IsQuillomatOfficeLock(ReadSmallFile(office))) throw Error(inUse);

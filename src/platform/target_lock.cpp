@@ -58,11 +58,21 @@ std::string HostName() {
     return host;
 }
 
-// Creates the office lock file; false when one is there already.
-bool CreateOfficeLock(const std::string& path) {
+// The lock files of the office programs beside a workbook, with the content we give them.
+struct TOfficeLock {
+    std::string path;
+    std::string content;
+};
+
+std::vector<TOfficeLock> OfficeLocksOf(const std::string& folder, const std::string& name) {
+    return {{folder + "/.~lock." + name + "#", QuillomatOfficeLockContent()},
+            {folder + "/~$" + name, QuillomatExcelOwnerContent()}};
+}
+
+// Creates an office lock file; false when one is there already.
+bool CreateOfficeLock(const std::string& path, const std::string& content) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return false;
-    const std::string content = QuillomatOfficeLockContent();
     const bool written =
         ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     ::close(fd);
@@ -98,7 +108,30 @@ std::string QuillomatOfficeLockContent() {
            std::to_string(::getpid()) + ";";
 }
 
+// Excel's owner file, 165 bytes: the user name's length in one byte, the name in the 8-bit code
+// page padded with spaces to offset 55, the length again in two bytes, the name in UTF-16LE,
+// then space characters in UTF-16LE to the end. The name is the program's.
+std::string QuillomatExcelOwnerContent() {
+    std::string out(1, static_cast<char>(kOfficeOwner.size()));
+    out += kOfficeOwner;
+    out.resize(55, ' ');
+    out += static_cast<char>(kOfficeOwner.size());
+    out += '\0';
+    for (char c : kOfficeOwner) {
+        out += c;
+        out += '\0';
+    }
+    while (out.size() < 165) {
+        out += ' ';
+        if (out.size() < 165) out += '\0';
+    }
+    return out;
+}
+
 bool IsQuillomatOfficeLock(std::string_view content) {
+    if (content.size() == 165 && static_cast<std::size_t>(content[0]) == kOfficeOwner.size() &&
+        content.substr(1, kOfficeOwner.size()) == kOfficeOwner)
+        return true;
     if (content.substr(0, kOfficeOwner.size() + 1) != std::string(kOfficeOwner) + ",") return false;
     const std::size_t last = content.rfind(',');
     return last != std::string_view::npos &&
@@ -111,8 +144,9 @@ void RemoveStaleLockFiles(const std::u16string& path) {
     const std::string folder = FolderOfNative(resolved);
     const std::string name = NameOfNative(resolved);
     const std::string lockFile = folder + "/." + name.substr(0, 220) + ".quillomat-lock";
-    const std::string office = folder + "/.~lock." + name + "#";
-    const bool ourOffice = IsQuillomatOfficeLock(ReadLockText(office));
+    bool ourOffice = false;
+    for (const TOfficeLock& office : OfficeLocksOf(folder, name))
+        ourOffice = ourOffice || IsQuillomatOfficeLock(ReadLockText(office.path));
     struct stat st {};
     if (!ourOffice && ::lstat(lockFile.c_str(), &st) != 0) return;
     const int fd =
@@ -126,7 +160,8 @@ void RemoveStaleLockFiles(const std::u16string& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
         ::lstat(lockFile.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
-        if (ourOffice && IsQuillomatOfficeLock(ReadLockText(office))) ::unlink(office.c_str());
+        for (const TOfficeLock& office : OfficeLocksOf(folder, name))
+            if (IsQuillomatOfficeLock(ReadLockText(office.path))) ::unlink(office.path.c_str());
         ::unlink(lockFile.c_str());
     }
     ::close(fd);
@@ -194,18 +229,19 @@ TTargetLock::TTargetLock(const std::u16string& path, TLockUse use) : path_(path)
     try {
         if (use != TLockUse::File) RefuseIfLockedByOtherProgram(path);
         if (use == TLockUse::Workbook) {
-            const std::string office = folder + "/.~lock." + name + "#";
-            if (!CreateOfficeLock(office)) {
-                // Holding the writers' lock, a lock file of our own is a killed writer's.
-                if (!IsQuillomatOfficeLock(ReadLockText(office)))
-                    throw Error(
-                        u"ファイルは他のプログラムで開かれています。閉じてからやり直してください。"
-                        u"\n" +
-                        path);
-                ::unlink(office.c_str());
-                CreateOfficeLock(office);
+            for (const TOfficeLock& office : OfficeLocksOf(folder, name)) {
+                if (!CreateOfficeLock(office.path, office.content)) {
+                    // Holding the writers' lock, a lock file of our own is a killed writer's.
+                    if (!IsQuillomatOfficeLock(ReadLockText(office.path)))
+                        throw Error(
+                            u"ファイルは他のプログラムで開かれています。閉じてからやり直してくださ"
+                            u"い。\n" +
+                            path);
+                    ::unlink(office.path.c_str());
+                    CreateOfficeLock(office.path, office.content);
+                }
+                officeLockFiles_.push_back(office.path);
             }
-            officeLockFile_ = office;
         }
     } catch (...) {
         Release();
@@ -232,8 +268,8 @@ void TTargetLock::Release() noexcept {
     }
     // A killed process removes nothing; its lock is released with its descriptors.
     if (!TFileSystemFaults::Crashed()) {
-        if (!officeLockFile_.empty() && IsQuillomatOfficeLock(ReadLockText(officeLockFile_)))
-            ::unlink(officeLockFile_.c_str());
+        for (const std::string& office : officeLockFiles_)
+            if (IsQuillomatOfficeLock(ReadLockText(office))) ::unlink(office.c_str());
         ::unlink(lockFile_.c_str());
     }
     ::close(fd_);

@@ -7,19 +7,22 @@
 // the file. The lock file is removed while still held, and a waiter that then gets the lock of
 // a removed file tries again, so removing it races with nobody.
 //
-// For a workbook it also leaves LibreOffice's lock file (".~lock.NAME#") while held, so that
-// LibreOffice shows the workbook as in use, and removes it afterwards.
+// For a workbook it also leaves the lock files of LibreOffice (".~lock.NAME#") and Excel
+// ("~$NAME", the owner file) while held, so that those programs show the workbook as in use,
+// and removes them afterwards.
 #pragma once
 
 #include <chrono>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qm {
 
 enum class TLockUse {
     File,      // a file written whole (settings, project): only the writers' lock
     Target,    // an import target: also refused while another program's lock file is there
-    Workbook,  // as Target, and LibreOffice's lock file is left while held
+    Workbook,  // as Target, and LibreOffice's and Excel's lock files are left while held
 };
 
 class TTargetLock {
@@ -43,21 +46,22 @@ class TTargetLock {
     std::u16string path_;
     std::string resolved_;
     std::string lockFile_;
-    std::string officeLockFile_;
+    std::vector<std::string> officeLockFiles_;
     int fd_ = -1;
     bool shared_ = false;  // another TTargetLock of this process holds the flock
 };
 
 // Removes the lock files a killed writer left beside 'path' (the writers' lock file and our
-// LibreOffice lock file), when no writer holds the lock now. Never throws.
+// LibreOffice and Excel lock files), when no writer holds the lock now. Never throws.
 void RemoveStaleLockFiles(const std::u16string& path);
 
 // The message of a writer that gave up waiting.
 std::u16string AnotherImportIsWritingMessage(const std::u16string& path);
 
-// The content of a LibreOffice lock file that Quillomat writes, and whether a lock file's
-// content is one (these are never another program's).
+// The content of the LibreOffice lock file and of the Excel owner file that Quillomat writes,
+// and whether a lock file's content is one of them (these are never another program's).
 std::string QuillomatOfficeLockContent();
+std::string QuillomatExcelOwnerContent();
 bool IsQuillomatOfficeLock(std::string_view content);
 
 }  // namespace qm

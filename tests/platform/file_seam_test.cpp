@@ -178,6 +178,9 @@ TEST(FileSeam, ASecondWriterWaitsThenFailsNamingTheFile) {
         const std::string office = test::ReadBytes(dir.Path() / ".~lock.book.xlsx#");
         EXPECT_TRUE(IsQuillomatOfficeLock(office)) << office;
         EXPECT_EQ(office.back(), ';');
+        const std::string owner = test::ReadBytes(dir.Path() / "~$book.xlsx");
+        EXPECT_EQ(owner.size(), 165u);
+        EXPECT_EQ(owner.substr(0, 10), "\x09Quillomat");
         WriteWholeFile(U16(file), "new");  // under the lock this process holds
     }
     TTargetLock::SetWaitLimit(std::chrono::milliseconds(5000));
@@ -195,10 +198,19 @@ TEST(FileSeam, AnotherProgramsLockFileIsRefusedOursIsNot) {
                   TTargetLock lock(U16(file), TLockUse::Workbook);
               }).find("他のプログラムで開かれています"),
               std::string::npos);
-    // One a killed Quillomat left is taken over, and removed afterwards.
+    // Ones a killed Quillomat left are taken over, and removed afterwards.
     dir.Write(office.filename().string(), QuillomatOfficeLockContent());
+    dir.Write("~$book.xlsx", QuillomatExcelOwnerContent());
     { TTargetLock lock(U16(file), TLockUse::Workbook); }
     EXPECT_EQ(NamesIn(dir.Path()), std::set<std::string>{"book.xlsx"});
+    // Excel's owner file of a user.
+    std::string owner = QuillomatExcelOwnerContent();
+    owner.replace(1, 9, "Somebody1");
+    dir.Write("~$book.xlsx", owner);
+    EXPECT_NE(ErrorOf([&] {
+                  TTargetLock lock(U16(file), TLockUse::Target);
+              }).find("他のプログラムで開かれています"),
+              std::string::npos);
 }
 
 TEST(FileSeam, StaleFilesOfDeadWritersGoLiveOnesStay) {
@@ -210,6 +222,7 @@ TEST(FileSeam, StaleFilesOfDeadWritersGoLiveOnesStay) {
     dir.Write(live, "being written");
     dir.Write(".book.xlsx.quillomat-lock", "");
     dir.Write(".~lock.book.xlsx#", QuillomatOfficeLockContent());
+    dir.Write("~$book.xlsx", QuillomatExcelOwnerContent());
     dir.Write(".other.xlsx.quillomat-1-Ab12Cd", "not this target's");
     RemoveStaleTemporaryFiles(U16(file));
     EXPECT_EQ(NamesIn(dir.Path()),

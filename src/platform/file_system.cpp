@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -94,17 +93,6 @@ bool Exists(const std::string& path) {
 // the whole stays within the folder entry limit.
 std::string TempPrefix(const std::string& name) {
     return "." + name.substr(0, 200) + ".quillomat-";
-}
-
-bool InGroup(gid_t gid) {
-    if (gid == ::getegid()) return true;
-    const int count = ::getgroups(0, nullptr);
-    if (count <= 0) return false;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    const int got = ::getgroups(count, groups.data());
-    for (int i = 0; i < got; ++i)
-        if (groups[static_cast<std::size_t>(i)] == gid) return true;
-    return false;
 }
 
 std::u16string HardLinkMessage(const std::u16string& path) {
@@ -280,12 +268,14 @@ TAtomicFile::TAtomicFile(const std::u16string& target, const TReplaceOptions& op
         exists_ = true;
         mode_ = st.st_mode & 07777;
         // Only the superuser may give a file away; refuse before writing rather than take the
-        // file over.
+        // file over. (The group is checked once the temporary file exists, in CopyOwnership: a
+        // group this user is not in may still be the one a new file gets in this folder.)
         const bool mayChown = ::geteuid() == 0;
-        if ((st.st_uid != ::geteuid() && !mayChown) || (!InGroup(st.st_gid) && !mayChown))
+        if (st.st_uid != ::geteuid() && !mayChown)
             throw Error(
-                u"このファイルの所有者またはグループは別のユーザーのため、置き換えると所有者が"
-                u"変わってしまいます。書き込みません。\n" +
+                u"このファイルの所有者は別のユーザーのため、置き換えると所有者が変わってしまいます"
+                u"。"
+                u"書き込みません。\n" +
                 target);
     } else {
         if (errno != ENOENT) Fail(u"ファイルを作成できません", errno);

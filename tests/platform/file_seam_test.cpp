@@ -154,6 +154,28 @@ TEST(FileSeam, TheReplacedFileKeepsOwnerGroupModeAndAttributes) {
     }
 }
 
+// A user who may write another user's file, but not give a file away, is refused rather than
+// take the file over.
+TEST(FileSeam, AnotherUsersFileIsRefusedWhenItsOwnerCannotBeKept) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to act as another user";
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    const auto file = dir.Write("book.xlsx", "old");
+    ASSERT_EQ(::chown(file.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        const std::string message = ErrorOf([&] { WriteWholeFile(U16(file), "new"); });
+        ::_exit(message.find("所有者は別のユーザー") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(test::ReadBytes(file), "old");
+    EXPECT_EQ(NamesIn(dir.Path()), std::set<std::string>{"book.xlsx"});
+}
+
 TEST(FileSeam, ASecondWriterWaitsThenFailsNamingTheFile) {
     test::TempDir dir;
     const auto file = dir.Write("book.xlsx", "old");

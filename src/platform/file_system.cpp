@@ -481,7 +481,10 @@ void RefuseIfLockedByOtherProgram(const std::u16string& path) {
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) {
         const std::string base = folder + "/" + name.substr(0, dot);
-        if (Exists(base + ".ldb") || Exists(base + ".laccdb"))
+        auto foreign = [](const std::string& lock) {
+            return Exists(lock) && !IsQuillomatOfficeLock(ReadSmallFile(lock));
+        };
+        if (foreign(base + ".ldb") || foreign(base + ".laccdb"))
             throw Error(
                 u"データベースは他のプログラムで開かれています。閉じてからやり直してください。\n" +
                 path);

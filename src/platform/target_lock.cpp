@@ -128,7 +128,16 @@ std::string QuillomatExcelOwnerContent() {
     return out;
 }
 
+std::string QuillomatDatabaseLockContent() {
+    std::string out(kOfficeOwner);
+    out.resize(32, '\0');
+    out += "Admin";
+    out.resize(64, '\0');
+    return out;
+}
+
 bool IsQuillomatOfficeLock(std::string_view content) {
+    if (content == QuillomatDatabaseLockContent()) return true;
     if (content.size() == 165 && static_cast<std::size_t>(content[0]) == kOfficeOwner.size() &&
         content.substr(1, kOfficeOwner.size()) == kOfficeOwner)
         return true;

@@ -62,6 +62,10 @@ std::u16string AnotherImportIsWritingMessage(const std::u16string& path);
 // and whether a lock file's content is one of them (these are never another program's).
 std::string QuillomatOfficeLockContent();
 std::string QuillomatExcelOwnerContent();
+// For a database writer that leaves Access's lock file ("NAME.ldb" / "NAME.laccdb"): one
+// 64-byte entry, the computer name "Quillomat" and the user "Admin", each NUL-padded to 32
+// bytes; a lock file with this content is never taken for Access's.
+std::string QuillomatDatabaseLockContent();
 bool IsQuillomatOfficeLock(std::string_view content);
 
 }  // namespace qm

@@ -233,6 +233,17 @@ TEST(FileSeam, AnotherProgramsLockFileIsRefusedOursIsNot) {
                   TTargetLock lock(U16(file), TLockUse::Target);
               }).find("他のプログラムで開かれています"),
               std::string::npos);
+
+    // Access's lock file beside a database, and the one a database writer of ours leaves.
+    const auto database = dir.Write("db.accdb", "old");
+    dir.Write("db.laccdb", QuillomatDatabaseLockContent());
+    { TTargetLock lock(U16(database), TLockUse::Target); }
+    std::string access = QuillomatDatabaseLockContent();
+    access.replace(0, 9, "OFFICE-PC");
+    dir.Write("db.laccdb", access);
+    const std::string refused = ErrorOf([&] { TTargetLock lock(U16(database), TLockUse::Target); });
+    EXPECT_NE(refused.find("データベースは他のプログラムで開かれています"), std::string::npos)
+        << refused;
 }
 
 TEST(FileSeam, StaleFilesOfDeadWritersGoLiveOnesStay) {

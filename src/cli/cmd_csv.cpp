@@ -7,8 +7,11 @@
 
 #include "cli/command.h"
 #include "csv/csv.h"
+#include "platform/error.h"
+#include "platform/file_access.h"
 #include "platform/native_path.h"
 #include "text/encode_detect.h"
+#include "text/unicode.h"
 
 namespace qm::cli {
 namespace {
@@ -147,6 +150,13 @@ int RunCsv(const std::vector<std::string>& args) {
         return 2;
     }
 
+    try {
+        // A FIFO or a device is refused at once, saying what it is.
+        if (PathExists(FromNativePath(*file))) RefuseIfNotRegularFile(FromNativePath(*file));
+    } catch (const Error& e) {
+        std::fprintf(stderr, "%s\n", Utf16ToUtf8(e.Message()).c_str());
+        return 1;
+    }
     TCsv csv;
     TCsvLoadInfo info;
     if (!csv.LoadFromFile(FromNativePath(*file), &info)) {

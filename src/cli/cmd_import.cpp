@@ -16,6 +16,7 @@
 #include "cli/command.h"
 #include "csv/csv.h"
 #include "platform/error.h"
+#include "platform/file_access.h"
 #include "platform/native_path.h"
 #include "platform/system_code_page.h"
 #include "platform/yield.h"
@@ -206,9 +207,9 @@ void OpenTarget(const TProject& project, TConnection& connection, TTable& table)
 // Null when no CSV file is named (the run's check then says so). Throws Error.
 std::unique_ptr<TCsv> LoadCsv(const std::u16string& path) {
     if (path.empty()) return nullptr;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(ToNativePath(path), ec))
-        throw Error(u"指定されたCSVファイルが見つかりませんでした。\n" + path);
+    if (!PathExists(path)) throw Error(u"指定されたCSVファイルが見つかりませんでした。\n" + path);
+    // A FIFO, a device or a folder is named as what it is, at once.
+    RefuseIfNotRegularFile(path);
     auto csv = std::make_unique<TCsv>();
     if (!csv->LoadFromFile(path)) throw Error(u"CSVファイルの読み込みに失敗しました。\n" + path);
     return csv;
@@ -296,9 +297,9 @@ int RunImport(const std::vector<std::string>& args) {
     TProject project(u"", u"", u"", false);
     try {
         if (options.projectFile) {
-            std::error_code ec;
-            if (!std::filesystem::is_regular_file(ToNativePath(*options.projectFile), ec))
+            if (!PathExists(*options.projectFile))
                 throw Error(u"プロジェクトファイルが見つかりません。\n" + *options.projectFile);
+            RefuseIfNotRegularFile(*options.projectFile);
             project.LoadFromFile(*options.projectFile);
         }
     } catch (const Error& e) {

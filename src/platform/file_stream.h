@@ -1,13 +1,17 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/stream.h"
 
 namespace qm {
 
-// A file opened read-only. Opening a missing file, a folder or a file without read permission
-// throws Error with a Japanese message that names the file and the reason.
+class TReadFile;
+
+// A file opened read-only through the file seam (file_access.h): opening a missing file, a
+// folder, a FIFO, a device or a file without read permission throws Error with a Japanese
+// message that names the file and the reason, and never blocks.
 class TFileStream : public TStream {
   public:
     explicit TFileStream(const std::u16string& path);
@@ -19,10 +23,7 @@ class TFileStream : public TStream {
     std::size_t Read(void* buffer, std::size_t count) override;
 
   private:
-    [[noreturn]] void Fail(const char16_t* what, int error) const;
-
-    std::u16string path_;
-    int fd_ = -1;
+    std::unique_ptr<TReadFile> file_;
     std::int64_t position_ = 0;
 };
 

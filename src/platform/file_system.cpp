@@ -1,25 +1,46 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <vector>
 
+#include "platform/commit_protocol.h"
 #include "platform/error.h"
+#include "platform/file_system_internal.h"
 #include "platform/native_path.h"
+#include "platform/target_lock.h"
 #include "text/unicode.h"
 
 namespace qm {
 
 namespace {
 
+using TPoint = TFileSystemFaults::TPoint;
+using TEffect = TFileSystemFaults::TEffect;
+
 struct TCounters {
     int failWriteAt = 0, failFlushAt = 0, failRenameAt = 0;
-    int writes = 0, flushes = 0, renames = 0;
+    bool planned = false;
+    TPoint planPoint = TPoint::Write;
+    int planAt = 0;
+    TEffect planEffect = TEffect::Fail;
+    int writes = 0, flushes = 0, renames = 0, reads = 0;
+    bool crashed = false;
 };
 
 TCounters& Counters() {
@@ -27,32 +48,23 @@ TCounters& Counters() {
     return counters;
 }
 
-// The three operations, counted; a planned fault makes one fail without touching the disk.
-ssize_t CountedWrite(int fd, const void* data, std::size_t size) {
-    TCounters& c = Counters();
-    if (++c.writes == c.failWriteAt) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return ::write(fd, data, size);
+// The planned effect of the operation just counted, if any.
+const TEffect* Due(TPoint point, int count) {
+    const TCounters& c = Counters();
+    if (c.planned && c.planPoint == point && c.planAt == count) return &c.planEffect;
+    return nullptr;
 }
 
-int CountedSync(int fd) {
-    TCounters& c = Counters();
-    if (++c.flushes == c.failFlushAt) {
-        errno = EIO;
-        return -1;
-    }
-    return ::fsync(fd);
+[[noreturn]] void Crash() {
+    Counters().crashed = true;
+    throw TSimulatedCrash{};
 }
 
-int CountedRename(const char* from, const char* to) {
-    TCounters& c = Counters();
-    if (++c.renames == c.failRenameAt) {
-        errno = EIO;
-        return -1;
-    }
-    return ::rename(from, to);
+// Temporary files of this process that are being written: never stale.
+std::mutex gTempMutex;
+std::set<std::string>& LiveTemps() {
+    static std::set<std::string> temps;
+    return temps;
 }
 
 std::u16string Reason(int error) {
@@ -72,28 +84,129 @@ std::u16string Reason(int error) {
     }
 }
 
-std::string ResolveLinks(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) return resolved;
-    return path;
-}
-
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// The start of the temporary names of a target: ".NAME.quillomat-", the name shortened so that
+// the whole stays within the folder entry limit.
+std::string TempPrefix(const std::string& name) {
+    return "." + name.substr(0, 200) + ".quillomat-";
+}
+
+std::u16string HardLinkMessage(const std::u16string& path) {
+    return u"このファイルには別の名前（ハードリンク）もあります。置き換えると別の名前のほうは古い"
+           u"内容のまま残るため、書き込みません。\n" +
+           path;
+}
+
+// A small file's text (lock files), empty when it cannot be read without blocking.
+std::string ReadSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.resize(4096);
+        const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
+        text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    ::close(fd);
+    return text;
+}
+
 }  // namespace
 
+// ---- the counted operations ----
+
+namespace fs_detail {
+
+ssize_t CountedRead(int fd, void* data, std::size_t size, off_t offset) {
+    const int n = ++Counters().reads;
+    if (const TEffect* effect = Due(TPoint::Read, n)) {
+        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
+        errno = EIO;
+        return -1;
+    }
+    return ::pread(fd, data, size, offset);
+}
+
+void* CountedMap(int fd, std::size_t size) {
+    const int n = ++Counters().reads;
+    if (const TEffect* effect = Due(TPoint::Read, n)) {
+        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
+        errno = EIO;
+        return MAP_FAILED;
+    }
+    return ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+}
+
+ssize_t CountedWrite(int fd, const void* data, std::size_t size) {
+    TCounters& c = Counters();
+    const int n = ++c.writes;
+    if (n == c.failWriteAt) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (const TEffect* effect = Due(TPoint::Write, n)) {
+        if (*effect == TEffect::Crash) Crash();
+        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
+            if (::write(fd, data, size / 2) < 0) return -1;
+            if (*effect == TEffect::TornCrash) Crash();
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+    return ::write(fd, data, size);
+}
+
+int CountedSync(int fd) {
+    TCounters& c = Counters();
+    const int n = ++c.flushes;
+    if (n == c.failFlushAt) {
+        errno = EIO;
+        return -1;
+    }
+    if (const TEffect* effect = Due(TPoint::Flush, n)) {
+        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+int CountedRename(const char* from, const char* to) {
+    TCounters& c = Counters();
+    const int n = ++c.renames;
+    if (n == c.failRenameAt) {
+        errno = EIO;
+        return -1;
+    }
+    if (const TEffect* effect = Due(TPoint::Rename, n)) {
+        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+}  // namespace fs_detail
+
 void TFileSystemFaults::Reset(int failWriteAt, int failFlushAt, int failRenameAt) {
-    Counters() = TCounters{failWriteAt, failFlushAt, failRenameAt, 0, 0, 0};
+    TCounters& c = Counters();
+    c = TCounters{};
+    c.failWriteAt = failWriteAt;
+    c.failFlushAt = failFlushAt;
+    c.failRenameAt = failRenameAt;
+}
+void TFileSystemFaults::Plan(TPoint point, int at, TEffect effect) {
+    TCounters& c = Counters();
+    c = TCounters{};
+    c.planned = true;
+    c.planPoint = point;
+    c.planAt = at;
+    c.planEffect = effect;
 }
 int TFileSystemFaults::Writes() {
     return Counters().writes;
@@ -104,33 +217,101 @@ int TFileSystemFaults::Flushes() {
 int TFileSystemFaults::Renames() {
     return Counters().renames;
 }
+int TFileSystemFaults::Reads() {
+    return Counters().reads;
+}
+bool TFileSystemFaults::Crashed() {
+    return Counters().crashed;
+}
 
-TAtomicFile::TAtomicFile(const std::u16string& target, bool executable) : target_(target) {
-    nativeTarget_ = ResolveLinks(ToNativePath(target));
+void CommitAssert(bool holds, std::string_view what) {
+    if (!holds)
+        throw Error(u"内部エラー: ファイルの書き込み手順が守られていません（" +
+                    Utf8ToUtf16(std::string(what)) + u"）。");
+}
+
+// ---- paths ----
+
+std::string ResolvedNativePath(const std::u16string& path) {
+    const std::string native = ToNativePath(path);
+    char resolved[PATH_MAX];
+    if (!native.empty() && ::realpath(native.c_str(), resolved)) return resolved;
+    return native;
+}
+
+std::string FolderOfNative(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string NameOfNative(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// ---- TAtomicFile ----
+
+TAtomicFile::TAtomicFile(const std::u16string& target, bool executable)
+    : TAtomicFile(target, TReplaceOptions{executable, nullptr}) {}
+
+TAtomicFile::TAtomicFile(const std::u16string& target, const TReplaceOptions& options)
+    : target_(target), options_(options) {
+    if (options.Expected) expected_ = *options.Expected;
+    nativeTarget_ = ResolvedNativePath(target);
     if (nativeTarget_.empty()) Fail(u"ファイルを作成できません", ENOENT);
     struct stat st {};
     if (::stat(nativeTarget_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) Fail(u"ファイルを作成できません", EISDIR);
+        if (!S_ISREG(st.st_mode)) RefuseIfNotRegularFile(target);
+        if (st.st_nlink > 1) throw Error(HardLinkMessage(target));
+        exists_ = true;
         mode_ = st.st_mode & 07777;
+        // Only the superuser may give a file away; refuse before writing rather than take the
+        // file over. (The group is checked once the temporary file exists, in CopyOwnership: a
+        // group this user is not in may still be the one a new file gets in this folder.)
+        const bool mayChown = ::geteuid() == 0;
+        if (st.st_uid != ::geteuid() && !mayChown)
+            throw Error(
+                u"このファイルの所有者は別のユーザーのため、置き換えると所有者が変わってしまいます"
+                u"。"
+                u"書き込みません。\n" +
+                target);
     } else {
+        if (errno != ENOENT) Fail(u"ファイルを作成できません", errno);
+        if (options.Expected) throw Error(u"ファイルが見つかりません。\n" + target);
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode_ = 0666 & ~mask;
     }
-    if (executable) mode_ |= (mode_ & 0444) >> 2;
+    if (options.Executable) mode_ |= (mode_ & 0444) >> 2;
     RefuseIfNotWritable(target);
-    std::string folder = FolderOf(nativeTarget_);
-    std::string name = nativeTarget_.substr(nativeTarget_.rfind('/') + 1);
-    std::string pattern = folder + "/." + name + ".qm-XXXXXX";
-    fd_ = ::mkstemp(pattern.data());
+    state_ = static_cast<int>(TCommitState::Checked);
+
+    std::string pattern = FolderOfNative(nativeTarget_) + "/" +
+                          TempPrefix(NameOfNative(nativeTarget_)) + std::to_string(::getpid()) +
+                          "-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(u"一時ファイルを作成できません", errno);
     nativeTemp_ = pattern;
+    {
+        std::lock_guard<std::mutex> guard(gTempMutex);
+        LiveTemps().insert(nativeTemp_);
+    }
+    // Held while it is written, so that another process's clean-up can tell it is alive.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     buffer_.reserve(1 << 20);
+    state_ = static_cast<int>(TCommitState::Writing);
 }
 
 TAtomicFile::~TAtomicFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_ && !nativeTemp_.empty()) ::unlink(nativeTemp_.c_str());
+    if (nativeTemp_.empty()) return;
+    // A killed process removes nothing; the next opening of the target does.
+    if (state_ < static_cast<int>(TCommitState::Renamed) && !TFileSystemFaults::Crashed())
+        ::unlink(nativeTemp_.c_str());
+    std::lock_guard<std::mutex> guard(gTempMutex);
+    LiveTemps().erase(nativeTemp_);
 }
 
 void TAtomicFile::Fail(const char16_t* what, int error) const {
@@ -140,7 +321,7 @@ void TAtomicFile::Fail(const char16_t* what, int error) const {
 void TAtomicFile::FlushBuffer() {
     std::size_t done = 0;
     while (done < buffer_.size()) {
-        ssize_t n = CountedWrite(fd_, buffer_.data() + done, buffer_.size() - done);
+        ssize_t n = fs_detail::CountedWrite(fd_, buffer_.data() + done, buffer_.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             Fail(u"ファイルを書き込めません", errno);
@@ -151,7 +332,7 @@ void TAtomicFile::FlushBuffer() {
 }
 
 void TAtomicFile::Write(const void* data, std::size_t size) {
-    if (committed_) return;
+    CommitAssert(state_ == static_cast<int>(TCommitState::Writing), "write after commit");
     size_ += size;
     const char* bytes = static_cast<const char*>(data);
     if (buffer_.size() + size > (1u << 20)) {
@@ -165,25 +346,113 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
     buffer_.append(bytes, size);
 }
 
-void TAtomicFile::Commit() {
-    FlushBuffer();
-    if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) Fail(u"ファイルを書き込めません", errno);
-    if (CountedSync(fd_) != 0) Fail(u"ファイルをディスクに書き込めません", errno);
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        Fail(u"ファイルを閉じられません", errno);
+void TAtomicFile::CopyOwnership() {
+    if (!exists_) {
+        if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0)
+            Fail(u"ファイルを書き込めません", errno);
+        return;
     }
-    fd_ = -1;
-    if (CountedRename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0)
+    const int old = ::open(nativeTarget_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (old < 0) Fail(u"ファイルを開けません", errno);
+    struct TCloser {
+        int fd;
+        ~TCloser() { ::close(fd); }
+    } closer{old};
+    struct stat st {};
+    struct stat mine {};
+    if (::fstat(old, &st) != 0 || ::fstat(fd_, &mine) != 0) Fail(u"ファイルを開けません", errno);
+    const std::u16string keep =
+        u"ファイルの所有者・グループ・属性を元のまま保てないため、書き込みません";
+    if ((st.st_uid != mine.st_uid || st.st_gid != mine.st_gid) &&
+        ::fchown(fd_, st.st_uid, st.st_gid) != 0)
+        throw Error(keep + u"（" + Reason(errno) + u"）。\n" + target_);
+    // After fchown, which clears the set-user-ID and set-group-ID bits.
+    if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) Fail(u"ファイルを書き込めません", errno);
+
+    // Extended attributes, among them the access control list (system.posix_acl_access).
+    ssize_t listSize = ::flistxattr(old, nullptr, 0);
+    if (listSize < 0) {
+        if (errno == ENOTSUP) return;
+        throw Error(keep + u"（" + Reason(errno) + u"）。\n" + target_);
+    }
+    std::string names(static_cast<std::size_t>(listSize), '\0');
+    listSize = ::flistxattr(old, names.data(), names.size());
+    if (listSize < 0) throw Error(keep + u"（" + Reason(errno) + u"）。\n" + target_);
+    names.resize(static_cast<std::size_t>(listSize));
+    std::string value, present;
+    for (std::size_t at = 0; at < names.size();) {
+        const char* name = names.c_str() + at;
+        at += std::strlen(name) + 1;
+        ssize_t size = ::fgetxattr(old, name, nullptr, 0);
+        if (size < 0) continue;  // removed meanwhile
+        value.resize(static_cast<std::size_t>(size));
+        size = ::fgetxattr(old, name, value.data(), value.size());
+        if (size < 0) continue;
+        value.resize(static_cast<std::size_t>(size));
+        // A value the new file already has (a security label given by the system) is kept
+        // without asking for the right to set it.
+        present.resize(value.size() + 1);
+        const ssize_t has = ::fgetxattr(fd_, name, present.data(), present.size());
+        if (has >= 0 && static_cast<std::size_t>(has) == value.size() &&
+            present.compare(0, value.size(), value) == 0)
+            continue;
+        if (::fsetxattr(fd_, name, value.data(), value.size(), 0) != 0)
+            throw Error(keep + u"（" + Utf8ToUtf16(name) + u": " + Reason(errno) + u"）。\n" +
+                        target_);
+    }
+}
+
+void TAtomicFile::Commit() {
+    CommitAssert(state_ == static_cast<int>(TCommitState::Writing), "commit of a written file");
+    FlushBuffer();
+    CopyOwnership();
+    if (fs_detail::CountedSync(fd_) != 0) Fail(u"ファイルをディスクに書き込めません", errno);
+    state_ = static_cast<int>(TCommitState::Written);
+
+    // Verify and rename under the writers' lock, taken here when the caller does not hold it.
+    std::optional<TTargetLock> lock;
+    if (!TTargetLock::HeldByThisProcess(nativeTarget_)) lock.emplace(target_);
+    CommitAssert(TTargetLock::HeldByThisProcess(nativeTarget_), "the writers' lock is held");
+    struct stat st {};
+    const bool present = ::stat(nativeTarget_.c_str(), &st) == 0;
+    if (options_.Expected) {
+        if (!present || !S_ISREG(st.st_mode) || !(IdentityOf(st) == expected_))
+            throw Error(
+                u"ファイルを読み込んだ後に、他のプログラムがファイルを変更しました。"
+                u"ファイルを選び直してからやり直してください。\n" +
+                target_);
+        RefuseIfLockedByOtherProgram(target_);
+    }
+    if (present && st.st_nlink > 1) throw Error(HardLinkMessage(target_));
+    if (present != exists_)
+        throw Error(u"書き込みの途中で、他のプログラムがファイルを作成または削除しました。\n" +
+                    target_);
+    state_ = static_cast<int>(TCommitState::Verified);
+
+    if (fs_detail::CountedRename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0)
         Fail(u"ファイルを置き換えられません", errno);
-    committed_ = true;
+    state_ = static_cast<int>(TCommitState::Renamed);
+    ::close(fd_);
+    fd_ = -1;
     // The rename is durable once the folder's entry is on disk; a failure here no longer
     // threatens the file's content, so it is not reported.
-    int dir = ::open(FolderOf(nativeTarget_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir =
+        ::open(FolderOfNative(nativeTarget_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        CountedSync(dir);
-        ::close(dir);
+        struct TCloser {
+            int fd;
+            ~TCloser() { ::close(fd); }
+        } closer{dir};
+        fs_detail::CountedSync(dir);
     }
+    state_ = static_cast<int>(TCommitState::Durable);
+}
+
+void ReplaceFile(const std::u16string& target, const TReplaceOptions& options,
+                 const std::function<void(TAtomicFile& out)>& writeNewFile) {
+    TAtomicFile file(target, options);
+    writeNewFile(file);
+    file.Commit();
 }
 
 void WriteWholeFile(const std::u16string& path, std::string_view bytes, bool executable) {
@@ -193,25 +462,29 @@ void WriteWholeFile(const std::u16string& path, std::string_view bytes, bool exe
 }
 
 void RefuseIfLockedByOtherProgram(const std::u16string& path) {
-    std::string native = ToNativePath(path);
-    std::string folder = FolderOf(native);
-    std::string name = native.substr(native.rfind('/') + 1);
-    std::string candidates[] = {
+    const std::string native = ResolvedNativePath(path);
+    const std::string folder = FolderOfNative(native);
+    const std::string name = NameOfNative(native);
+    const std::string candidates[] = {
         folder + "/~$" + name,
         // Excel shortens long names: the owner file replaces the first two characters.
         name.size() > 2 ? folder + "/~$" + name.substr(2) : std::string(),
-        folder + "/.~lock." + name + "#",
     };
+    const std::u16string inUse =
+        u"ファイルは他のプログラムで開かれています。閉じてからやり直してください。\n" + path;
     for (const std::string& lock : candidates) {
-        if (!lock.empty() && Exists(lock))
-            throw Error(
-                u"ファイルは他のプログラムで開かれています。閉じてからやり直してください。\n" +
-                path);
+        if (!lock.empty() && Exists(lock) && !IsQuillomatOfficeLock(ReadSmallFile(lock)))
+            throw Error(inUse);
     }
-    std::size_t dot = name.rfind('.');
+    const std::string office = folder + "/.~lock." + name + "#";
+    if (Exists(office) && !IsQuillomatOfficeLock(ReadSmallFile(office))) throw Error(inUse);
+    const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos) {
-        std::string base = folder + "/" + name.substr(0, dot);
-        if (Exists(base + ".ldb") || Exists(base + ".laccdb"))
+        const std::string base = folder + "/" + name.substr(0, dot);
+        auto foreign = [](const std::string& lock) {
+            return Exists(lock) && !IsQuillomatOfficeLock(ReadSmallFile(lock));
+        };
+        if (foreign(base + ".ldb") || foreign(base + ".laccdb"))
             throw Error(
                 u"データベースは他のプログラムで開かれています。閉じてからやり直してください。\n" +
                 path);
@@ -219,15 +492,68 @@ void RefuseIfLockedByOtherProgram(const std::u16string& path) {
 }
 
 void RefuseIfNotWritable(const std::u16string& path) {
-    std::string native = ResolveLinks(ToNativePath(path));
+    const std::string native = ResolvedNativePath(path);
     struct stat st {};
     // The permission bits count too: the superuser passes access() for any file, but a file
     // nobody may write is one the user meant to keep unchanged.
     bool readOnlyBits = ::stat(native.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
     if (readOnlyBits || (::access(native.c_str(), W_OK) != 0 && errno != ENOENT))
         throw Error(u"ファイルは読み取り専用のため、書き込めません。\n" + path);
-    if (::access(FolderOf(native).c_str(), W_OK | X_OK) != 0)
+    if (::access(FolderOfNative(native).c_str(), W_OK | X_OK) != 0)
         throw Error(u"ファイルのあるフォルダーに書き込めません（読み取り専用）。\n" + path);
+}
+
+void RemoveStaleTemporaryFiles(const std::u16string& path) {
+    const std::string native = ResolvedNativePath(path);
+    if (native.empty()) return;
+    RemoveStaleLockFiles(path);
+    const std::string folder = FolderOfNative(native);
+    const std::string name = NameOfNative(native);
+    const std::string prefix = TempPrefix(name);
+    const std::string legacy = "." + name + ".qm-";  // what earlier versions named them
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = entry->d_name;
+        const std::string full = folder + "/" + file;
+        if (file.compare(0, prefix.size(), prefix) == 0) {
+            // ".NAME.quillomat-PID-XXXXXX"
+            const std::string rest = file.substr(prefix.size());
+            const std::size_t dash = rest.find('-');
+            if (dash == std::string::npos || dash == 0 || rest.size() != dash + 7) continue;
+            const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+            if (pid <= 0) continue;
+            {
+                std::lock_guard<std::mutex> guard(gTempMutex);
+                if (LiveTemps().count(full)) continue;
+            }
+            const bool alive =
+                pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+            if (!alive) stale.push_back(full);
+        } else if (file.compare(0, legacy.size(), legacy) == 0 &&
+                   file.size() == legacy.size() + 6) {
+            // Earlier versions did not mark their writer; one untouched for ten minutes is
+            // no longer being written.
+            struct stat st {};
+            if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                st.st_mtime + 600 < ::time(nullptr))
+                stale.push_back(full);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& full : stale) {
+        const int fd = ::open(full.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {};
+        struct stat named {};
+        // Nobody holds it, and the name still leads to what was checked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+            S_ISREG(held.st_mode) && ::lstat(full.c_str(), &named) == 0 &&
+            held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+            ::unlink(full.c_str());
+        ::close(fd);
+    }
 }
 
 }  // namespace qm

@@ -1,41 +1,72 @@
 // Replacing a file atomically, and the seam through which tests make the disk fail.
 //
-// TAtomicFile writes a new version of a file beside it (same folder, temporary name), flushes
-// it to disk, gives it the old file's permission bits (a new file those the umask allows) and
-// renames it over the old file, then flushes the folder. Until Commit returns, the old file is
-// untouched; after it, the new file is complete. A crash in between leaves the old file or the
-// new one, never a mix. Workbooks, project files, settings and scripts are all written so.
+// TAtomicFile carries out the commit protocol of commit_protocol.h from state 2 on: it writes
+// the new version of a file beside it under a temporary name that says whose it is, flushes it
+// to disk, gives it the old file's owner, group, mode, ACLs and extended attributes, checks
+// (under the writers' lock, see target_lock.h) that the old file is still the one the caller
+// read, renames it over the old file and flushes the folder. Until Commit returns, the old file
+// is untouched; after it, the new file is complete. Workbooks, databases, project files,
+// settings and scripts are all written so.
 //
-// Every write, flush and rename goes through the functions of TFileSystemFaults's counters, so
-// that a test can make the N-th one fail as a full or broken disk would, and check that the
-// target is then byte-identical to what it was.
+// Every read, write, flush and rename goes through TFileSystemFaults's counters, so that a test
+// can make the N-th one fail, tear, or "crash" the process there, and check what is on disk.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/file_access.h"
+
 namespace qm {
 
-// Fault injection for tests: the N-th operation of a kind (counted from 1 since the last
-// Reset) fails with ENOSPC (writes) or EIO (flushes, renames). 0 disables a kind.
+// Thrown by a planned crash. It is no std::exception and no Error, so that no handler of the
+// program takes it for an ordinary failure; while it unwinds, the file seam skips every
+// clean-up a killed process would not have made (removing temporary and lock files).
+struct TSimulatedCrash {};
+
+// Fault injection for tests. Operations are counted from 1 since the last Reset or Plan.
 struct TFileSystemFaults {
+    enum class TPoint { Write, Flush, Rename, Read };
+    enum class TEffect {
+        Fail,       // fails (ENOSPC for writes, EIO otherwise) without touching the disk
+        Torn,       // writes only: the first half reaches the disk, then ENOSPC
+        Crash,      // throws TSimulatedCrash instead of the operation
+        TornCrash,  // writes only: the first half reaches the disk, then TSimulatedCrash
+    };
+    // The N-th write, flush or rename fails (0 disables a kind); clears any planned crash.
     static void Reset(int failWriteAt = 0, int failFlushAt = 0, int failRenameAt = 0);
-    // How many operations of each kind ran since the last Reset.
+    // Plans one fault at the at-th operation of 'point' (and clears the others).
+    static void Plan(TPoint point, int at, TEffect effect);
+    // How many operations of each kind ran since the last Reset or Plan.
     static int Writes();
     static int Flushes();
     static int Renames();
+    static int Reads();
+    // True from a simulated crash until the next Reset or Plan.
+    static bool Crashed();
+};
+
+struct TReplaceOptions {
+    // Whoever may read the file may also run it.
+    bool Executable = false;
+    // The file as the writer read it: the commit refuses, leaving the target as it is, when
+    // the target on disk is no longer this file. Null for files written whole (settings).
+    const TFileIdentity* Expected = nullptr;
 };
 
 class TAtomicFile {
   public:
-    // Creates the temporary file beside 'target' (a symbolic link is followed, so the link
-    // stays a link); the target need not exist yet. With 'executable', whoever may read the
-    // file may also run it. Throws Error naming the file when the folder is not writable, the
-    // target is read-only or a folder.
+    // Checks the target (state 2) and creates the temporary file beside it (state 3). The
+    // target need not exist yet. Throws Error naming the file when the folder is not writable,
+    // the target is read-only, not a regular file, hard-linked, or owned by a user or group
+    // this process cannot give the new file.
     explicit TAtomicFile(const std::u16string& target, bool executable = false);
-    // Removes the temporary file unless Commit succeeded.
+    TAtomicFile(const std::u16string& target, const TReplaceOptions& options);
+    // Removes the temporary file unless Commit succeeded (a simulated crash leaves it).
     ~TAtomicFile();
     TAtomicFile(const TAtomicFile&) = delete;
     TAtomicFile& operator=(const TAtomicFile&) = delete;
@@ -46,34 +77,56 @@ class TAtomicFile {
     // Bytes written so far.
     std::uint64_t Size() const noexcept { return size_; }
 
-    // Flushes, syncs, copies the target's permission bits, renames over the target and syncs
-    // the folder. Throws Error and leaves the target as it was when any step before the
-    // rename fails.
+    // States 4 to 7: flushes, syncs, copies ownership and attributes, verifies, renames over
+    // the target and syncs the folder. Throws Error and leaves the target as it was when any
+    // step before the rename fails. Takes the writers' lock for the verify and rename when
+    // this process does not hold it already.
     void Commit();
 
   private:
     void FlushBuffer();
+    void CopyOwnership();
     [[noreturn]] void Fail(const char16_t* what, int error) const;
 
     std::u16string target_;
     std::string nativeTarget_;
     std::string nativeTemp_;
+    TReplaceOptions options_;
+    TFileIdentity expected_;
     int fd_ = -1;
     std::string buffer_;
     std::uint64_t size_ = 0;
     unsigned mode_ = 0;
-    bool committed_ = false;
+    bool exists_ = false;
+    int state_ = 0;  // TCommitState
 };
+
+// The commit protocol with the engine's "write the new file" step as a callback: creates the
+// temporary file, lets 'writeNewFile' fill it, and commits. Throws Error as TAtomicFile does;
+// the target is unchanged unless it returns.
+void ReplaceFile(const std::u16string& target, const TReplaceOptions& options,
+                 const std::function<void(TAtomicFile& out)>& writeNewFile);
 
 // A whole file written through TAtomicFile.
 void WriteWholeFile(const std::u16string& path, std::string_view bytes, bool executable = false);
 
 // Throws Error when another program has the file open for writing, as shown by the lock
 // files that Excel ("~$name"), LibreOffice (".~lock.name#") and Access ("name.ldb",
-// "name.laccdb" beside "name.mdb"/"name.accdb") keep beside it.
+// "name.laccdb" beside "name.mdb"/"name.accdb") keep beside it. LibreOffice lock files that
+// Quillomat itself writes are not another program's.
 void RefuseIfLockedByOtherProgram(const std::u16string& path);
 
 // Throws Error when the file cannot be replaced: it is read-only, or its folder is.
 void RefuseIfNotWritable(const std::u16string& path);
+
+// Removes the temporary files that killed or crashed writers left beside 'path' (those whose
+// writer process is gone and that nobody holds) and their lock files (RemoveStaleLockFiles).
+// Never throws.
+void RemoveStaleTemporaryFiles(const std::u16string& path);
+
+// The path with symbolic links resolved (the path itself when that fails), and its parts.
+std::string ResolvedNativePath(const std::u16string& path);
+std::string FolderOfNative(const std::string& nativePath);
+std::string NameOfNative(const std::string& nativePath);
 
 }  // namespace qm

@@ -4,6 +4,8 @@
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
+#include "platform/target_lock.h"
+#include "targets/connection_string.h"
 #include "targets/field_conversion.h"
 #include "text/unicode.h"
 
@@ -30,6 +32,7 @@ void TConnection::Close() {
         }
     }
     inTransaction_ = false;
+    lock_.reset();
     engine_.reset();
 }
 
@@ -41,6 +44,12 @@ void TConnection::SetConnectionString(std::u16string text) {
 void TConnection::Open() {
     if (engine_) return;
     engine_ = OpenEngine(connectionString_);
+}
+
+std::unique_ptr<TTargetLock> TConnection::LockTarget() const {
+    TConnectionInfo info = ParseConnectionString(connectionString_);
+    return std::make_unique<TTargetLock>(
+        info.DataSource, info.ExcelVersion.empty() ? TLockUse::Target : TLockUse::Workbook);
 }
 
 TEngine& TConnection::Engine() {
@@ -58,7 +67,9 @@ void TConnection::GetTableNames(std::vector<std::u16string>& names, bool systemT
 void TConnection::BeginTrans() {
     if (!engine_) throw Error(u"接続が開いていないため、トランザクションを開始できません。");
     if (inTransaction_) throw Error(u"トランザクションはすでに開始されています。");
+    std::unique_ptr<TTargetLock> lock = LockTarget();
     engine_->BeginTransaction();
+    lock_ = std::move(lock);
     inTransaction_ = true;
 }
 
@@ -67,6 +78,8 @@ void TConnection::CommitTrans(const std::atomic<bool>* cancel) {
     // The transaction ends whether or not the commit succeeds: a failed commit leaves the file
     // as it was, and the rows are then rolled back.
     inTransaction_ = false;
+    // Released when the commit is over, whichever way it ends.
+    std::unique_ptr<TTargetLock> lock = std::move(lock_);
     try {
         engine_->CommitTransaction(cancel);
     } catch (...) {
@@ -81,6 +94,7 @@ void TConnection::CommitTrans(const std::atomic<bool>* cancel) {
 void TConnection::RollbackTrans() {
     if (!engine_ || !inTransaction_) throw Error(u"開始されたトランザクションがありません。");
     inTransaction_ = false;
+    std::unique_ptr<TTargetLock> lock = std::move(lock_);
     engine_->RollbackTransaction();
 }
 
@@ -202,7 +216,24 @@ void TTable::Insert() {
 void TTable::Post() {
     if (!Active()) FailClosed();
     if (!inserting_) throw Error(u"追加中の行がないため、書き込めません。");
-    engineTable_->AppendRow(row_);
+    if (connection_ && !connection_->InTransaction()) {
+        // A row outside a transaction is one of its own, under the writers' lock.
+        std::unique_ptr<TTargetLock> lock = connection_->LockTarget();
+        TEngine& engine = connection_->Engine();
+        engine.BeginTransaction();
+        try {
+            engineTable_->AppendRow(row_);
+            engine.CommitTransaction(nullptr);
+        } catch (...) {
+            try {
+                engine.RollbackTransaction();
+            } catch (const Error&) {
+            }
+            throw;
+        }
+    } else {
+        engineTable_->AppendRow(row_);
+    }
     inserting_ = false;
     assigned_ = false;
     row_.clear();

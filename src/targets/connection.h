@@ -10,6 +10,11 @@
 // user; the objects then stay in a usable state (a failed Open leaves the table closed, a
 // failed Post leaves the new row in place to be fixed or cancelled).
 //
+// Writers exclude each other: from BeginTrans to the end of the transaction (and around a row
+// posted outside one) the connection holds the target's writers' lock (platform/target_lock.h),
+// waiting a few seconds for another import to finish; the engine's commit then follows
+// platform/commit_protocol.h.
+//
 // Calling orders the layer supports (and tests):
 //   connecting:   Close; SetConnectionString; GetTableNames (opens the connection)
 //   opening:      table.Close; SetTableName("[" + name + "]"); Open; GetFieldList(table)
@@ -30,6 +35,7 @@
 namespace qm {
 
 class TTable;
+class TTargetLock;
 
 class TConnection {
   public:
@@ -69,9 +75,12 @@ class TConnection {
   private:
     friend class TTable;
     TEngine& Engine();
+    // The writers' lock of the connection's file, taken for one transaction.
+    std::unique_ptr<TTargetLock> LockTarget() const;
 
     std::u16string connectionString_;
     std::unique_ptr<TEngine> engine_;
+    std::unique_ptr<TTargetLock> lock_;
     std::vector<TTable*> tables_;
     bool inTransaction_ = false;
 };

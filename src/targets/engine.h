@@ -18,7 +18,17 @@
 // that names the file (and the table, field or row where it applies). Bad file content must
 // give an Error, never a crash or an out-of-bounds read.
 //
-// Transactions: rows appended between BeginTransaction and CommitTransaction become visible in
+// Files: an engine opens and reads its file only through platform/file_access.h (TReadFile),
+// and its commit is the protocol of platform/commit_protocol.h: it writes the new file through
+// a TAtomicFile (or ReplaceFile) given TReplaceOptions::Expected = the identity of the file it
+// read, so that the file is replaced only if nobody changed it meanwhile.
+//
+// Transactions: the layer calls BeginTransaction holding the target's writers' lock
+// (platform/target_lock.h) and keeps it until the commit or roll-back is over; it wraps a row
+// posted outside a transaction in a transaction of its own. An engine whose file was replaced
+// since it read it (another import committed while this one waited) reads it again in
+// BeginTransaction, so that the rows go below the other import's.
+// Rows appended between BeginTransaction and CommitTransaction become visible in
 // the file only at the commit, which must replace the file atomically (all rows or none);
 // RollbackTransaction (or destroying the engine inside a transaction) leaves the file byte for
 // byte as it was. An AppendRow outside a transaction is committed at once. The layer guarantees

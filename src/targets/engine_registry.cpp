@@ -1,14 +1,10 @@
 // Choosing the engine for a connection string.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
-#include "platform/native_path.h"
+#include "platform/file_access.h"
+#include "platform/file_system.h"
 #include "targets/engine.h"
 #include "text/unicode.h"
 
@@ -38,17 +34,16 @@ TContent ClassifyContent(std::string_view head) {
 // True when a compound file holds an encrypted Office package: its directory then names the
 // streams "EncryptionInfo" and "EncryptedPackage" (UTF-16LE). Such files are small enough to be
 // scanned whole; larger ones are looked at in their first 16 MiB.
-bool HoldsEncryptedPackage(int fd) {
+bool HoldsEncryptedPackage(const TReadFile& file) {
     static const char16_t kName[] = u"EncryptedPackage";
     std::string needle;
     for (const char16_t* p = kName; *p; ++p) {
         needle += static_cast<char>(*p & 0xFF);
         needle += static_cast<char>(*p >> 8);
     }
-    std::string data(16u << 20, '\0');
-    ssize_t got = ::pread(fd, data.data(), data.size(), 0);
-    if (got <= 0) return false;
-    data.resize(static_cast<std::size_t>(got));
+    std::string data(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 16u << 20)),
+                     '\0');
+    data.resize(file.ReadAt(0, data.data(), data.size()));
     return data.find(needle) != std::string::npos;
 }
 
@@ -69,27 +64,18 @@ const std::vector<TEngineFactory>& RegisteredEngines() {
 std::unique_ptr<TEngine> OpenEngine(std::u16string_view connectionString) {
     TConnectionInfo info = ParseConnectionString(connectionString);
     const std::u16string& path = info.DataSource;
-    std::string native = ToNativePath(path);
-
-    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        if (error == ENOENT || error == ENOTDIR) FailFile(u"ファイルが見つかりません。", path);
-        if (error == EACCES || error == EPERM)
-            FailFile(u"ファイルを読み取る権限がありません。", path);
-        FailFile(u"ファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) + u"）。", path);
+    // Stale temporary files that killed writers left beside the file go first.
+    RemoveStaleTemporaryFiles(path);
+    std::string head;
+    bool encrypted = false;
+    TContent content = TContent::Other;
+    {
+        TReadFile file(path);
+        head.resize(512);
+        head.resize(file.ReadAt(0, head.data(), head.size()));
+        content = ClassifyContent(head);
+        encrypted = content == TContent::Compound && HoldsEncryptedPackage(file);
     }
-    struct stat info_stat {};
-    if (::fstat(fd, &info_stat) != 0 || !S_ISREG(info_stat.st_mode)) {
-        ::close(fd);
-        FailFile(u"通常のファイルではありません。", path);
-    }
-    std::string head(512, '\0');
-    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-    head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    TContent content = ClassifyContent(head);
-    bool encrypted = content == TContent::Compound && HoldsEncryptedPackage(fd);
-    ::close(fd);
 
     if (head.empty()) FailFile(u"ファイルが空です。", path);
     if (encrypted)

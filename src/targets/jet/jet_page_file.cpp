@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/file_access.h"
 #include "platform/native_path.h"
 #include "targets/jet/jet_bytes.h"
 #include "text/unicode.h"
@@ -73,32 +74,10 @@ TJetPageFile::~TJetPageFile() {
 }
 
 std::unique_ptr<TJetPageFile> TJetPageFile::Open(const std::u16string& path) {
-    const std::string native = ToNativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        FailWithFile(
-            u"データベースファイルを開けません（" + Utf8ToUtf16(std::strerror(error)) + u"）。",
-            path);
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        FailWithFile(u"データベースファイルを開けません（通常のファイルではありません）。", path);
-    }
-    const auto size = static_cast<std::size_t>(info.st_size);
-    void* mapping = nullptr;
-    if (size > 0) {
-        mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapping == MAP_FAILED) {
-            const int error = errno;
-            ::close(fd);
-            FailWithFile(u"データベースファイルを読み込めません（" +
-                             Utf8ToUtf16(std::strerror(error)) + u"）。",
-                         path);
-        }
-    }
-    ::close(fd);
+    // Opened and mapped through the file seam, which refuses anything but a regular file.
+    TFileMapping mapped = TReadFile(path).Map();
+    const std::size_t size = mapped.Size();
+    void* mapping = const_cast<void*>(mapped.Release());
     std::unique_ptr<TJetPageFile> file(
         new TJetPageFile(path, static_cast<const std::uint8_t*>(mapping), size));
     file->mapping_ = mapping;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_access.h"
+
 namespace qm::xlsx {
 
 class TByteSource {
@@ -29,25 +31,20 @@ class TByteSource {
     }
 };
 
-// A regular file opened read-only; the descriptor stays open as long as the object lives.
+// A regular file opened read-only through the file seam; the descriptor stays open as long as
+// the object lives.
 class TFileByteSource : public TByteSource {
   public:
-    explicit TFileByteSource(const std::u16string& path);
-    ~TFileByteSource() override;
-    std::uint64_t Size() const override { return size_; }
+    explicit TFileByteSource(const std::u16string& path) : file_(path) {}
+    std::uint64_t Size() const override { return file_.Size(); }
     void ReadAt(std::uint64_t offset, void* data, std::size_t size) const override;
-    const std::u16string& Name() const override { return path_; }
-    int Descriptor() const noexcept { return fd_; }
+    const std::u16string& Name() const override { return file_.Path(); }
+    int Descriptor() const noexcept { return file_.Descriptor(); }
     // Identity of the file as it was opened: a commit checks that nobody replaced it since.
-    std::int64_t ModifiedNanoseconds() const noexcept { return modified_; }
-    std::uint64_t Inode() const noexcept { return inode_; }
+    const TFileIdentity& Identity() const noexcept { return file_.Identity(); }
 
   private:
-    std::u16string path_;
-    int fd_ = -1;
-    std::uint64_t size_ = 0;
-    std::int64_t modified_ = 0;
-    std::uint64_t inode_ = 0;
+    TReadFile file_;
 };
 
 // Bytes held elsewhere (tests, fuzzing); the memory must outlive the source.

@@ -209,6 +209,12 @@ void TXlsxEngine::BeginTransaction() {
     // Say so before any row is prepared when the file cannot be written at all.
     RefuseIfLockedByOtherProgram(info_.DataSource);
     RefuseIfNotWritable(info_.DataSource);
+    // The layer holds the writers' lock from here on: when another import replaced the file
+    // since it was read, read it again so that the rows go below that import's.
+    TFileIdentity now;
+    if (appends_.empty() && CurrentIdentity(ResolvedNativePath(info_.DataSource), now) &&
+        !(now == source_->Identity()))
+        Load();
     inTransaction_ = true;
 }
 

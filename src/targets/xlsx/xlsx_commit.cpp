@@ -1,14 +1,11 @@
 // Committing appended rows: the package is written once, beside the workbook, and renamed
 // over it. Entries that did not change are copied byte for byte; the sheet is streamed from
 // the old file with its edits spliced in, so its size does not matter.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <map>
 
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "platform/native_path.h"
 #include "platform/yield.h"
 #include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/xlsx_internal.h"
@@ -166,20 +163,14 @@ void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
     const std::u16string& path = info_.DataSource;
     RefuseIfLockedByOtherProgram(path);
     RefuseIfNotWritable(path);
-    {
-        struct stat st {};
-        std::string native = ToNativePath(path);
-        std::int64_t modified = 0;
-        if (::stat(native.c_str(), &st) == 0)
-            modified =
-                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        if (modified != source_->ModifiedNanoseconds() || st.st_ino != source_->Inode() ||
-            static_cast<std::uint64_t>(st.st_size) != source_->Size())
-            throw Error(
-                u"ブックを開いた後に、他のプログラムがファイルを変更しました。"
-                u"もう一度ブックを選び直してからやり直してください。\n" +
-                path);
-    }
+    // Fails early when the file changed; the commit protocol checks again right before the
+    // rename, under the writers' lock.
+    TFileIdentity now;
+    if (!CurrentIdentity(ResolvedNativePath(path), now) || !(now == source_->Identity()))
+        throw Error(
+            u"ブックを開いた後に、他のプログラムがファイルを変更しました。"
+            u"もう一度ブックを選び直してからやり直してください。\n" +
+            path);
 
     std::map<std::string, TNewPart> changed;  // by lower-case part name
     std::map<std::uint64_t, std::pair<std::uint64_t, std::string>>
@@ -329,7 +320,9 @@ void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
     }
 
     {
-        TAtomicFile file(path);
+        TReplaceOptions options;
+        options.Expected = &source_->Identity();
+        TAtomicFile file(path, options);
         TZipWriter writer(file, [cancel] { CommitTurn(cancel); });
         for (const TZipEntry& entry : package.Archive().Entries()) {
             auto found = changed.find(LowerAscii(entry.Name));

@@ -1,12 +1,17 @@
 // Appending rows: what the commit writes (checked by our reader and by openpyxl), what it
 // leaves alone, and that a failure or a roll-back leaves the workbook byte for byte as it was.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 
 #include "platform/file_system.h"
+#include "platform/target_lock.h"
 #include "platform/yield.h"
 #include "targets/xlsx/package.h"
 #include "targets/xlsx/zip_archive.h"
@@ -173,6 +178,76 @@ TEST(XlsxAppend, EveryFailingWriteFlushOrRenameLeavesOldOrNewFile) {
     }
     test::TOpenTable check(path, u"売上$");
     EXPECT_EQ(check.Rows().size(), 302u);
+}
+
+// A crash (a killed process, a power cut) at any write, flush or rename of a commit, a torn
+// last write included: the workbook is the old one byte for byte or the complete new one, and
+// the next opening removes what the killed writer left beside it.
+TEST(XlsxAppend, ACrashAnywhereInTheCommitLeavesOldOrNewFileAndTheNextOpenCleansUp) {
+    test::TempDir dir;
+    const auto path = dir.Write("book.xlsx", test::BuildWorkbook(SalesBook()));
+    const std::string original = test::ReadBytes(path);
+    // Text that hardly compresses, so that the new file takes several writes.
+    constexpr int kRows = 12000;
+    auto import = [&] {
+        test::TOpenTable open(path, u"売上$");
+        open.Connection.BeginTrans();
+        std::uint32_t seed = 12345;
+        for (int r = 0; r < kRows; ++r) {
+            std::u16string text = u"r" + Utf8ToUtf16(std::to_string(r)) + u"-";
+            for (int i = 0; i < 120; ++i) {
+                seed = seed * 1103515245 + 12345;
+                text += static_cast<char16_t>(u'a' + (seed >> 16) % 26);
+            }
+            open.Append({text, u"1"});
+        }
+        open.Connection.CommitTrans();
+    };
+    auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    import();
+    const std::string committed = test::ReadBytes(path);
+    if (test::HaveOpenpyxl()) {
+        std::vector<std::string> rows = test::OpenpyxlRows(path, "売上");
+        ASSERT_EQ(rows.size(), 3u + kRows) << rows.front();
+        EXPECT_EQ(rows.back().substr(0, 10), "s:\"r11999-");
+    }
+
+    using TPoint = TFileSystemFaults::TPoint;
+    using TEffect = TFileSystemFaults::TEffect;
+    const std::pair<TPoint, TEffect> kinds[] = {{TPoint::Write, TEffect::Crash},
+                                                {TPoint::Write, TEffect::TornCrash},
+                                                {TPoint::Flush, TEffect::Crash},
+                                                {TPoint::Rename, TEffect::Crash}};
+    int crashes = 0;
+    for (const auto& [point, effect] : kinds) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "point " << static_cast<int>(point) << " effect "
+                                            << static_cast<int>(effect) << " n " << n);
+            ASSERT_LT(n, 50);
+            dir.Write("book.xlsx", original);
+            TFileSystemFaults::Plan(point, n, effect);
+            bool crashed = false;
+            try {
+                import();
+            } catch (const TSimulatedCrash&) {
+                crashed = true;
+            }
+            TFileSystemFaults::Reset();
+            const std::string now = test::ReadBytes(path);
+            EXPECT_TRUE(now == original || now == committed);
+            if (!crashed) break;
+            ++crashes;
+            EXPECT_GT(names().size(), 1u);  // the killed writer's leftovers
+            { test::TOpenTable reopen(path, u"売上$"); }
+            EXPECT_EQ(names(), std::set<std::string>{"book.xlsx"});
+        }
+    }
+    EXPECT_GE(crashes, 8) << crashes;  // several writes, two flushes, one rename
 }
 
 // The commit gives the user interface turns while it writes; a cancel seen at any of them
@@ -351,6 +426,50 @@ TEST(XlsxAppend, RefusalsBeforeAnythingIsWritten) {
         path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
     std::string message = test::ErrorOf([&] { open.Connection.CommitTrans(); });
     EXPECT_NE(message.find("他のプログラムがファイルを変更しました"), std::string::npos) << message;
+}
+
+// Writers exclude each other from the start of a transaction (or a single row's append) to its
+// end; one that opened the workbook before another import committed appends below that
+// import's rows instead of losing them.
+TEST(XlsxAppend, WritersTakeTurnsAndAppendBelowEachOther) {
+    test::TempDir dir;
+    auto path = dir.Write("book.xlsx", test::BuildWorkbook(SalesBook()));
+    const std::string original = test::ReadBytes(path);
+    test::TOpenTable first(path, u"売上$");
+    test::TOpenTable second(path, u"売上$");
+
+    // Another process holds the workbook: both ways of writing wait, then give up.
+    const auto lockFile = dir.Path() / ".book.xlsx.quillomat-lock";
+    const int other = ::open(lockFile.c_str(), O_RDONLY | O_CREAT, 0644);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    TTargetLock::SetWaitLimit(std::chrono::milliseconds(200));
+    const std::string busy = Utf16ToUtf8(AnotherImportIsWritingMessage(test::U16(path)));
+    EXPECT_EQ(test::ErrorOf([&] { first.Connection.BeginTrans(); }), busy);
+    EXPECT_FALSE(first.Connection.InTransaction());
+    EXPECT_EQ(test::ErrorOf([&] { first.Append({u"outside", u"1"}); }), busy);
+    first.Table.Cancel();  // a refused row stays, to be posted again or cancelled
+    TTargetLock::SetWaitLimit(std::chrono::milliseconds(5000));
+    ::close(other);
+    EXPECT_EQ(test::ReadBytes(path), original);
+
+    // Once it is free: the first import commits; the second, opened before, reads the
+    // workbook again when its transaction starts and appends below.
+    first.Connection.BeginTrans();
+    first.Append({u"first", u"1"});
+    first.Connection.CommitTrans();
+    second.Connection.BeginTrans();
+    second.Append({u"second", u"2"});
+    second.Connection.CommitTrans();
+    second.Append({u"third", u"3"});  // outside a transaction
+    std::vector<std::string> rows = test::TOpenTable(path, u"売上$").Rows();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[2].substr(0, 6), "first|");
+    EXPECT_EQ(rows[3].substr(0, 7), "second|");
+    EXPECT_EQ(rows[4].substr(0, 6), "third|");
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        (void)entry, ++files;
+    EXPECT_EQ(files, 1u);
 }
 
 TEST(XlsxAppend, PrefixedSheetWithoutDimensionAndNoDateStyle) {

@@ -243,9 +243,9 @@ TEST(CsvLoad, SharedSampleFiles) {
         // The last line holds only commas: no row.
         {"csvkit-FY09_EDU_Recipients_by_State-crlf.csv", deNone, 65535, 53, 9, u"State Name",
          u"PUERTO RICO"},
-        // Carriage returns alone are dropped, so the whole file is one line.
-        {"csvkit-census2000-determination_schema-cr.csv", deNone, 65535, 1, 111, u"field_num",
-         u"field_num"},
+        // Lines end with a CR alone, and quoted cells hold CRs as line breaks.
+        {"csvkit-census2000-determination_schema-cr.csv", deNone, 65535, 22, 6, u"field_num",
+         u"21"},
         {"csvkit-ks_1033_data.csv", deNone, 65535, 1576, 14, u"state", u"KS"},
         {"datasets-country-codes.csv", deUTF8, 65001, 250, 56, u"FIFA", u"ZIM"},
         {"datasets-un-locode-country-codes.csv", deUTF8, 65001, 250, 2, u"CountryCode", u"SS"},
@@ -288,6 +288,10 @@ TEST(CsvLoad, SharedSampleFiles) {
         EXPECT_EQ(csv.GetCell(0, 0), c.first);
         EXPECT_EQ(csv.GetCell(csv.GetRowCount() - 1, 0), c.last);
     }
+    // A quoted cell of the CR-only file keeps its line break, as LF.
+    TCsv cr;
+    ASSERT_TRUE(cr.LoadFromFile(PathOf(dir / "csvkit-census2000-determination_schema-cr.csv")));
+    EXPECT_NE(cr.GetCell(1, 5).find(u"areas\n        represented"), std::u16string::npos);
 }
 
 }  // namespace

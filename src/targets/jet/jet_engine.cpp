@@ -98,7 +98,8 @@ class TJetEngineTable : public TEngineTable {
         return true;
     }
 
-    void AppendRow(const std::vector<TValue>&) override {
+    void AppendRow(const std::vector<TValue>&) override { CheckCanAppend(); }
+    void CheckCanAppend() override {
         throw Error(u"Accessデータベースへの行の追加にはまだ対応していません。\n" + table_->Name());
     }
 

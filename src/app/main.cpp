@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "about/program_info_options.h"
 #include "app/error_handler.h"
 #include "app/form_main.h"
 #include "app/gui_yield.h"
@@ -12,6 +13,7 @@
 #include "platform/native_path.h"
 
 int main(int argc, char** argv) {
+    if (int status = qm::RunProgramInfoOption(argc, argv, "quillomat"); status >= 0) return status;
     qm::TApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillomat"));
     QApplication::setDesktopFileName(QStringLiteral("quillomat"));

@@ -1,9 +1,10 @@
 # Everyday commands. Each one installs what is missing first (scripts/install-deps.sh).
 #   make run     build and start the program
 #   make test    build and run every test: the normal build, the sanitizer build, the fuzz
-#                targets for a short time, and the formatting check
-.PHONY: all deps build run test test-default test-asan test-fuzz fuzz-long bench format \
-        format-check clean
+#                targets for a short time, the formatting check, and the Debian package
+#   make package build the Debian package, build/default/quillomat_VERSION_ARCH.deb
+.PHONY: all deps build run test test-default test-asan test-fuzz test-package package \
+        fuzz-long bench format format-check clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
@@ -21,7 +22,7 @@ build: deps
 run: build
 	./build/default/src/app/quillomat
 
-test: deps format-check test-default test-asan test-fuzz
+test: deps format-check test-default test-asan test-fuzz test-package
 
 test-default:
 	cmake --preset default
@@ -37,6 +38,19 @@ test-fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The Debian package, made by CPack from the optimised build.
+package: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target quillomat quillomat-cli lindrel \
+		qm_package_files
+	rm -f build/default/quillomat_*.deb
+	cd build/default && cpack -G DEB
+
+# Checks the package (lintian, desktop entry, AppStream data, manual pages); as root it also
+# installs it, uses the installed programs and removes it again.
+test-package: package
+	scripts/check-package.sh build/default/quillomat_*.deb
 
 # Opt-in: a long fuzzing session of every target.
 fuzz-long: deps

@@ -49,9 +49,11 @@ TModel ParseModel(const std::u16string& text) {
             m.rows[row].emplace_back();
         m.rows[row][field].push_back(c);
     };
-    for (char16_t c : text) {
-        if (c == u'\r') continue;
-        if (c == u'\v') c = u'\n';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        // CR LF is one line end, and so is a lone CR.
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        if (c == u'\r' || c == u'\v') c = u'\n';
         if (c <= 0x80 && !(c == u'\t' || c == u'\n' || (c >= 0x20 && c <= 0x7E))) continue;
         if (fieldStart) {
             plain = c != u'"';

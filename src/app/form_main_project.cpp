@@ -175,7 +175,7 @@ void TFormMain::MenuFileReOpenItemClick(QObject* sender) {
     }
     // A project file that is gone leaves the list silently; the menu shows it next time.
     for (auto it = Config.History.begin(); it != Config.History.end(); ++it) {
-        if (SameText(*it, path)) {
+        if (SameProjectFile(*it, path)) {
             Config.History.erase(it);
             break;
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "about/program_info_options.h"
 #include "app/display_check.h"
 #include "app/error_handler.h"
 #include "app/form_main.h"
@@ -14,6 +15,7 @@
 #include "app/unattended_start.h"
 
 int main(int argc, char** argv) {
+    if (int status = qm::RunProgramInfoOption(argc, argv, "quillomat"); status >= 0) return status;
     std::vector<std::u16string> arguments = qm::ProgramArguments(argc, argv);
     // Where no window can be shown, an unattended start imports without one.
     if (qm::IsUnattendedStart(arguments) && !qm::CanShowWindows())

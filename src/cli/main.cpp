@@ -6,28 +6,20 @@
 #include <string_view>
 #include <vector>
 
+#include "about/program_info_options.h"
 #include "cli/command.h"
 
 namespace {
 
 void PrintHelp() {
-    std::fputs(
-        "使い方: quillomat-cli <コマンド> [引数]\n"
-        "Usage: quillomat-cli <command> [arguments]\n"
-        "\n"
-        "CSVファイルの行をExcelブックやAccessデータベースに追加するQuillomatの\n"
-        "コマンドライン版です。\n"
-        "The command-line edition of Quillomat, which appends the rows of CSV files to Excel\n"
-        "workbooks and Access databases.\n"
-        "\n"
-        "コマンド / Commands:\n",
-        stdout);
+    // The text shared with the manual page, then the commands as they are registered.
+    std::fputs(qm::ProgramHelpText("quillomat-cli"), stdout);
+    std::fputs("\nコマンド / Commands:\n", stdout);
     std::vector<qm::cli::TCommand> commands = qm::cli::Commands();
     std::sort(commands.begin(), commands.end(),
               [](const auto& a, const auto& b) { return std::strcmp(a.name, b.name) < 0; });
     for (const auto& command : commands)
         std::printf("  %s %s\n", command.name, command.synopsis);
-    std::fputs("  --help  この説明を表示します / show this help\n", stdout);
 }
 
 }  // namespace
@@ -38,6 +30,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string_view name = argv[1];
+    if (name == "--version") {
+        std::fputs(qm::ProgramVersionText("quillomat-cli").c_str(), stdout);
+        return 0;
+    }
     if (name == "--help" || name == "-h" || name == "help") {
         PrintHelp();
         return 0;

@@ -24,14 +24,17 @@ enum TUnitClass : std::uint8_t {
     kComma,        // U+002C
     kLineFeed,     // U+000A
     kVerticalTab,  // U+000B, read as a line feed
-    kDropped,      // CR, other controls, U+007F and U+0080: removed before parsing
+    kReturn,       // U+000D: a line end, or nothing when a line feed follows it
+    kDropped,      // other controls, U+007F and U+0080: removed before parsing
 };
 
 constexpr std::array<TUnitClass, 256> MakeClassTable() {
     std::array<TUnitClass, 256> table{};
     for (unsigned c = 0; c < 256; ++c) {
         TUnitClass cls = kOrdinary;
-        if (c <= 0x80 && c != 0x09 && c != 0x0A && c != 0x0B && (c < 0x20 || c > 0x7E))
+        if (c == 0x0D)
+            cls = kReturn;
+        else if (c <= 0x80 && c != 0x09 && c != 0x0A && c != 0x0B && (c < 0x20 || c > 0x7E))
             cls = kDropped;
         else if (c == 0x0A)
             cls = kLineFeed;
@@ -193,27 +196,29 @@ class TInPlaceParser {
     }
 
   private:
-    // The rest of a plain field whose first unit is at the read position: its runs, the
-    // carriage returns between them, and the separator that ends it. Anything else goes to
-    // the general step.
+    // The rest of a plain field whose first unit is at the read position: its runs and the
+    // separator that ends it (a comma, or a line end: LF, CR LF or a lone CR). Anything else
+    // goes to the general step.
     void MovePlainField() {
-        for (;;) {
-            MoveRun<false>(text_, size_, read_, write_);
-            if (read_ == size_) return;
-            const char16_t c = text_[read_];
-            if (c == u',') {
-                ++read_;
-                NextField();
-                return;
-            }
-            if (c == u'\n') {
-                ++read_;
-                NextRow();
-                return;
-            }
-            if (c != u'\r') return;
+        MoveRun<false>(text_, size_, read_, write_);
+        if (read_ == size_) return;
+        const char16_t c = text_[read_];
+        if (c == u',') {
             ++read_;
+            NextField();
+        } else if (c == u'\n') {
+            ++read_;
+            NextRow();
+        } else if (c == u'\r') {
+            SkipLineEnd();
+            NextRow();
         }
+    }
+
+    // Steps past a line end that begins with a CR at the read position: CR LF or a lone CR.
+    void SkipLineEnd() {
+        ++read_;
+        if (read_ < size_ && text_[read_] == u'\n') ++read_;
     }
 
     // The inside of a quoted field after its opening quote, for when nobody waits for a turn
@@ -230,11 +235,13 @@ class TInPlaceParser {
                 if (read_ == size_) return;
                 c = text_[read_];
             }
-            if (c == u'\n') {
-                Append(c);
-                ++read_;
-            } else if (c == u'\r') {
-                ++read_;
+            if (c == u'\n' || c == u'\r') {
+                // CR LF, LF and a lone CR are all one line break of the cell, kept as LF.
+                Append(u'\n');
+                if (c == u'\r')
+                    SkipLineEnd();
+                else
+                    ++read_;
             } else if (c == u'"' && read_ + 1 < size_ && text_[read_ + 1] == u'"') {
                 // A doubled quote: the first closes, the second reopens and is text.
                 Append(c);
@@ -245,9 +252,8 @@ class TInPlaceParser {
                 if (read_ < size_ && text_[read_] == u',') {
                     ++read_;
                     NextField();
-                } else if (read_ + 1 < size_ && text_[read_] == u'\r' &&
-                           text_[read_ + 1] == u'\n') {
-                    read_ += 2;
+                } else if (read_ < size_ && text_[read_] == u'\r') {
+                    SkipLineEnd();
                     NextRow();
                 } else if (read_ < size_ && text_[read_] == u'\n') {
                     ++read_;
@@ -269,9 +275,16 @@ class TInPlaceParser {
             MoveRun<true>(text_, size_, read_, write_);
     }
 
+    // Handles the unit c just read (the read position is past it).
     void Step(char16_t c) {
         TUnitClass cls = ClassOf(c);
         if (cls == kDropped) return;
+        if (cls == kReturn) {
+            // CR LF is one line end: the CR is dropped and the LF that follows handled. A
+            // lone CR, as old Macintosh programs end lines, is a line end itself.
+            if (read_ < size_ && text_[read_] == u'\n') return;
+            cls = kVerticalTab;
+        }
         if (cls == kVerticalTab) {
             c = u'\n';
             cls = kLineFeed;

@@ -1,9 +1,10 @@
 // One CSV file as a rectangular table of UTF-16 strings.
 //
-// The text is split by a small state machine: commas and line feeds separate fields and rows,
-// a field that begins with a double quote is quoted (doubled quotes stand for one, separators
-// inside the quotes are text), carriage returns and most control characters are dropped, and
-// separators alone create no cells. Rows are padded to the widest row.
+// The text is split by a small state machine: commas separate fields and line ends (LF, CR LF,
+// a lone CR, or a vertical tab) separate rows; a field that begins with a double quote is
+// quoted (doubled quotes stand for one, separators inside the quotes are text, and a line end
+// there becomes one LF of the cell, so cells never hold a CR); most other control characters
+// are dropped, and separators alone create no cells. Rows are padded to the widest row.
 //
 // Storage is compact: the parse works in place on the decoded text, dropping characters and
 // moving each cell's text left, so that every cell is a range of one UTF-16 buffer. One offset

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "about/program_info_options.h"
 #include "lindrel/lindrel_request.h"
 #include "lindrel/lindrel_task.h"
 #include "platform/error.h"
@@ -15,6 +16,7 @@
 #include "project/ini_document.h"
 
 int main(int argc, char** argv) {
+    if (int status = qm::RunProgramInfoOption(argc, argv, "lindrel"); status >= 0) return status;
     if (argc != 2) {
         std::fputs("使い方: lindrel <依頼ファイル>\n", stderr);
         return 2;

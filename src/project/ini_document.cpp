@@ -52,6 +52,63 @@ std::string EncodeUtf16(std::u16string_view text, bool bigEndian) {
     return bytes;
 }
 
+// A value that cannot stand on one line (it holds a line break, which would end the line and
+// let the rest be read as a key of its own) is stored escaped: the prefix, then the value with
+// blanks, controls and the characters "%", ",", "=" and a double quote written as "%" and two
+// hexadecimal digits. The escaped form is one line of text without blanks, commas or "=", so a
+// reader that does not know it takes it for one odd value: not a full path, not a worksheet
+// name (":" is not allowed in one), and no relation item (no "="). A value that itself begins
+// with the prefix is escaped too, so that reading gives back exactly what was written.
+constexpr std::u16string_view kEscapedPrefix = u"qm-escaped:";
+
+bool NeedsEscape(std::u16string_view value) noexcept {
+    return value.find_first_of(u"\r\n") != std::u16string_view::npos ||
+           value.starts_with(kEscapedPrefix);
+}
+
+bool IsEscapedUnit(char16_t c) noexcept {
+    return c <= 0x20 || c == 0x7F || c == u'%' || c == u',' || c == u'=' || c == u'"';
+}
+
+std::u16string Escape(std::u16string_view value) {
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string escaped(kEscapedPrefix);
+    for (char16_t c : value) {
+        if (IsEscapedUnit(c)) {
+            escaped += u'%';
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 0xF];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+int HexDigit(char16_t c) noexcept {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+}
+
+// The value an escaped text stands for; a "%" without two hexadecimal digits is kept as it is.
+std::u16string Unescape(std::u16string_view escaped) {
+    std::u16string value;
+    value.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == u'%' && i + 2 < escaped.size() && HexDigit(escaped[i + 1]) >= 0 &&
+            HexDigit(escaped[i + 2]) >= 0) {
+            value +=
+                static_cast<char16_t>(HexDigit(escaped[i + 1]) * 16 + HexDigit(escaped[i + 2]));
+            i += 2;
+        } else {
+            value += escaped[i];
+        }
+    }
+    return value;
+}
+
 std::u16string DecimalText(std::int32_t value) {
     std::string ascii = std::to_string(value);
     return std::u16string(ascii.begin(), ascii.end());
@@ -179,7 +236,9 @@ std::u16string TIniDocument::ReadString(std::u16string_view section, std::u16str
     const TSection* found = FindSection(section);
     const std::u16string* line = found ? FindLine(*found, key) : nullptr;
     if (line == nullptr) return std::u16string(fallback);
-    return line->substr(line->find(u'=') + 1);
+    std::u16string_view value = std::u16string_view(*line).substr(line->find(u'=') + 1);
+    if (value.starts_with(kEscapedPrefix)) return Unescape(value.substr(kEscapedPrefix.size()));
+    return std::u16string(value);
 }
 
 std::int32_t TIniDocument::ReadInteger(std::u16string_view section, std::u16string_view key,
@@ -202,7 +261,10 @@ void TIniDocument::WriteString(std::u16string_view section, std::u16string_view 
     }
     std::u16string line(key);
     line += u'=';
-    line += value;
+    if (NeedsEscape(value))
+        line += Escape(value);
+    else
+        line += value;
     if (auto* existing = const_cast<std::u16string*>(FindLine(*found, key))) {
         *existing = std::move(line);
     } else {

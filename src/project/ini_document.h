@@ -8,7 +8,11 @@
 // "[section]" are dropped. A line with "=" is split at its first "=", key and value trimmed; a
 // line without one is kept as it is. Section names and keys compare without regard to letter
 // case; the first of several equal sections or keys is the one read and written. Values are
-// taken literally.
+// taken literally, except a value in the escaped form (below).
+//
+// A value holding a line break cannot be stored as it is: it is written escaped, as
+// "qm-escaped:" and the value with blanks, controls, "%", ",", "=" and double quotes as "%XX",
+// and read back unescaped. Any other value is stored unchanged.
 //
 // Writing: every section as "[name]", its lines and one empty line, each line ended by CR LF,
 // in the encoding the document was read in (with its byte-order mark), or in the legacy code

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/case_fold.h"
 #include "platform/comma_text.h"
 #include "platform/native_path.h"
 #include "project/ini_document.h"
@@ -16,6 +15,16 @@ namespace {
 constexpr char16_t kStartup[] = u"STARTUP";
 
 }  // namespace
+
+bool SameProjectFile(std::u16string_view a, std::u16string_view b) {
+    if (a == b) return true;
+    const std::filesystem::path first(ToNativePath(a));
+    const std::filesystem::path second(ToNativePath(b));
+    std::error_code error;
+    if (std::filesystem::equivalent(first, second, error)) return true;
+    // When either file is missing, the names alone decide.
+    return first.lexically_normal() == second.lexically_normal();
+}
 
 TSettingsFolderError::TSettingsFolderError(std::u16string folder)
     : Error(u"設定ファイルを保存するためのフォルダの作成に失敗しました。"),
@@ -77,7 +86,8 @@ void TConfig::SetWindowState(std::int32_t state) noexcept {
 }
 
 void TConfig::AddHistory(const std::u16string& path) {
-    std::erase_if(History, [&](const std::u16string& entry) { return SameText(entry, path); });
+    std::erase_if(History,
+                  [&](const std::u16string& entry) { return SameProjectFile(entry, path); });
     History.insert(History.begin(), path);
 }
 

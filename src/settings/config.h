@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -31,6 +32,12 @@ class TSettingsFolderError : public Error {
     std::u16string folder_;
 };
 
+// Whether two entries of the recent-files list name the same file. File names are
+// case-sensitive here, so a.QLM and A.QLM are two files; the same path spelt differently
+// ("/p/./a.QLM", "/p//a.QLM") is one, and so are two names of one existing file (a symbolic
+// link, or a folder that ignores letter case).
+bool SameProjectFile(std::u16string_view a, std::u16string_view b);
+
 class TConfig {
   public:
     TConfig() = default;
@@ -49,8 +56,8 @@ class TConfig {
 
     // Stores 0, 1 or 2 unchanged and any other value as 0.
     void SetWindowState(std::int32_t state) noexcept;
-    // Moves the path to the top of History, dropping entries equal to it without regard to
-    // letter case.
+    // Moves the path to the top of History, dropping the entries that name the same file
+    // (SameProjectFile).
     void AddHistory(const std::u16string& path);
 
     bool WindowPositionRestore = false;

@@ -239,6 +239,11 @@ void TTable::Post() {
     row_.clear();
 }
 
+void TTable::CheckCanAppend() {
+    if (!Active()) FailClosed();
+    engineTable_->CheckCanAppend();
+}
+
 void TTable::Cancel() {
     inserting_ = false;
     assigned_ = false;

@@ -152,6 +152,9 @@ class TTable {
     void Post();
     // Discards the row being inserted; no effect otherwise.
     void Cancel();
+    // Throws the engine's refusal when the table cannot take rows at all (see
+    // TEngineTable::CheckCanAppend), and the "not open" error when it is closed.
+    void CheckCanAppend();
     bool Inserting() const noexcept { return inserting_; }
 
   private:

@@ -89,6 +89,12 @@ class TEngineTable {
     // Appends one row; values[i] belongs to field i (std::monostate: the field stays unset).
     // Throws when the row cannot be added (a size limit of the format, a read-only target).
     virtual void AppendRow(const std::vector<TValue>& values) = 0;
+
+    // Throws, before any row, the Error that AppendRow would throw for every row when the
+    // table cannot take rows at all (a format the engine cannot write, a read-only table), so
+    // that a dry run reports it and a failed import does not blame a CSV row for it. The
+    // default takes rows; limits that depend on the rows (a full sheet) are AppendRow's.
+    virtual void CheckCanAppend() {}
 };
 
 class TEngine {

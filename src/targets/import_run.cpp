@@ -67,6 +67,9 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
     TAdoExcelInserter inserter(&table_, csv, relation, firstLineIsTitle);
     bool failedInRow = false;
     try {
+        // A target that takes no rows at all is refused before the first row, so that the
+        // message blames the target and not a line of the CSV file.
+        table_.CheckCanAppend();
         const std::uint32_t maximum = inserter.RowCount();
         if (OnProgress) OnProgress(0, maximum);
         while (inserter.HasRow()) {
@@ -109,7 +112,13 @@ TDryRunResult DryRunImport(TTable& table, const TCsv* csv, const TRelation& rela
     TDryRunResult result;
     result.CheckMessage = CheckConvertSettings(csv, relation);
     if (!result.CheckMessage.empty()) return result;
-    if (!table.Active()) table.FieldByName(u"");  // raises the table's "not open" error
+    try {
+        // Raises the table's "not open" error, or the refusal of a target that takes no rows.
+        table.CheckCanAppend();
+    } catch (const Error& error) {
+        result.CheckMessage = error.Message();
+        return result;
+    }
 
     std::vector<TBoundRelationEntry> bound = BindRelation(table, relation);
     const std::uint32_t rowCount = csv->GetRowCount();

@@ -41,7 +41,8 @@ struct TImportResult {
     // False when CheckConvertSettings refused the run: no transaction was begun.
     bool Started = false;
     // "登録しました。", the check's warning, or the message of the error that rolled the run
-    // back. An error of a row names the CSV line (and the field when one was being filled).
+    // back. An error of a row names the CSV line (and the field when one was being filled); an
+    // error that is not about a row (a target that takes no rows, the commit) names none.
     std::u16string Message;
     // Target rows posted before the end (all of them discarded unless Committed).
     std::uint32_t RowsInserted = 0;
@@ -76,8 +77,9 @@ class TImportRun {
 };
 
 // The dry run: every data row converted exactly as the run would convert it, nothing written
-// and no transaction begun. Rows the target's own rules would refuse only when posting (a size
-// limit of the file) are not seen here.
+// and no transaction begun. A target that takes no rows at all is refused before any row, as
+// the run refuses it; rows the target's own rules would refuse only when posting (a size limit
+// of the file) are not seen here.
 struct TDryRunFailure {
     std::uint32_t Row;       // 0-based CSV row
     std::uint64_t Line;      // 1-based line of the CSV file on which the row begins
@@ -86,7 +88,9 @@ struct TDryRunFailure {
 };
 
 struct TDryRunResult {
-    std::u16string CheckMessage;  // non-empty when CheckConvertSettings refused
+    // Non-empty when no row was checked: CheckConvertSettings refused, the table is closed, or
+    // the target takes no rows at all.
+    std::u16string CheckMessage;
     std::uint32_t RowsChecked = 0;
     std::uint32_t RowsFailing = 0;
     bool Cancelled = false;

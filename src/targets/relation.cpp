@@ -1,10 +1,8 @@
 #include "targets/relation.h"
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "platform/case_fold.h"
 #include "platform/comma_text.h"
 #include "platform/int_text.h"
 #include "text/string_utility.h"
@@ -21,23 +19,13 @@ std::u16string DecimalText(std::int32_t value) {
 }  // namespace
 
 std::u16string RelationToText(const TRelation& relation) {
-    // A line's name is its text before the first "="; a key replaces the first line whose name
-    // equals it without regard to case. The folded names index the lines so that a relation of
-    // thousands of fields is written in linear time.
+    // One item for every entry: field names are case-sensitive, so Name and name are two
+    // fields, and each keeps its own column. The name ends at the item's last "=" when read,
+    // so names holding "=" need no escape.
     std::vector<std::u16string> lines;
-    std::unordered_map<std::u16string, std::size_t> lineByFoldedName;
     lines.reserve(relation.size());
-    for (const auto& [key, column] : relation) {
-        std::u16string line = key + u'=' + DecimalText(column);
-        std::u16string folded = FoldCase(key);
-        if (auto found = lineByFoldedName.find(folded); found != lineByFoldedName.end()) {
-            lines[found->second] = std::move(line);
-            continue;
-        }
-        std::u16string_view name = std::u16string_view(line).substr(0, line.find(u'='));
-        lineByFoldedName.emplace(FoldCase(name), lines.size());
-        lines.push_back(std::move(line));
-    }
+    for (const auto& [key, column] : relation)
+        lines.push_back(key + u'=' + DecimalText(column));
     return ToCommaText(lines);
 }
 

@@ -15,8 +15,8 @@ namespace qm {
 using TRelation = std::map<std::u16string, std::int32_t>;
 
 // The text form stored in project files and carried by the "-r=" option: comma text of
-// name=index items. Keys that differ only in letter case share one item, the later key in map
-// order taking the place of the earlier.
+// name=index items, one for every entry in map order (keys that differ only in letter case
+// are two items).
 std::u16string RelationToText(const TRelation& relation);
 
 // Reads any text; never fails. The name of an item ends at its last "=", so names holding "="

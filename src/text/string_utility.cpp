@@ -85,6 +85,12 @@ bool HasUTF16LEBOM(std::string_view bytes) {
 bool HasUTF16BEBOM(std::string_view bytes) {
     return bytes.starts_with("\xFE\xFF");
 }
+bool HasUTF32LEBOM(std::string_view bytes) {
+    return bytes.starts_with(std::string_view("\xFF\xFE\0\0", 4));
+}
+bool HasUTF32BEBOM(std::string_view bytes) {
+    return bytes.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+}
 
 std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage) {
     switch (codePage) {
@@ -97,6 +103,14 @@ std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage) {
         case 1201:
             if (HasUTF16BEBOM(bytes)) bytes.remove_prefix(2);
             return DecodeUtf16(bytes, true);
+        case 12000:
+            // The mark of UTF-32 goes like those of UTF-8 and UTF-16: it is no part of the
+            // text, and left in place it would start the first cell of a CSV file.
+            if (HasUTF32LEBOM(bytes)) bytes.remove_prefix(4);
+            return AnsiToUTF16(bytes, codePage);
+        case 12001:
+            if (HasUTF32BEBOM(bytes)) bytes.remove_prefix(4);
+            return AnsiToUTF16(bytes, codePage);
         case kNoCodePage:
             return MecsStretchElement(bytes);
         case 932:

@@ -34,6 +34,8 @@ std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage);
 bool HasUTF8BOM(std::string_view bytes);
 bool HasUTF16LEBOM(std::string_view bytes);
 bool HasUTF16BEBOM(std::string_view bytes);
+bool HasUTF32LEBOM(std::string_view bytes);
+bool HasUTF32BEBOM(std::string_view bytes);
 
 // 1-based start of the last occurrence of sub in text; 0 when there is none or sub is empty.
 std::size_t LastPos(std::u16string_view text, std::u16string_view sub);

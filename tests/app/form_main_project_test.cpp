@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -311,12 +312,14 @@ void TFormMainProjectTest::RecentFiles() {
     QCOMPARE(entries.front(), "&0." + QString(paths[11]).replace("&", "&&"));
     QCOMPARE(entries.back(), "&11." + QString(paths[0]).replace("&", "&&"));
 
-    // Opening a, b, a gives a, b; a path differing only in letter case is the same entry, kept
-    // as it was written last.
+    // Opening a, b, a gives a, b; the same file named another way is the same entry, kept as
+    // it was written last, while a name differing only in letter case is another file.
     window->Config.History.clear();
     const QString a = paths[0];
     const QString b = paths[1];
+    const QString bAgain = QFileInfo(b).absolutePath() + "/./" + QFileInfo(b).fileName();
     window->OpenProjectFile(ToU16String(a));
+    window->OpenProjectFile(ToU16String(bAgain));
     window->OpenProjectFile(ToU16String(b));
     window->OpenProjectFile(ToU16String(a));
     QCOMPARE(ReOpenEntries(*window), (QStringList{"&0." + QString(a).replace("&", "&&"),
@@ -325,7 +328,7 @@ void TFormMainProjectTest::RecentFiles() {
     dialogs.answers = {upper};
     window->ActionFileSaveAs->trigger();
     QCOMPARE(window->Config.History,
-             (std::vector<std::u16string>{ToU16String(upper), ToU16String(a)}));
+             (std::vector<std::u16string>{ToU16String(upper), ToU16String(a), ToU16String(b)}));
 
     // An entry opens its project and moves it to the top.
     window->MenuFile->popup(QPoint(0, 0));
@@ -341,7 +344,8 @@ void TFormMainProjectTest::RecentFiles() {
     window->MenuFileReOpen->actions()[1]->trigger();
     QCOMPARE(window->ProjectFileName, ToU16String(a));
     QVERIFY(warnings.texts.isEmpty());
-    QCOMPARE(ReOpenEntries(*window), QStringList{"&0." + QString(a).replace("&", "&&")});
+    QCOMPARE(ReOpenEntries(*window), (QStringList{"&0." + QString(a).replace("&", "&&"),
+                                                  "&1." + QString(b).replace("&", "&&")}));
 }
 
 void TFormMainProjectTest::ProjectsThatNoLongerMatchTheirFiles() {

@@ -56,12 +56,17 @@ TEST(CsvLoad, DecodesByTheDetectedEncoding) {
          1200,
          {{u"a", u"\u3042\xD800"}}},
         {"UTF-16BE with a mark", "\xFE\xFF\0a\0,\0b"s, de16BE, 1201, {{u"a", u"b"}}},
-        // UTF-32 keeps its mark; it lands in the first cell and makes that field plain.
+        // The mark is dropped, so the first field is still a quoted one.
         {"UTF-32LE with a mark",
          "\xFF\xFE\0\0\"\0\0\0a\0\0\0\"\0\0\0,\0\0\0b\0\0\0"s,
          de32LE,
          12000,
-         {{u"\uFEFF\"a\"", u"b"}}},
+         {{u"a", u"b"}}},
+        {"UTF-32BE with a mark",
+         "\0\0\xFE\xFF\0\0\0a\0\0\0,\0\0\0b"s,
+         de32BE,
+         12001,
+         {{u"a", u"b"}}},
         {"ASCII is widened", "id,name\n1,abc\n", deNone, 65535, {{u"id", u"name"}, {u"1", u"abc"}}},
         {"empty file", "", deNone, 65535, {}},
         {"one quote", "\"", deNone, 65535, {}},
@@ -243,9 +248,9 @@ TEST(CsvLoad, SharedSampleFiles) {
         // The last line holds only commas: no row.
         {"csvkit-FY09_EDU_Recipients_by_State-crlf.csv", deNone, 65535, 53, 9, u"State Name",
          u"PUERTO RICO"},
-        // Carriage returns alone are dropped, so the whole file is one line.
-        {"csvkit-census2000-determination_schema-cr.csv", deNone, 65535, 1, 111, u"field_num",
-         u"field_num"},
+        // Lines end with a CR alone, and quoted cells hold CRs as line breaks.
+        {"csvkit-census2000-determination_schema-cr.csv", deNone, 65535, 22, 6, u"field_num",
+         u"21"},
         {"csvkit-ks_1033_data.csv", deNone, 65535, 1576, 14, u"state", u"KS"},
         {"datasets-country-codes.csv", deUTF8, 65001, 250, 56, u"FIFA", u"ZIM"},
         {"datasets-un-locode-country-codes.csv", deUTF8, 65001, 250, 2, u"CountryCode", u"SS"},
@@ -288,6 +293,10 @@ TEST(CsvLoad, SharedSampleFiles) {
         EXPECT_EQ(csv.GetCell(0, 0), c.first);
         EXPECT_EQ(csv.GetCell(csv.GetRowCount() - 1, 0), c.last);
     }
+    // A quoted cell of the CR-only file keeps its line break, as LF.
+    TCsv cr;
+    ASSERT_TRUE(cr.LoadFromFile(PathOf(dir / "csvkit-census2000-determination_schema-cr.csv")));
+    EXPECT_NE(cr.GetCell(1, 5).find(u"areas\n        represented"), std::u16string::npos);
 }
 
 }  // namespace

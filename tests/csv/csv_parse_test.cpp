@@ -50,7 +50,7 @@ TEST(CsvParse, EdgeCases) {
         {"leading space makes a plain field", u" \"a,b\"", 1, 2, {{u" \"a", u"b\""}}},
         {"CR dropped inside quotes", u"\"a\r\nb\",c", 1, 2, {{u"a\nb", u"c"}}},
         {"unclosed quote", u"\"abc\nd,e", 1, 1, {{u"abc\nd,e"}}},
-        {"lone CR joins lines", u"a\rb", 1, 1, {{u"ab"}}},
+        {"lone CR ends a line", u"a\rb", 2, 1, {{u"a"}, {u"b"}}},
         {"vertical tab is a line feed", u"a\vb", 2, 1, {{u"a"}, {u"b"}}},
         {"control filter", u"a\tb\u000Cc\u007Fd\u0080e\u0081f", 1, 1, {{u"a\tbcde\u0081f"}}},
         {"separator-only middle line", u"x\n,,,\ny", 3, 1, {{u"x"}, {u""}, {u"y"}}},
@@ -72,6 +72,19 @@ TEST(CsvParse, EdgeCases) {
 TEST(CsvParse, CompactionAndRuns) {
     const std::vector<TParseCase> cases = {
         {"CRLF rows", u"ab,cd\r\nef,gh\r\n", 2, 2, {{u"ab", u"cd"}, {u"ef", u"gh"}}},
+        {"CR-only rows", u"ab,cd\ref,gh\r", 2, 2, {{u"ab", u"cd"}, {u"ef", u"gh"}}},
+        {"CR-only rows after quoted fields",
+         u"\"a\",\"b\"\r\"c\"\rd",
+         3,
+         2,
+         {{u"a", u"b"}, {u"c", u""}, {u"d", u""}}},
+        {"lone CR inside quotes is a line break of the cell",
+         u"\"a\rb\",c\r\"d\r\ne\"",
+         2,
+         2,
+         {{u"a\nb", u"c"}, {u"d\ne", u""}}},
+        {"CR then CR LF leaves an empty line", u"a\r\r\nb", 3, 1, {{u"a"}, {u""}, {u"b"}}},
+        {"CR at a field start", u"a,\rb", 2, 1, {{u"a"}, {u"b"}}},
         {"vertical tab inside quotes", u"\"a\vb\"", 1, 1, {{u"a\nb"}}},
         {"dropped units before the opening quote", u"\u0001\u0002\"a,b\"", 1, 1, {{u"a,b"}}},
         {"dropped units in a quoted run", u"\"a\u0000b\u0007c\",d"s, 1, 2, {{u"abc", u"d"}}},
@@ -189,8 +202,9 @@ TEST(CsvParse, YieldsOncePerCharacterOfQuotedFields) {
     } const cases[] = {
         {"plain file", u"abc,def\r\nghi,jkl\r\n", 0},
         {"quote inside a plain field", u"ab\"c,d", 0},
-        {"one quoted field", u"\"a,b\",c", 6},               // " a , b " ,
-        {"doubled quotes and a CR", u"\"x\"\"y\"\r\nz", 7},  // " x " " y " LF
+        {"one quoted field", u"\"a,b\",c", 6},                   // " a , b " ,
+        {"doubled quotes and a CR", u"\"x\"\"y\"\r\nz", 7},      // " x " " y " LF
+        {"lone CR inside and after quotes", u"\"a\rb\"\rc", 6},  // " a CR b " CR
         {"text after the closing quote", u"\"ab\"cd", 6},
         {"unclosed quote", u"\"abc\nd,e", 8},
         {"dropped units inside quotes", u"\"a\u0001\u0002b\"", 4},
@@ -207,7 +221,8 @@ TEST(CsvParse, YieldsOncePerCharacterOfQuotedFields) {
 // Without a hook the quoted path copies whole runs; the table must be the same as with one.
 TEST(CsvParse, QuotedRunsGiveTheSameTableWithAndWithoutAHook) {
     const std::u16string input =
-        u"\"long, quoted\ntext \"\"here\"\"\",plain\r\n\"\u3042\u3044\r\n\u3046\",\"\"\n";
+        u"\"long, quoted\ntext "
+        u"\"\"here\"\"\",plain\r\n\"\u3042\u3044\r\n\u3046\",\"\"\n\"x\ry\"\rz";
     TCsv withoutHook;
     ASSERT_TRUE(withoutHook.Parse(input));
     TCsv withHook;
@@ -216,8 +231,10 @@ TEST(CsvParse, QuotedRunsGiveTheSameTableWithAndWithoutAHook) {
         ASSERT_TRUE(withHook.Parse(input));
     }
     EXPECT_EQ(TableOf(withoutHook), TableOf(withHook));
-    EXPECT_EQ(TableOf(withoutHook),
-              (Rows{{u"long, quoted\ntext \"here\"", u"plain"}, {u"\u3042\u3044\n\u3046", u""}}));
+    EXPECT_EQ(TableOf(withoutHook), (Rows{{u"long, quoted\ntext \"here\"", u"plain"},
+                                          {u"\u3042\u3044\n\u3046", u""},
+                                          {u"x\ny", u""},
+                                          {u"z", u""}}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 import openpyxl
 
@@ -238,6 +239,38 @@ with tempfile.TemporaryDirectory() as tmp:
            rows_of(trip, "名簿 $")]
     check(got == [want, want, want], "the three ways give the same rows: %r" % (got,))
     check(read_bytes(trip) != saved, "the script imported into the project's own target")
+
+    # 9. A worksheet name with a line break and what looks like a key (a hostile workbook can
+    #    hold one) and a field name with a line break: the project file keeps them as values,
+    #    so import --project reads the CSV file the project names, into that worksheet, with
+    #    both mappings.
+    hostile = os.path.join(folder, "hostile.xlsx")
+    wb = openpyxl.Workbook()
+    wb.active.title = "HOSTILE"
+    wb.active.append(["氏名", "品名\n(税込)"])
+    wb.save(hostile + ".tmp")
+    with zipfile.ZipFile(hostile + ".tmp") as zin, \
+            zipfile.ZipFile(hostile, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == "xl/workbook.xml":
+                data = data.replace(b'name="HOSTILE"', 'name="名簿&#10;CsvFile=evil"'.encode())
+            zout.writestr(item, data)
+    right_csv = os.path.join(folder, "right.csv")
+    write_csv(right_csv, ["氏名,品名", "正しい,行"], "utf-8")
+    write_csv(os.path.join(tmp, "evil"), ["氏名,品名", "偽,行"], "utf-8")
+    listed = subprocess.run([cli, "tables", hostile], capture_output=True).stdout.decode()
+    listed = listed[:-1] if listed.endswith("\n") else listed
+    hostile_qlm = os.path.join(folder, "hostile.QLM")
+    made = subprocess.run([helper, "make", hostile_qlm, print_script, import_script, cli, hostile,
+                           listed, right_csv, "1", '氏名=0,"品名\n(税込)=1"'],
+                          capture_output=True)
+    check(made.returncode == 0, "hostile project helper: %r" % (made.stderr,))
+    r = run("--project", hostile_qlm, cwd=tmp)
+    check(r.returncode == 0, "import --project, hostile sheet: %r" % (r.stderr.decode(),))
+    rows = rows_of(hostile, "名簿\nCsvFile=evil")
+    check(rows == [["氏名", "品名\n(税込)"], ["正しい", "行"]],
+          "the project's own CSV, both mappings: %r" % (rows,))
 
 if failures:
     print("%d check(s) failed" % len(failures), file=sys.stderr)

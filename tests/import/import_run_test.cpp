@@ -166,6 +166,32 @@ TEST(ImportRun, ClosedTableAndMissingFieldAreRolledBack) {
     EXPECT_TRUE(target.store->Committed.empty());
 }
 
+// A target that takes no rows at all: the run and the dry run both refuse it before any row,
+// with the target's own message and no CSV line in it.
+TEST(ImportRun, TargetThatTakesNoRowsIsRefusedBeforeAnyRow) {
+    RecordingTarget target({Integer(u"n")});
+    target.store->TakesNoRows = true;
+    auto csv = CsvOf(u"n\n1\n2");
+    TImportRun run(target.connection, target.table);
+    TImportResult result = run.Run(csv.get(), {{u"n", 0}}, true);
+    EXPECT_FALSE(result.Committed);
+    EXPECT_EQ(result.Message, u"このファイルには行を追加できません。");
+    EXPECT_EQ(result.RowsInserted, 0u);
+    EXPECT_EQ(target.store->Rollbacks, 1);
+    EXPECT_FALSE(target.table.Inserting());
+
+    bool reported = false;
+    TDryRunResult dry = DryRunImport(target.table, csv.get(), {{u"n", 0}}, true,
+                                     [&](const TDryRunFailure&) { reported = true; });
+    EXPECT_EQ(dry.CheckMessage, u"このファイルには行を追加できません。");
+    EXPECT_EQ(dry.RowsChecked, 0u);
+    EXPECT_FALSE(reported);
+
+    target.table.Close();
+    TDryRunResult closed = DryRunImport(target.table, csv.get(), {{u"n", 0}}, true, {});
+    EXPECT_NE(closed.CheckMessage.find(u"開いていません"), std::u16string::npos);
+}
+
 TEST(CsvLineOfRow, CountsLineFeedsInsideCells) {
     auto csv = CsvOf(u"a,\"x\ny\"\n\"1\n2\n3\",b\n\nc\n\"d\ne\"");
     // Rows: 0 on line 1 (two lines), 1 on line 3 (three lines), 2 blank on line 6, 3 on 7,

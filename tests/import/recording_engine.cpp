@@ -30,8 +30,13 @@ class TRecordingTable : public TEngineTable {
         return true;
     }
     void AppendRow(const std::vector<TValue>& values) override {
+        CheckCanAppend();
         if (store_.Appends++ == store_.RefuseAppend) throw Error(u"この行は書き込めません。");
         (store_.InTransaction ? store_.Pending : store_.Committed).push_back(values);
+    }
+
+    void CheckCanAppend() override {
+        if (store_.TakesNoRows) throw Error(u"このファイルには行を追加できません。");
     }
 
   private:

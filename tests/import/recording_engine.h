@@ -22,6 +22,8 @@ struct TRecordingStore {
     // Refuse the row with this 0-based append count (-1: refuse none), or fail the commit.
     int RefuseAppend = -1;
     bool FailCommit = false;
+    // The table takes no rows at all, as a format the engine cannot write.
+    bool TakesNoRows = false;
 };
 
 // The store behind a data source path; created empty on first use.

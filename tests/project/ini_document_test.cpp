@@ -112,6 +112,43 @@ TEST(IniDocument, WritingReplacesInPlaceAndAppends) {
               "[b]\r\nOn=1\r\nOff=0\r\n\r\n");
 }
 
+// A value with a line break must not end its line: it is stored escaped, on one line, and
+// read back whole; a reader that ignores the escape sees one value without "=", blanks or
+// commas, and never a key of its own.
+TEST(IniDocument, ValuesThatCannotStandOnOneLineAreEscaped) {
+    const struct {
+        const char* name;
+        std::u16string value;
+        std::string stored;  // the value's text in the file
+    } cases[] = {
+        {"line feed injecting a key", u"Sheet1\nCsvFile=/tmp/evil.csv",
+         "qm-escaped:Sheet1%0ACsvFile%3D/tmp/evil.csv"},
+        {"CR LF and a section header", u"a\r\n[CONFIG]\r\nb", "qm-escaped:a%0D%0A[CONFIG]%0D%0Ab"},
+        {"lone CR, blanks, quotes, commas and percent signs", u" x\r\"y\", 5% ",
+         "qm-escaped:%20x%0D%22y%22%2C%205%25%20"},
+        {"Japanese text stays as it is", u"氏名\n住所",
+         "qm-escaped:\xE6\xB0\x8F\xE5\x90\x8D%0A"
+         "\xE4\xBD\x8F\xE6\x89\x80"},
+        {"a value that looks escaped", u"qm-escaped:%41", "qm-escaped:qm-escaped:%2541"},
+        {"an ordinary value", u"/data/a b%,\"=.csv", "/data/a b%,\"=.csv"},
+    };
+    CodePageScope utf8("UTF-8");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TIniDocument ini;
+        ini.WriteString(u"CONFIG", u"Value", c.value);
+        ini.WriteString(u"CONFIG", u"CsvFile", u"/tmp/right.csv");
+        const std::string bytes = ini.ToBytes();
+        EXPECT_EQ(bytes, "[CONFIG]\r\nValue=" + c.stored + "\r\nCsvFile=/tmp/right.csv\r\n\r\n");
+        const TIniDocument read = TIniDocument::FromBytes(bytes);
+        EXPECT_EQ(read.ReadString(u"CONFIG", u"Value", u"missing"), c.value);
+        EXPECT_EQ(read.ReadString(u"CONFIG", u"CsvFile", u""), u"/tmp/right.csv");
+    }
+    // Broken escapes keep their text.
+    const TIniDocument odd = TIniDocument::FromBytes("[s]\nk=qm-escaped:%4G%4%\n");
+    EXPECT_EQ(odd.ReadString(u"s", u"k", u""), u"%4G%4%");
+}
+
 TEST(IniDocument, EncodingFollowsTheByteOrderMark) {
     struct Case {
         const char* name;

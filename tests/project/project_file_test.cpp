@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/error.h"
 #include "project/project.h"
 #include "test_files.h"
@@ -38,6 +41,28 @@ TEST(ProjectFile, RoundTrip) {
     EXPECT_EQ(loaded.ExcelSheet, saved.ExcelSheet);
     EXPECT_EQ(loaded.CsvFile, saved.CsvFile);
     EXPECT_TRUE(loaded.FirstLineIsTitle);
+    EXPECT_EQ(loaded.Relation, saved.Relation);
+}
+
+// Line breaks in a sheet name, a path or a field name stay in their own values: the file
+// keeps its ten lines, and every value and mapping comes back.
+TEST(ProjectFile, LineBreaksInValuesAddNoKeys) {
+    CodePageScope utf8("UTF-8");
+    TempDir dir;
+    auto path = dir.Path() / "p.QLM";
+    TProject saved(u"/data/book\n.xlsx", u"Sheet1\nCsvFile=/tmp/evil.csv",
+                   u"/in/a\r\nExcelSheet=x.csv", true);
+    saved.Relation = {{u"品名\n(税込)", 1}, {u"line\r\nbreak", 2}, {u"plain", 0}};
+    saved.SaveToFile(U16(path));
+
+    const std::string bytes = ReadBytes(path);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 10) << bytes;
+    EXPECT_EQ(bytes.find("\nCsvFile=/tmp"), std::string::npos) << bytes;
+    TProject loaded(u"", u"", u"", false);
+    loaded.LoadFromFile(U16(path));
+    EXPECT_EQ(loaded.ExcelFile, saved.ExcelFile);
+    EXPECT_EQ(loaded.ExcelSheet, saved.ExcelSheet);
+    EXPECT_EQ(loaded.CsvFile, saved.CsvFile);
     EXPECT_EQ(loaded.Relation, saved.Relation);
 }
 

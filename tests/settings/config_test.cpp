@@ -147,11 +147,15 @@ TEST(Config, AddHistory) {
         const char16_t* path;
         Strings after;
     } cases[] = {
-        {"case-insensitive duplicate moves up",
-         {u"C:\\a.QLM", u"C:\\B.QLM"},
-         u"c:\\b.qlm",
-         {u"c:\\b.qlm", u"C:\\a.QLM"}},
-        {"every duplicate goes", {u"/x", u"/X", u"/y", u"/x"}, u"/x", {u"/x", u"/y"}},
+        {"names differing in case are two files",
+         {u"/p/a.QLM", u"/p/B.QLM"},
+         u"/p/b.QLM",
+         {u"/p/b.QLM", u"/p/a.QLM", u"/p/B.QLM"}},
+        {"every duplicate goes", {u"/x", u"/X", u"/y", u"/x"}, u"/x", {u"/x", u"/X", u"/y"}},
+        {"the same path spelt differently",
+         {u"/p/./a.QLM", u"/p//a.QLM", u"/q/../p/a.QLM", u"/p/A.QLM"},
+         u"/p/a.QLM",
+         {u"/p/a.QLM", u"/p/A.QLM"}},
         {"new entry on top, no limit", {u"/1", u"/2"}, u"/3", {u"/3", u"/1", u"/2"}},
         {"into an empty list", {}, u"/a", {u"/a"}},
     };
@@ -162,6 +166,42 @@ TEST(Config, AddHistory) {
         config.AddHistory(c.path);
         EXPECT_EQ(config.History, c.after);
     }
+}
+
+// Existing files: a.QLM and A.QLM stay two entries, a link to a file is the file itself.
+TEST(Config, AddHistoryOfExistingFiles) {
+    TempDir dir;
+    const auto lower = U16(dir.Write("a.QLM", "[CONFIG]\r\n"));
+    const auto upper = U16(dir.Write("A.QLM", "[CONFIG]\r\n"));
+    std::filesystem::create_symlink(dir.Path() / "a.QLM", dir.Path() / "link.QLM");
+    const auto link = U16(dir.Path() / "link.QLM");
+    TConfig config;
+    config.AddHistory(lower);
+    config.AddHistory(upper);
+    EXPECT_EQ(config.History, (Strings{upper, lower}));
+    config.AddHistory(link);
+    EXPECT_EQ(config.History, (Strings{link, upper}));
+    EXPECT_FALSE(SameProjectFile(lower, upper));
+    EXPECT_TRUE(SameProjectFile(lower, link));
+}
+
+// Paths with line breaks stay inside their values and come back whole.
+TEST(Config, LineBreaksInPathsAddNoKeys) {
+    TempDir dir;
+    const auto path = U16(dir.Path() / "a.ini");
+    TConfig config;
+    config.History = {u"/p/a\nWindowState=2.QLM", u"/p/b.QLM"};
+    config.LastProjectFile = u"/p/c\r\nInTaskTray=1";
+    config.Save(path);
+    const std::string bytes = ReadBytes(dir.Path() / "a.ini");
+    EXPECT_EQ(bytes.find("\nWindowState=2"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("\nInTaskTray=1"), std::string::npos) << bytes;
+    TConfig loaded;
+    loaded.Load(path);
+    EXPECT_EQ(loaded.History, config.History);
+    EXPECT_EQ(loaded.LastProjectFile, config.LastProjectFile);
+    EXPECT_EQ(loaded.WindowState, 0);
+    EXPECT_FALSE(loaded.InTaskTray);
 }
 
 TEST(Config, SaveKeepsUnknownSectionsAndKeys) {

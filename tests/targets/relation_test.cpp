@@ -34,11 +34,11 @@ TEST(Relation, ToText) {
         {"control character quotes", {{u"a\tb", 1}}, u"\"a\tb=1\""},
         {"equals sign stays bare", {{u"x=y", 1}}, u"x=y=1"},
         {"negative and large indexes", {{u"a", -1}, {u"b", 2147483647}}, u"a=-1,b=2147483647"},
-        {"keys differing in case share the first one's line",
+        {"keys differing in case keep their own items",
          {{u"Name", 1}, {u"Zip", 2}, {u"name", 3}},
-         u"name=3,Zip=2"},
-        {"full-width letters fold too", {{u"Ａ", 1}, {u"ａ", 2}}, u"ａ=2"},
-        {"a line named by a key's prefix is replaced", {{u"A=b", 1}, {u"a", 2}}, u"a=2"},
+         u"Name=1,Zip=2,name=3"},
+        {"full-width letters differing in case", {{u"Ａ", 1}, {u"ａ", 2}}, u"Ａ=1,ａ=2"},
+        {"a key that begins another key's item", {{u"A=b", 1}, {u"a", 2}}, u"A=b=1,a=2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,6 +112,11 @@ TEST(Relation, AwkwardNamesRoundTrip) {
         {u"\U0001F600", 15},
         {u"neg", -1},
         {u"big", 16383},
+        {u"Name", 17},
+        {u"NAME", 18},
+        {u"name", 19},
+        {u"ｎａｍｅ", 20},
+        {u"ＮＡＭＥ", 21},
     };
     std::u16string text = RelationToText(relation);
     EXPECT_EQ(TextToRelation(text), relation) << std::string(text.begin(), text.end());

@@ -69,6 +69,9 @@ class TJetWriteSession {
   public:
     virtual ~TJetWriteSession() = default;
     virtual void AppendRow(const TJetTable& table, const std::vector<TValue>& values) = 0;
+    // Throws the refusal that appending to `table` would meet before any row (a table this
+    // engine cannot write soundly, an inconsistent database), writing nothing.
+    virtual void CheckCanAppend(const TJetTable& table) = 0;
     // Open tables are told when a commit replaced the file, so that they show its rows.
     virtual void Register(TJetEngineTable* table) = 0;
     virtual void Unregister(TJetEngineTable* table) = 0;
@@ -133,6 +136,7 @@ class TJetEngineTable : public TEngineTable {
     void AppendRow(const std::vector<TValue>& values) override {
         session_.AppendRow(*table_, values);
     }
+    void CheckCanAppend() override { session_.CheckCanAppend(*table_); }
 
   private:
     std::unique_ptr<TJetTable> table_;
@@ -199,6 +203,21 @@ class TJetEngine : public TEngine, public TJetWriteSession {
             return;
         }
         Writer(table).Append(values);
+    }
+
+    void CheckCanAppend(const TJetTable& table) override {
+        if (inTransaction_) {
+            Writer(table);
+            return;
+        }
+        BeginTransaction();
+        try {
+            Writer(table);
+        } catch (...) {
+            RollbackTransaction();
+            throw;
+        }
+        RollbackTransaction();
     }
 
   private:

@@ -61,7 +61,8 @@ class TXlsTable : public TEngineTable {
         return true;
     }
 
-    void AppendRow(const std::vector<TValue>&) override {
+    void AppendRow(const std::vector<TValue>&) override { CheckCanAppend(); }
+    void CheckCanAppend() override {
         throw Error(u"Excel 97-2003 形式のブック（.xls）への行の追加にはまだ対応していません。\n" +
                     book_.FileName());
     }

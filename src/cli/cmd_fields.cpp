@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/command.h"
+#include "cli/command_target.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
 #include "targets/connection.h"
@@ -15,23 +16,17 @@ int Run(const std::vector<std::string>& args) {
         std::fputs("使い方 / usage: quillomat-cli fields FILE TABLE\n", stderr);
         return 1;
     }
-    try {
-        std::u16string path = qm::FromNativePath(args[0]);
+    return qm::cli::RunReportingErrors([&] {
         qm::TConnection connection;
-        connection.SetConnectionString(qm::GetConnectionString(path));
-        connection.Open();
+        qm::cli::ConnectTarget(connection, qm::FromNativePath(args[0]));
         qm::TTable table(connection);
-        table.SetTableName(u"[" + qm::Utf8ToUtf16(args[1]) + u"]");
-        table.Open();
+        qm::cli::OpenTargetTable(table, qm::Utf8ToUtf16(args[1]));
         for (const auto& field : qm::GetFieldList(table))
             std::printf("%s\t%d\t%s\n", qm::Utf16ToUtf8(field.Name).c_str(),
                         static_cast<int>(field.DataType),
                         qm::Utf16ToUtf8(qm::GetFieldTypeName(field.DataType)).c_str());
         return 0;
-    } catch (const qm::Error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 const qm::cli::TCommandRegistration kRegistration(

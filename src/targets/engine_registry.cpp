@@ -8,6 +8,7 @@
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "platform/native_path.h"
 #include "targets/engine.h"
 #include "text/unicode.h"
@@ -41,10 +42,8 @@ TContent ClassifyContent(std::string_view head) {
 bool HoldsEncryptedPackage(int fd) {
     static const char16_t kName[] = u"EncryptedPackage";
     std::string needle;
-    for (const char16_t* p = kName; *p; ++p) {
-        needle += static_cast<char>(*p & 0xFF);
-        needle += static_cast<char>(*p >> 8);
-    }
+    for (const char16_t* p = kName; *p; ++p)
+        PutU16(needle, *p);
     std::string data(16u << 20, '\0');
     ssize_t got = ::pread(fd, data.data(), data.size(), 0);
     if (got <= 0) return false;

@@ -212,10 +212,10 @@ Column ColumnOf(const Table& table, std::size_t index, const TColumnDef& def, So
 
 TEST(JetReaders, AgreeWithMdbToolsAndMdbReader) {
     QM_REQUIRE_FIXTURES();
-    if (!Have("mdb-export --version") || !Have("node --version"))
-        GTEST_SKIP() << "mdbtools or node is not installed (scripts/install-deps.sh installs them)";
-    if (!Have("test -d '" QM_SOURCE_DIR "/scripts/npm/node_modules/mdb-reader'"))
-        GTEST_SKIP() << "mdb-reader is not installed in scripts/npm (scripts/install-deps.sh)";
+    ASSERT_TRUE(Have("mdb-export --version") && Have("node --version"))
+        << "mdbtools or node is not installed (scripts/install-deps.sh installs them)";
+    ASSERT_TRUE(Have("test -d '" QM_SOURCE_DIR "/scripts/npm/node_modules/mdb-reader'"))
+        << "mdb-reader is not installed in scripts/npm (scripts/install-deps.sh)";
     std::size_t cellsCompared = 0;
     for (const char* name : test::kReadableFixtures) {
         SCOPED_TRACE(name);

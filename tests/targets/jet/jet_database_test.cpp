@@ -195,7 +195,10 @@ TEST(JetDatabase, LoopsInPageChainsAreDamageNotHangs) {
     std::string bytes = sample::SampleDatabase();
     // Point the catalogue's definition at itself as its continuation.
     bytes[2 * kPageSize + 4] = 2;
-    EXPECT_THROW(TJetDatabase::FromBytes(bytes, u"x.mdb"), Error);
+    EXPECT_EQ(
+        qm::test::ErrorOf([&] { TJetDatabase::FromBytes(bytes, u"x.mdb"); }),
+        "Accessデータベースが壊れているため読み込めません（テーブル定義のページの連鎖が循環して"
+        "います）。\nx.mdb");
 }
 
 }  // namespace

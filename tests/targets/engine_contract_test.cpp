@@ -362,6 +362,20 @@ std::int64_t StatusKiB(const char* key) {
     return -1;
 }
 
+// AddressSanitizer keeps freed memory in quarantine and adds its shadow, so resident memory
+// says nothing about the engine there; its build checks the rows alone.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasuresMemory = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMeasuresMemory = false;
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+#else
+constexpr bool kMeasuresMemory = true;
+#endif
+
 // How far the resident memory rose above its level at the start while `action` ran (Linux:
 // the peak is reset first, and memory freed earlier is handed back so it cannot hide growth).
 std::int64_t PeakGrowthBytes(const std::function<void()>& action) {
@@ -423,8 +437,10 @@ TEST_P(EngineRead, RowsAreReadLazilyInAnyOrderInBoundedMemory) {
         engine = OpenEngine(ConnectionFor(file));
         table = engine->OpenTable(big.Table);
     });
-    EXPECT_LT(opening, 4 * static_cast<std::int64_t>(big.Bytes.size()) + (8 << 20))
-        << "file " << big.Bytes.size() << " bytes";
+    if (kMeasuresMemory) {
+        EXPECT_LT(opening, 4 * static_cast<std::int64_t>(big.Bytes.size()) + (8 << 20))
+            << "file " << big.Bytes.size() << " bytes";
+    }
     // Reading rows far apart keeps only what is near the index, and no decoded row more.
     const std::int64_t reading = PeakGrowthBytes([&] {
         std::vector<TValue> values;
@@ -438,7 +454,9 @@ TEST_P(EngineRead, RowsAreReadLazilyInAnyOrderInBoundedMemory) {
         EXPECT_FALSE(table->ReadRow(big.Rows + 1000, values));
     });
     // (The pages of a mapped file become resident as they are read.)
-    EXPECT_LT(reading, static_cast<std::int64_t>(big.Bytes.size()) + (8 << 20));
+    if (kMeasuresMemory) {
+        EXPECT_LT(reading, static_cast<std::int64_t>(big.Bytes.size()) + (8 << 20));
+    }
 }
 
 TEST_P(EngineRead, RefusalsNameTheFile) {

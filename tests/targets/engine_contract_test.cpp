@@ -129,23 +129,24 @@ std::string Quoted(const std::string& text) {
     return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
 }
 
-// The data rows (the header row left out) of a worksheet as openpyxl reads them.
-TRows OpenpyxlRows(const fs::path& file, const std::string& sheet) {
-    if (!Have("/usr/bin/python3 -c 'import openpyxl'"))
-        return {"python3-openpyxl is not installed (scripts/install-deps.sh installs it)"};
-    TRows rows = RunLines("/usr/bin/python3 " QM_OPENPYXL_ROWS " " + Quoted(file.string()) + " " +
-                          Quoted(sheet));
+// The data rows (the header row left out) of a worksheet as a Python reader's script prints
+// them; a missing module is a failure, since the dependency script installs it.
+TRows SheetRows(const char* script, const char* module, const char* package, const fs::path& file,
+                const std::string& sheet) {
+    if (!Have(std::string("/usr/bin/python3 -c 'import ") + module + "'"))
+        return {std::string(package) + " is not installed (scripts/install-deps.sh installs it)"};
+    TRows rows = RunLines(std::string("/usr/bin/python3 ") + script + " " + Quoted(file.string()) +
+                          " " + Quoted(sheet));
     if (!rows.empty()) rows.erase(rows.begin());
     return rows;
 }
 
+TRows OpenpyxlRows(const fs::path& file, const std::string& sheet) {
+    return SheetRows(QM_OPENPYXL_ROWS, "openpyxl", "python3-openpyxl", file, sheet);
+}
+
 TRows XlrdRows(const fs::path& file, const std::string& sheet) {
-    if (!Have("/usr/bin/python3 -c 'import xlrd'"))
-        return {"python3-xlrd is not installed (scripts/install-deps.sh installs it)"};
-    TRows rows = RunLines("/usr/bin/python3 " QM_XLRD_ROWS " " + Quoted(file.string()) + " " +
-                          Quoted(sheet));
-    if (!rows.empty()) rows.erase(rows.begin());
-    return rows;
+    return SheetRows(QM_XLRD_ROWS, "xlrd", "python3-xlrd", file, sheet);
 }
 
 TRows MdbReaderRows(const fs::path& file, const std::string& table) {

@@ -24,7 +24,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 
 #include "jet/jet_sample_db.h"
@@ -125,8 +124,12 @@ TRows RunLines(const std::string& command) {
     return lines;
 }
 
+// Quoted for the shell.
 std::string Quoted(const std::string& text) {
-    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
 // The data rows (the header row left out) of a worksheet as a Python reader's script prints

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/little_endian.h"
 #include "targets/connection.h"
 #include "targets/target_access.h"
 #include "text/unicode.h"
@@ -17,15 +18,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-void Put16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
+using qm::PutU16;
+using qm::PutU32;
 
 // A zip of stored entries: enough for a starting workbook.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& parts) {
@@ -35,37 +29,37 @@ std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& pa
             crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
         std::uint32_t offset = static_cast<std::uint32_t>(out.size());
         std::string common;
-        Put16(common, 20);
-        Put16(common, 0);
-        Put16(common, 0);
-        Put16(common, 0);
-        Put16(common, 0x5821);
-        Put32(common, crc);
-        Put32(common, static_cast<std::uint32_t>(data.size()));
-        Put32(common, static_cast<std::uint32_t>(data.size()));
-        Put16(common, static_cast<std::uint32_t>(name.size()));
-        Put16(common, 0);
-        Put32(out, 0x04034b50);
+        PutU16(common, 20);
+        PutU16(common, 0);
+        PutU16(common, 0);
+        PutU16(common, 0);
+        PutU16(common, 0x5821);
+        PutU32(common, crc);
+        PutU32(common, static_cast<std::uint32_t>(data.size()));
+        PutU32(common, static_cast<std::uint32_t>(data.size()));
+        PutU16(common, static_cast<std::uint32_t>(name.size()));
+        PutU16(common, 0);
+        PutU32(out, 0x04034b50);
         out += common + name + data;
-        Put32(directory, 0x02014b50);
-        Put16(directory, 20);
+        PutU32(directory, 0x02014b50);
+        PutU16(directory, 20);
         directory += common;
-        Put16(directory, 0);
-        Put16(directory, 0);
-        Put16(directory, 0);
-        Put32(directory, 0);
-        Put32(directory, offset);
+        PutU16(directory, 0);
+        PutU16(directory, 0);
+        PutU16(directory, 0);
+        PutU32(directory, 0);
+        PutU32(directory, offset);
         directory += name;
     }
     std::uint32_t at = static_cast<std::uint32_t>(out.size());
     out += directory;
-    Put32(out, 0x06054b50);
-    Put32(out, 0);
-    Put16(out, static_cast<std::uint32_t>(parts.size()));
-    Put16(out, static_cast<std::uint32_t>(parts.size()));
-    Put32(out, static_cast<std::uint32_t>(directory.size()));
-    Put32(out, at);
-    Put16(out, 0);
+    PutU32(out, 0x06054b50);
+    PutU32(out, 0);
+    PutU16(out, static_cast<std::uint32_t>(parts.size()));
+    PutU16(out, static_cast<std::uint32_t>(parts.size()));
+    PutU32(out, static_cast<std::uint32_t>(directory.size()));
+    PutU32(out, at);
+    PutU16(out, 0);
     return out;
 }
 

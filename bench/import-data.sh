@@ -3,8 +3,13 @@
 #   ROWS    rows of the CSV file (default 1000000)
 # The data lives in build/bench/data/ (never committed).
 rows="${ROWS:-1000000}"
+# The generator lives in the shared folder beside the checkout (the callers run from the
+# repository's root), not in the repository.
 gen=../shared/tools/gen-csv.py
-[ -f "$gen" ] || gen=/work/shared/tools/gen-csv.py
+if [ ! -f "$gen" ]; then
+    echo "bench: the data generator $gen (beside the checkout) is missing" >&2
+    exit 1
+fi
 out=build/bench/data
 mkdir -p "$out"
 

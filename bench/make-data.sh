@@ -5,8 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 megabytes="${1:-100}"
+# The generator lives in the shared folder beside the checkout, not in the repository.
 gen=../shared/tools/gen-csv.py
-[ -f "$gen" ] || gen=/work/shared/tools/gen-csv.py
+if [ ! -f "$gen" ]; then
+    echo "bench/make-data.sh: the data generator $gen (beside the checkout) is missing" >&2
+    exit 1
+fi
 out=build/bench/data
 mkdir -p "$out"
 

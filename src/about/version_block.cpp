@@ -18,14 +18,8 @@ std::size_t Align4(std::size_t offset) {
 
 class TBlockWriter {
   public:
-    void U16(std::uint16_t value) {
-        bytes_ += static_cast<char>(value & 0xFF);
-        bytes_ += static_cast<char>(value >> 8);
-    }
-    void U32(std::uint32_t value) {
-        U16(static_cast<std::uint16_t>(value & 0xFFFF));
-        U16(static_cast<std::uint16_t>(value >> 16));
-    }
+    void U16(std::uint16_t value) { PutU16(bytes_, value); }
+    void U32(std::uint32_t value) { PutU32(bytes_, value); }
     void Text(std::u16string_view text) {
         for (char16_t unit : text)
             U16(unit);
@@ -46,8 +40,7 @@ class TBlockWriter {
     }
     void EndNode(std::size_t start) {
         const std::size_t length = bytes_.size() - start;
-        bytes_[start] = static_cast<char>(length & 0xFF);
-        bytes_[start + 1] = static_cast<char>((length >> 8) & 0xFF);
+        SetU16(bytes_, start, static_cast<std::uint16_t>(length));
     }
     std::string Take() { return std::move(bytes_); }
 

@@ -3,6 +3,8 @@
 // character costs one load of a flag while the window still repaints and sees Cancel.
 #pragma once
 
+#include <chrono>
+
 namespace qm {
 
 // Installs the hook; called once by the program entry (and by the window tests).
@@ -10,5 +12,15 @@ void InstallGuiYieldHook();
 
 // Runs pending events now and restarts the interval.
 void ProcessEventsNow();
+
+// The clock the interval is measured by: the steady clock unless a test installs one that it
+// moves by hand (nullptr restores the steady clock). Installing one restarts the interval at
+// the next turn.
+using TGuiYieldClock = std::chrono::steady_clock::time_point (*)();
+void SetGuiYieldClock(TGuiYieldClock clock);
+
+// Has the ticker compare its clock with the end of the interval now; returns once it has (for
+// tests that moved their clock).
+void CheckGuiYieldInterval();
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/json_text.h"
 #include "csv/csv.h"
 #include "platform/error.h"
 #include "platform/file_access.h"
@@ -44,6 +45,7 @@ class TOutput {
         if (buffer_.size() >= (1u << 16)) Flush();
     }
     void Put(char c) { buffer_.push_back(c); }
+    void PutJsonString(std::u16string_view text) { AppendJsonString(buffer_, text); }
     void Flush() {
         std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
         buffer_.clear();
@@ -52,60 +54,6 @@ class TOutput {
   private:
     std::string buffer_;
 };
-
-void PutEscape(TOutput& out, unsigned unit) {
-    static const char kHex[] = "0123456789abcdef";
-    char escape[6] = {'\\',
-                      'u',
-                      kHex[(unit >> 12) & 15],
-                      kHex[(unit >> 8) & 15],
-                      kHex[(unit >> 4) & 15],
-                      kHex[unit & 15]};
-    out.Put(std::string_view(escape, 6));
-}
-
-// A JSON string in UTF-8. Surrogate pairs become one four-byte character; a surrogate
-// without its partner cannot be written in UTF-8 and is kept as an escape.
-void PutJsonString(TOutput& out, std::u16string_view text) {
-    out.Put('"');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            PutEscape(out, c);
-            continue;
-        }
-        if (c == u'"') {
-            out.Put("\\\"");
-        } else if (c == u'\\') {
-            out.Put("\\\\");
-        } else if (c == u'\n') {
-            out.Put("\\n");
-        } else if (c == u'\t') {
-            out.Put("\\t");
-        } else if (c < 0x20) {
-            PutEscape(out, c);
-        } else if (c < 0x80) {
-            out.Put(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.Put(static_cast<char>(0xC0 | (c >> 6)));
-            out.Put(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.Put(static_cast<char>(0xE0 | (c >> 12)));
-            out.Put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.Put(static_cast<char>(0xF0 | (c >> 18)));
-            out.Put(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.Put(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    out.Put('"');
-}
 
 void PrintJson(const TCsv& csv, const TCsvLoadInfo& info) {
     TOutput out;
@@ -119,7 +67,7 @@ void PrintJson(const TCsv& csv, const TCsvLoadInfo& info) {
         out.Put(r == 0 ? "\n[" : ",\n[");
         for (std::uint32_t f = 0; f < csv.GetFieldCount(); ++f) {
             if (f != 0) out.Put(',');
-            PutJsonString(out, csv.GetCellView(r, f));
+            out.PutJsonString(csv.GetCellView(r, f));
         }
         out.Put(']');
     }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "cli/command.h"
+#include "cli/command_target.h"
+#include "cli/json_text.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
 #include "targets/connection.h"
@@ -67,35 +69,6 @@ std::string PlainName(std::u16string_view name) {
     return out;
 }
 
-// A JSON string literal (RFC 8259 escapes; U+2028 and U+2029 too, for JavaScript readers).
-std::string JsonString(std::u16string_view text) {
-    std::string out = "\"";
-    std::u16string run;
-    auto flush = [&] {
-        out += qm::Utf16ToUtf8(run);
-        run.clear();
-    };
-    for (char16_t c : text) {
-        const char* escape = c == u'"'    ? "\\\""
-                             : c == u'\\' ? "\\\\"
-                             : c == u'\n' ? "\\n"
-                             : c == u'\r' ? "\\r"
-                             : c == u'\t' ? "\\t"
-                                          : nullptr;
-        if (!escape && c >= 0x20 && c != 0x2028 && c != 0x2029) {
-            run += c;
-            continue;
-        }
-        flush();
-        if (escape)
-            out += escape;
-        else
-            AppendUnicodeEscape(out, c);
-    }
-    flush();
-    return out + "\"";
-}
-
 int Run(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     bool json = false;
@@ -113,14 +86,11 @@ int Run(const std::vector<std::string>& args) {
         std::fputs(kUsage, stderr);
         return 1;
     }
-    try {
-        std::u16string path = qm::FromNativePath(positional[0]);
+    return qm::cli::RunReportingErrors([&] {
         qm::TConnection connection;
-        connection.SetConnectionString(qm::GetConnectionString(path));
-        connection.Open();
+        qm::cli::ConnectTarget(connection, qm::FromNativePath(positional[0]));
         qm::TTable table(connection);
-        table.SetTableName(u"[" + qm::Utf8ToUtf16(positional[1]) + u"]");
-        table.Open();
+        qm::cli::OpenTargetTable(table, qm::Utf8ToUtf16(positional[1]));
         std::string out = json ? "{\"fields\": [" : "";
         bool firstField = true;
         for (const auto& field : qm::GetFieldList(table)) {
@@ -128,9 +98,11 @@ int Run(const std::vector<std::string>& args) {
             std::u16string typeName = qm::GetFieldTypeName(field.DataType);
             if (json) {
                 out += firstField ? "" : ", ";
-                out += "{\"name\": " + JsonString(field.Name) +
-                       ", \"type\": " + std::to_string(type) +
-                       ", \"typeName\": " + JsonString(typeName) + "}";
+                out += "{\"name\": ";
+                qm::cli::AppendJsonString(out, field.Name);
+                out += ", \"type\": " + std::to_string(type) + ", \"typeName\": ";
+                qm::cli::AppendJsonString(out, typeName);
+                out += "}";
             } else {
                 out += PlainName(field.Name) + "\t" + std::to_string(type) + "\t" +
                        qm::Utf16ToUtf8(typeName) + "\n";
@@ -140,10 +112,7 @@ int Run(const std::vector<std::string>& args) {
         if (json) out += "]}\n";
         std::fwrite(out.data(), 1, out.size(), stdout);
         return 0;
-    } catch (const qm::Error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 const qm::cli::TCommandRegistration kRegistration(

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/command_target.h"
 #include "csv/csv.h"
 #include "platform/error.h"
 #include "platform/file_access.h"
@@ -185,7 +186,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, bool&
 void OpenTarget(const TProject& project, TConnection& connection, TTable& table) {
     if (project.ExcelFile.empty())
         throw Error(u"登録先のExcelブックまたはAccessデータベースを指定してください（-e=）。");
-    connection.SetConnectionString(GetConnectionString(project.ExcelFile));
+    ConnectTarget(connection, project.ExcelFile);
     std::vector<std::u16string> names;
     connection.GetTableNames(names, false);
     bool found = false;
@@ -200,8 +201,7 @@ void OpenTarget(const TProject& project, TConnection& connection, TTable& table)
         throw Error(u"ワークシートまたはテーブル「" + project.ExcelSheet +
                     u"」が見つかりません（あるもの: " + listed + u"）。\n" + project.ExcelFile);
     }
-    table.SetTableName(u"[" + project.ExcelSheet + u"]");
-    table.Open();
+    OpenTargetTable(table, project.ExcelSheet);
 }
 
 // Null when no CSV file is named (the run's check then says so). Throws Error.

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "cli/command.h"
+#include "cli/command_target.h"
+#include "cli/json_text.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
 #include "targets/connection.h"
@@ -15,39 +17,6 @@
 #include "text/unicode.h"
 
 namespace {
-
-void JsonString(std::string& out, std::u16string_view text) {
-    std::string utf8 = qm::Utf16ToUtf8(text);
-    out += '"';
-    for (char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-                    out += buffer;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
 
 void JsonValue(std::string& out, const qm::TValue& value) {
     if (qm::IsNull(value)) {
@@ -73,7 +42,7 @@ void JsonValue(std::string& out, const qm::TValue& value) {
                       p.Day, p.Hour, p.Minute, p.Second);
         out += buffer;
     } else if (const auto* s = std::get_if<std::u16string>(&value)) {
-        JsonString(out, *s);
+        qm::cli::AppendJsonString(out, *s);
     } else if (const auto* bytes = std::get_if<qm::TBytes>(&value)) {
         out += "{\"bytes\": " + std::to_string(bytes->Data.size()) + "}";
     }
@@ -126,21 +95,18 @@ int Run(const std::vector<std::string>& args) {
         std::fputs("使い方 / usage: quillomat-cli rows FILE TABLE [--json] [--limit N]\n", stderr);
         return 1;
     }
-    try {
-        std::u16string path = qm::FromNativePath(positional[0]);
+    return qm::cli::RunReportingErrors([&] {
         qm::TConnection connection;
-        connection.SetConnectionString(qm::GetConnectionString(path));
-        connection.Open();
+        qm::cli::ConnectTarget(connection, qm::FromNativePath(positional[0]));
         qm::TTable table(connection);
-        table.SetTableName(u"[" + qm::Utf8ToUtf16(positional[1]) + u"]");
-        table.Open();
+        qm::cli::OpenTargetTable(table, qm::Utf8ToUtf16(positional[1]));
         std::vector<qm::TAdoExcelField> fields = qm::GetFieldList(table);
         std::string out;
         if (json) {
             out += "{\"fields\": [";
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 if (i) out += ", ";
-                JsonString(out, fields[i].Name);
+                qm::cli::AppendJsonString(out, fields[i].Name);
             }
             out += "], \"rows\": [";
         }
@@ -171,11 +137,7 @@ int Run(const std::vector<std::string>& args) {
         if (json) out += "]}\n";
         std::fwrite(out.data(), 1, out.size(), stdout);
         return 0;
-    } catch (const qm::Error& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 const qm::cli::TCommandRegistration kRegistration(

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/command.h"
+#include "cli/command_target.h"
 #include "platform/error.h"
 #include "platform/native_path.h"
 #include "targets/connection.h"
@@ -15,19 +16,15 @@ int Run(const std::vector<std::string>& args) {
         std::fputs("使い方 / usage: quillomat-cli tables FILE\n", stderr);
         return 1;
     }
-    try {
-        std::u16string path = qm::FromNativePath(args[0]);
+    return qm::cli::RunReportingErrors([&] {
         qm::TConnection connection;
-        connection.SetConnectionString(qm::GetConnectionString(path));
+        qm::cli::ConnectTarget(connection, qm::FromNativePath(args[0]));
         std::vector<std::u16string> names;
         connection.GetTableNames(names, false);
         for (const auto& name : names)
             std::printf("%s\n", qm::Utf16ToUtf8(name).c_str());
         return 0;
-    } catch (const qm::Error& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 const qm::cli::TCommandRegistration kRegistration(

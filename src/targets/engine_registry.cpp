@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
+#include "platform/little_endian.h"
 #include "targets/engine.h"
 #include "text/unicode.h"
 
@@ -37,10 +38,8 @@ TContent ClassifyContent(std::string_view head) {
 bool HoldsEncryptedPackage(const TReadFile& file) {
     static const char16_t kName[] = u"EncryptedPackage";
     std::string needle;
-    for (const char16_t* p = kName; *p; ++p) {
-        needle += static_cast<char>(*p & 0xFF);
-        needle += static_cast<char>(*p >> 8);
-    }
+    for (const char16_t* p = kName; *p; ++p)
+        PutU16(needle, *p);
     std::string data(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), 16u << 20)),
                      '\0');
     data.resize(file.ReadAt(0, data.data(), data.size()));

@@ -95,21 +95,45 @@ TEST(AppVersionInfo, AnUnreadableBlockIsAnError) {
 }
 
 TEST(AppVersionInfo, CutBlocksNeverReadOutsideThemselves) {
-    // Every shorter block is either refused or read within its bounds (ASan watches).
+    // Every shorter block, with the root's length fitted to the cut so that the nodes inside
+    // are what gets cut: a node runs past its parent's end from the cut on, so a value is
+    // found whole exactly while its enclosing nodes end before the cut, and never in part.
     const std::string& good = ProgramVersionBlock();
+    const std::u16string_view stringsKey = u"StringFileInfo";
+    const std::size_t stringsNode =
+        good.find(
+            std::string(reinterpret_cast<const char*>(stringsKey.data()), stringsKey.size() * 2)) -
+        6;
+    ASSERT_LT(stringsNode, good.size());
+    const std::size_t stringsEnd = stringsNode + ReadU16(good.data() + stringsNode);
+    constexpr std::size_t kFixedInfoEnd = 40 + 52;  // the root's key, then VS_FIXEDFILEINFO
+    const auto fixedInfo = QueryVersionValue(good, u"\\");
+    const auto fileVersion = QueryVersionValue(good, u"\\StringFileInfo\\041103A4\\FileVersion");
+    ASSERT_TRUE(fixedInfo && fileVersion);
     for (std::size_t size = 0; size < good.size(); ++size) {
+        SCOPED_TRACE(size);
         std::string cut = good.substr(0, size);
-        // The root's length is fitted to the cut, so the nodes inside are what gets cut.
-        if (size >= 2) {
-            cut[0] = static_cast<char>(size & 0xFF);
-            cut[1] = static_cast<char>(size >> 8);
-        }
+        if (size >= 2) SetU16(cut, 0, static_cast<std::uint16_t>(size));
+        // The translation list comes last: no cut block can be read for its strings.
         try {
             const TAppVersionInfo info(cut);
-            for (int key = 0; key <= static_cast<int>(TVersionInfoKey::ProductVersion); ++key)
-                (void)info.GetValue(static_cast<TVersionInfoKey>(key));
-        } catch (const Error&) {
+            ADD_FAILURE() << "a cut block was read";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Message(), u"バージョン情報を取得できません");
         }
+        const auto fixed = QueryVersionValue(cut, u"\\");
+        if (size >= kFixedInfoEnd) {
+            EXPECT_EQ(fixed, fixedInfo);
+        } else {
+            EXPECT_FALSE(fixed);
+        }
+        const auto version = QueryVersionValue(cut, u"\\StringFileInfo\\041103A4\\FileVersion");
+        if (size >= stringsEnd) {
+            EXPECT_EQ(version, fileVersion);
+        } else {
+            EXPECT_FALSE(version);
+        }
+        EXPECT_FALSE(QueryVersionValue(cut, u"\\VarFileInfo\\Translation"));
     }
 }
 

@@ -101,7 +101,6 @@ class TFormDialogsTest : public QObject, TWindowTestFolder {
     void SettingsDialogShowsItsWholeCaptions();
     void AboutBoxShowsTheVersionBlock();
     void AboutBoxOpensFromTheHelpMenu();
-    void Screenshots();
 };
 
 void TFormDialogsTest::SettingsDialogOpensOnTheFirstTabWithTheSettings() {
@@ -288,26 +287,6 @@ void TFormDialogsTest::AboutBoxOpensFromTheHelpMenu() {
     window.ActionHelpAbout->trigger();
     QVERIFY(shown);
     QCOMPARE(window.findChildren<TFormAboutBox*>().size(), 0);  // deleted once closed
-}
-
-// With QM_SCREENSHOT_DIR set, saves pictures of both dialogs for looking at their layout;
-// otherwise does nothing.
-void TFormDialogsTest::Screenshots() {
-    const QString out = qEnvironmentVariable("QM_SCREENSHOT_DIR");
-    if (out.isEmpty()) QSKIP("QM_SCREENSHOT_DIR not set");
-    TFormConfigGeneral dialog(nullptr);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    for (int tab = 0; tab < dialog.PageControl1->count(); ++tab) {
-        dialog.PageControl1->setCurrentIndex(tab);
-        QTest::qWait(100);
-        dialog.grab().save(out + QString("/settings-%1.png").arg(tab + 1));
-    }
-    TFormAboutBox box(nullptr);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QTest::qWait(100);
-    box.grab().save(out + "/about.png");
 }
 
 }  // namespace qm

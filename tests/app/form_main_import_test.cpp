@@ -98,7 +98,8 @@ class TFormMainImportTest : public QObject, TWindowTestFolder {
 
   private slots:
     void initTestCase() {
-        if (!HasOpenpyxl()) QSKIP("python3-openpyxl is not installed");
+        QVERIFY2(HasOpenpyxl(),
+                 "python3-openpyxl is not installed (scripts/install-deps.sh installs it)");
     }
     void ImportIntoWorkbook();
     void FailingRowRollsBack();

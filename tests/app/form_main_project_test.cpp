@@ -122,7 +122,8 @@ class TFormMainProjectTest : public QObject, TWindowTestFolder {
 
   private slots:
     void initTestCase() {
-        if (!HasOpenpyxl()) QSKIP("python3-openpyxl is not installed");
+        QVERIFY2(HasOpenpyxl(),
+                 "python3-openpyxl is not installed (scripts/install-deps.sh installs it)");
         book = Path("book.xlsx");
         QVERIFY(MakeWorkbook(book));
         csv = Path("in.csv");

@@ -30,6 +30,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 
@@ -80,7 +82,6 @@ class TFormMainTest : public QObject, TWindowTestFolder {
     void YieldIsThrottled();
     void ControlsShowTheirWholeCaptions();
     void HelpShowsItsPages();
-    void Screenshots();
 };
 
 void TFormMainTest::ActionsMenusAndToolbar() {
@@ -613,7 +614,8 @@ void TFormMainTest::UnhandledErrorIsShownAndLogged() {
 }
 
 void TFormMainTest::ChoosingAWorkbook() {
-    if (!HasOpenpyxl()) QSKIP("python3-openpyxl is not installed");
+    QVERIFY2(HasOpenpyxl(),
+             "python3-openpyxl is not installed (scripts/install-deps.sh installs it)");
     TWarnings warnings;
     TDialogs dialogs;
     const QString book = Path("choose.xlsx");
@@ -687,16 +689,41 @@ void TFormMainTest::TrayWhileInTaskTray() {
     QVERIFY(!window->TrayIcon1->isVisible());
 }
 
+namespace {
+
+// The test's clock for the yield ticker, moved by hand.
+std::atomic<std::int64_t> gYieldClockMs{0};
+std::chrono::steady_clock::time_point YieldClock() {
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(gYieldClockMs.load()));
+}
+
+}  // namespace
+
 void TFormMainTest::YieldIsThrottled() {
-    // Right after a turn the hook lets nothing run; once the interval has passed it does.
+    // Right after a turn the hook lets nothing run; once the interval (15 ms) has passed on
+    // the ticker's clock it does, once, and then waits again.
+    SetGuiYieldClock(&YieldClock);
     int runs = 0;
     ProcessEventsNow();
     QTimer::singleShot(0, [&runs] { ++runs; });
     ProcessMessages();
     QCOMPARE(runs, 0);
-    QTest::qSleep(40);
+    gYieldClockMs += 14;
+    CheckGuiYieldInterval();
+    ProcessMessages();
+    QCOMPARE(runs, 0);
+    gYieldClockMs += 1;
+    CheckGuiYieldInterval();
     ProcessMessages();
     QCOMPARE(runs, 1);
+    QTimer::singleShot(0, [&runs] { ++runs; });
+    ProcessMessages();
+    QCOMPARE(runs, 1);
+    gYieldClockMs += 15;
+    CheckGuiYieldInterval();
+    ProcessMessages();
+    QCOMPARE(runs, 2);
+    SetGuiYieldClock(nullptr);
 }
 
 void TFormMainTest::ControlsShowTheirWholeCaptions() {
@@ -754,44 +781,6 @@ void TFormMainTest::HelpShowsItsPages() {
     // A dialog of the window asks the same help window.
     QWidget dialog(window.get(), Qt::Dialog);
     QCOMPARE(&TFormHelp::For(&dialog), &help);
-}
-
-// With QM_SCREENSHOT_DIR set (run under a real X server, e.g. xvfb-run), saves pictures of the
-// window for looking at its layout; otherwise does nothing.
-void TFormMainTest::Screenshots() {
-    const QString out = qEnvironmentVariable("QM_SCREENSHOT_DIR");
-    if (out.isEmpty()) QSKIP("QM_SCREENSHOT_DIR not set");
-    TDialogs dialogs;
-    TWarnings warnings;
-    auto window = Open();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTest::qWait(200);
-    window->grab().save(out + "/empty.png");
-    const QString csv = Path("shot.csv");
-    WriteFile(csv,
-              "氏名,住所,電話番号\n山田太郎,東京都千代田区,03-1234-5678\n"
-              "田中花子,大阪府大阪市,06-8765-4321\n");
-    const QString book = Path("shot.xlsx");
-    if (HasOpenpyxl())
-        Python(
-            "import sys, openpyxl\n"
-            "wb = openpyxl.Workbook(); ws = wb.active; ws.title = '名簿'\n"
-            "ws.append(['氏名', '住所', '電話番号', '登録日'])\n"
-            "ws.append(['佐藤一郎', '北海道札幌市中央区北一条西二丁目', '011-000-0000', 1])\n"
-            "wb.save(sys.argv[1])\n",
-            {book});
-    dialogs.answers = {book, csv};
-    window->SpeedButton1->click();
-    window->SpeedButton2->click();
-    window->CheckBoxCsvFirstLineIsTitle->click();
-    window->SetStatusText("登録しました。");
-    QTest::qWait(200);
-    window->grab().save(out + "/csv.png");
-    window->PanelConvertProcess->show();
-    window->ProgressBar1->setMaximum(10);
-    window->ProgressBar1->setValue(4);
-    QTest::qWait(200);
-    window->grab().save(out + "/progress.png");
 }
 
 }  // namespace qm

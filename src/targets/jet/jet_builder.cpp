@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "targets/jet/jet_catalog.h"
 #include "targets/jet/jet_data_page.h"
 #include "targets/jet/jet_page_file.h"
@@ -11,25 +12,13 @@
 namespace qm::jet {
 namespace {
 
-void Put16(std::string& s, std::size_t at, std::uint32_t v) {
-    s[at] = static_cast<char>(v);
-    s[at + 1] = static_cast<char>(v >> 8);
-}
-void Put32(std::string& s, std::size_t at, std::uint32_t v) {
-    Put16(s, at, v & 0xFFFF);
-    Put16(s, at + 2, v >> 16);
-}
-void Append16(std::string& s, std::uint32_t v) {
-    s.push_back(static_cast<char>(v));
-    s.push_back(static_cast<char>(v >> 8));
-}
 void AppendBytes(std::string& s, const void* p, std::size_t n) {
     s.append(static_cast<const char*>(p), n);
 }
 void AppendName(std::string& s, const std::u16string& name) {
-    Append16(s, static_cast<std::uint32_t>(name.size() * 2));
+    PutU16(s, static_cast<std::uint32_t>(name.size() * 2));
     for (const char16_t c : name)
-        Append16(s, c);
+        PutU16(s, c);
 }
 
 constexpr std::uint32_t kMapHolderPage = 3;
@@ -40,22 +29,19 @@ constexpr std::uint32_t kPagesPerBitmapPage = (kPageSize - 4) * 8;
 constexpr std::uint32_t kTablesContainer = 0x0F000001;
 constexpr std::uint32_t kTopLevel = 0x0F000000;
 
+// The fixed-area bytes of a column the builder writes; 0 for its variable-length types.
 std::uint16_t FixedBytes(std::uint8_t type) {
     switch (type) {
         case kTypeBoolean:
-            return 0;
         case kTypeByte:
-            return 1;
         case kTypeInteger:
-            return 2;
         case kTypeLong:
         case kTypeSingle:
-            return 4;
         case kTypeCurrency:
         case kTypeDouble:
         case kTypeDateTime:
         case kTypeBigInt:
-            return 8;
+            return static_cast<std::uint16_t>(TypeFixedSize(type));
         case kTypeDateTimeExtended:
             return 42;
         case kTypeText:
@@ -82,8 +68,8 @@ std::string EmptyDataPage(std::uint32_t owner) {
     std::string page(kPageSize, '\0');
     page[0] = kPageData;
     page[1] = 1;
-    Put16(page, 2, kPageSize - kDataPageHeader);
-    Put32(page, 4, owner);
+    SetU16(page, 2, kPageSize - kDataPageHeader);
+    SetU32(page, 4, owner);
     return page;
 }
 
@@ -98,9 +84,9 @@ int AddToPage(std::string& page, const std::string& row) {
             : ReadU16(reinterpret_cast<const std::uint8_t*>(page.data()) + 14 + 2 * (count - 1));
     const std::size_t start = top - row.size();
     std::memcpy(page.data() + start, row.data(), row.size());
-    Put16(page, 14 + 2 * count, static_cast<std::uint32_t>(start));
-    Put16(page, 12, count + 1u);
-    Put16(page, 2, static_cast<std::uint32_t>(free - row.size() - 2));
+    SetU16(page, 14 + 2 * count, static_cast<std::uint32_t>(start));
+    SetU16(page, 12, count + 1u);
+    SetU16(page, 2, static_cast<std::uint32_t>(free - row.size() - 2));
     return count;
 }
 
@@ -108,7 +94,7 @@ int AddToPage(std::string& page, const std::string& row) {
 std::string InlineMap(const std::vector<std::uint32_t>& pages, std::uint32_t start,
                       std::size_t bytes) {
     std::string row(5 + bytes, '\0');
-    Put32(row, 1, start);
+    SetU32(row, 1, start);
     for (const std::uint32_t page : pages)
         row[5 + (page - start) / 8] =
             static_cast<char>(row[5 + (page - start) / 8] | (1 << ((page - start) % 8)));
@@ -152,7 +138,7 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
     const auto& columns = table.def.columns;
     if (values.size() != columns.size()) throw Error(u"行の値の数が列の数と一致しません。");
     std::string row;
-    Append16(row, static_cast<std::uint32_t>(columns.size()));
+    PutU16(row, static_cast<std::uint32_t>(columns.size()));
     row.append(table.fixedSize, '\0');
     std::vector<std::uint8_t> mask((columns.size() + 7) / 8, 0);
     std::vector<std::uint16_t> varStart(table.varCount + 1u, 0);
@@ -206,7 +192,7 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
             case kTypeText: {
                 std::string& out = varData[table.varIndex[i]];
                 for (const char16_t c : v.text)
-                    Append16(out, c);
+                    PutU16(out, c);
                 break;
             }
             case kTypeDateTimeExtended:
@@ -230,8 +216,8 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
         }
         varStart[table.varCount] = static_cast<std::uint16_t>(row.size());  // end of data
         for (std::size_t slot = table.varCount + 1; slot-- > 0;)
-            Append16(row, varStart[slot]);
-        Append16(row, table.varCount);
+            PutU16(row, varStart[slot]);
+        PutU16(row, table.varCount);
     }
     AppendBytes(row, mask.data(), mask.size());
     return row;
@@ -312,7 +298,7 @@ std::string TJetBuilder::Finish() {
                     pages_[bitmap].assign(kPageSize, '\0');
                     pages_[bitmap][0] = kPageUsageMap;
                     pages_[bitmap][1] = 1;
-                    Put32(owned, 1 + 4 * slot, bitmap);
+                    SetU32(owned, 1 + 4 * slot, bitmap);
                 }
                 const std::uint32_t bit = page % kPagesPerBitmapPage;
                 pages_[bitmap][4 + bit / 8] =
@@ -334,8 +320,8 @@ std::string TJetBuilder::Finish() {
             pages_[root].assign(kPageSize, '\0');
             pages_[root][0] = kPageIndexLeaf;
             pages_[root][1] = 1;
-            Put16(pages_[root], 2, kPageSize - 480);
-            Put32(pages_[root], 4, table.tdefPage);
+            SetU16(pages_[root], 2, kPageSize - 480);
+            SetU32(pages_[root], 4, table.tdefPage);
             const int slot = AddToPage(holder, InlineMap({root}, root & ~7u, kInlineMapBytes));
             if (slot < 0) throw Error(u"索引が多すぎます。");
             indexes.emplace_back((kMapHolderPage << 8) | slot, root);
@@ -351,62 +337,62 @@ std::string TJetBuilder::Finish() {
         std::string def(63 + 12 * indexes.size(), '\0');
         def[0] = kPageTableDef;
         def[1] = 1;
-        Put32(def, 12, 1625);
-        Put32(def, 16, table.rowCount);
+        SetU32(def, 12, 1625);
+        SetU32(def, 16, table.rowCount);
         if (std::any_of(table.def.columns.begin(), table.def.columns.end(),
                         [](const TBuildColumn& c) { return c.autoNumber; }))
-            Put32(def, 20, table.rowCount);
+            SetU32(def, 20, table.rowCount);
         def[24] = 1;
         def[40] = t == 0 ? 0x53 : 0x4E;
         const auto columns = static_cast<std::uint32_t>(table.def.columns.size());
-        Put16(def, 41, columns);
-        Put16(def, 43, table.varCount);
-        Put16(def, 45, columns);
-        Put32(def, 47, static_cast<std::uint32_t>(indexes.size()));
-        Put32(def, 51, static_cast<std::uint32_t>(indexes.size()));
-        Put32(def, 55, mapPointers[t].first);
-        Put32(def, 59, mapPointers[t].second);
+        SetU16(def, 41, columns);
+        SetU16(def, 43, table.varCount);
+        SetU16(def, 45, columns);
+        SetU32(def, 47, static_cast<std::uint32_t>(indexes.size()));
+        SetU32(def, 51, static_cast<std::uint32_t>(indexes.size()));
+        SetU32(def, 55, mapPointers[t].first);
+        SetU32(def, 59, mapPointers[t].second);
         for (std::size_t i = 0; i < columns; ++i) {
             const TBuildColumn& column = table.def.columns[i];
             std::string d(25, '\0');
             d[0] = static_cast<char>(column.type);
-            Put32(d, 1, 1625);
-            Put16(d, 5, static_cast<std::uint32_t>(i));
-            Put16(d, 7, table.varIndex[i]);
-            if (column.type == kTypeText) Put16(d, 11, 1033);
+            SetU32(d, 1, 1625);
+            SetU16(d, 5, static_cast<std::uint32_t>(i));
+            SetU16(d, 7, table.varIndex[i]);
+            if (column.type == kTypeText) SetU16(d, 11, 1033);
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
             d[15] = static_cast<char>(variable ? 0x02 : column.autoNumber ? 0x07 : 0x03);
             if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
-            Put16(d, 21, table.fixedOffset[i]);
-            Put16(d, 23,
-                  column.type == kTypeText  ? column.textLength * 2u
-                  : column.type == kTypeOle ? 0u
-                                            : std::max<std::uint16_t>(1, ColumnBytes(column)));
+            SetU16(d, 21, table.fixedOffset[i]);
+            SetU16(d, 23,
+                   column.type == kTypeText  ? column.textLength * 2u
+                   : column.type == kTypeOle ? 0u
+                                             : std::max<std::uint16_t>(1, ColumnBytes(column)));
             def += d;
         }
         for (const auto& column : table.def.columns)
             AppendName(def, column.name);
         for (std::size_t i = 0; i < indexes.size(); ++i) {
             std::string d(52, '\0');
-            Put32(d, 0, 1923);
+            SetU32(d, 0, 1923);
             for (std::size_t c = 0; c < 10; ++c) {
                 const bool used = c < indexes[i].columns.size();
-                Put16(d, 4 + 3 * c,
-                      used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
+                SetU16(d, 4 + 3 * c,
+                       used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
                 d[6 + 3 * c] = used ? 1 : 0;
             }
-            Put32(d, 34, indexPointers[t][i].first);
-            Put32(d, 38, indexPointers[t][i].second);
+            SetU32(d, 34, indexPointers[t][i].first);
+            SetU32(d, 38, indexPointers[t][i].second);
             d[46] = static_cast<char>(0x80 | (indexes[i].primary ? 0x09 : 0) |
                                       (indexes[i].unique ? 0x01 : 0));
             def += d;
         }
         for (std::size_t i = 0; i < indexes.size(); ++i) {
             std::string d(28, '\0');
-            Put32(d, 0, 1625);
-            Put32(d, 4, static_cast<std::uint32_t>(i));
-            Put32(d, 8, static_cast<std::uint32_t>(i));
-            Put32(d, 13, 0xFFFFFFFF);
+            SetU32(d, 0, 1625);
+            SetU32(d, 4, static_cast<std::uint32_t>(i));
+            SetU32(d, 8, static_cast<std::uint32_t>(i));
+            SetU32(d, 13, 0xFFFFFFFF);
             d[21] = 4;
             d[22] = 4;
             d[23] = indexes[i].primary ? 1 : 0;
@@ -414,10 +400,10 @@ std::string TJetBuilder::Finish() {
         }
         for (const auto& index : indexes)
             AppendName(def, index.name);
-        Append16(def, 0xFFFF);  // no long-value columns
+        PutU16(def, 0xFFFF);  // no long-value columns
         if (def.size() > kPageSize) throw Error(u"テーブル定義が長すぎます。");
-        Put16(def, 2, static_cast<std::uint32_t>(kPageSize - def.size() - 8));
-        Put32(def, 8, static_cast<std::uint32_t>(def.size()));
+        SetU16(def, 2, static_cast<std::uint32_t>(kPageSize - def.size() - 8));
+        SetU32(def, 8, static_cast<std::uint32_t>(def.size()));
         def.resize(kPageSize, '\0');
         pages_[table.tdefPage] = def;
     }
@@ -444,8 +430,8 @@ std::string TJetBuilder::Finish() {
     static const unsigned char kConstant[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
                                                 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
     std::memcpy(header.data() + 0x18, kConstant, sizeof kConstant);
-    Put16(header, 0x3C, 1252);
-    Put16(header, 0x6E, 1033);
+    SetU16(header, 0x3C, 1252);
+    SetU16(header, 0x6E, 1033);
     static const unsigned char kTrailer[8] = {0x54, 0x06, 0, 0, '4', '.', '0', 0};
     std::memcpy(header.data() + 0x98, kTrailer, sizeof kTrailer);
     ToggleHeaderMask(reinterpret_cast<std::uint8_t*>(header.data()), header.size());

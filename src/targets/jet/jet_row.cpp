@@ -64,29 +64,8 @@ std::size_t FixedSize(const TColumnDef& column) {
     // A calculated column keeps its result inside a wrapper: its definition's length (39 for
     // every fixed-size result) is what the row holds, whatever the result's type.
     if (column.IsCalculated()) return column.length;
-    switch (column.type) {
-        case kTypeBoolean:
-            return 0;
-        case kTypeByte:
-            return 1;
-        case kTypeInteger:
-            return 2;
-        case kTypeLong:
-        case kTypeSingle:
-        case kTypeComplex:
-            return 4;
-        case kTypeCurrency:
-        case kTypeDouble:
-        case kTypeDateTime:
-        case kTypeBigInt:
-            return 8;
-        case kTypeGuid:
-            return 16;
-        case kTypeDecimal:
-            return 17;
-        default:
-            return column.length;
-    }
+    const int size = TypeFixedSize(column.type);
+    return size >= 0 ? static_cast<std::size_t>(size) : column.length;
 }
 
 TRowLayout::TRowLayout(const TJetPageFile& file, const TTableDef& def,

@@ -66,7 +66,8 @@ class TRowDecoder {
     TComplexSummary complexSummary_;
 };
 
-// The number of bytes a fixed-length value of `type` takes; 0 for variable-length types.
+// The bytes a value of the column takes in the fixed area: by its type where the type decides
+// it (TypeFixedSize), else the column's declared length.
 std::size_t FixedSize(const TColumnDef& column);
 
 }  // namespace qm::jet

@@ -30,6 +30,35 @@ enum TColumnType : std::uint8_t {
     kTypeDateTimeExtended = 0x14,
 };
 
+// The bytes a value of `type` takes in a row's fixed area when the type alone decides it (a
+// Yes/No value takes none: it lives in the null mask); -1 for the types whose size is the
+// column's length (text, binary, memo, OLE and those this table does not know).
+constexpr int TypeFixedSize(std::uint8_t type) {
+    switch (type) {
+        case kTypeBoolean:
+            return 0;
+        case kTypeByte:
+            return 1;
+        case kTypeInteger:
+            return 2;
+        case kTypeLong:
+        case kTypeSingle:
+        case kTypeComplex:
+            return 4;
+        case kTypeCurrency:
+        case kTypeDouble:
+        case kTypeDateTime:
+        case kTypeBigInt:
+            return 8;
+        case kTypeGuid:
+            return 16;
+        case kTypeDecimal:
+            return 17;
+        default:
+            return -1;
+    }
+}
+
 // Column flag bits (descriptor byte 15) and extended flag bits (byte 16).
 inline constexpr std::uint8_t kColumnFixed = 0x01;
 inline constexpr std::uint8_t kColumnAutoLong = 0x04;

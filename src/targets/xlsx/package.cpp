@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/xml_reader.h"
+#include "targets/xlsx/zip_xml_input.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
@@ -15,15 +16,6 @@ namespace {
 // memory. Shared strings are streamed and capped separately.
 constexpr std::uint64_t kSmallPartLimit = 256u << 20;
 constexpr std::uint64_t kSharedStringsLimit = 2048ull << 20;
-
-class TZipXmlInput : public TXmlInput {
-  public:
-    TZipXmlInput(const TZipArchive& archive, const TZipEntry& entry) : reader_(archive, entry) {}
-    std::size_t Read(char* out, std::size_t size) override { return reader_.Read(out, size); }
-
-  private:
-    TZipEntryReader reader_;
-};
 
 std::string_view TypeTail(std::string_view type) {
     std::size_t slash = type.rfind('/');

@@ -2,20 +2,12 @@
 
 #include "platform/error.h"
 #include "targets/xlsx/ooxml_names.h"
+#include "targets/xlsx/zip_xml_input.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
 
 namespace {
-
-class TZipXmlInput : public TXmlInput {
-  public:
-    TZipXmlInput(const TZipArchive& archive, const TZipEntry& entry) : reader_(archive, entry) {}
-    std::size_t Read(char* out, std::size_t size) override { return reader_.Read(out, size); }
-
-  private:
-    TZipEntryReader reader_;
-};
 
 std::uint32_t ParseUnsigned(std::string_view text, bool& ok) {
     std::uint64_t value = 0;

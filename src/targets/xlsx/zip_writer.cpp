@@ -5,28 +5,12 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "text/unicode.h"
 
 namespace qm::xlsx {
 
 namespace {
-
-void Put16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-void Patch32(std::string& out, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void Patch64(std::string& out, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        out[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 [[noreturn]] void TooLarge() {
     throw Error(
@@ -39,10 +23,10 @@ void TZipWriter::CopyEntry(const TZipArchive& archive, const TZipEntry& entry) {
     std::uint64_t offset = out_.Size();
     std::string record = entry.CentralRecord;
     if (entry.Zip64OffsetPosition) {
-        Patch64(record, entry.Zip64OffsetPosition, offset);
+        SetU64(record, entry.Zip64OffsetPosition, offset);
     } else {
         if (offset >= 0xFFFFFFFFu) TooLarge();
-        Patch32(record, 42, static_cast<std::uint32_t>(offset));
+        SetU32(record, 42, static_cast<std::uint32_t>(offset));
     }
     std::uint64_t at = entry.LocalHeaderOffset;
     std::string buffer;
@@ -70,40 +54,40 @@ void TZipWriter::AddDeflatedEntry(const TZipEntry& like,
         TooLarge();
     std::uint16_t flags = like.Flags & 0x0800;  // keep only "name is UTF-8"
     std::string header;
-    Put32(header, 0x04034b50);
-    Put16(header, 20);
-    Put16(header, flags);
-    Put16(header, 8);
-    Put16(header, like.ModTime);
-    Put16(header, like.ModDate);
-    Put32(header, crc);
-    Put32(header, static_cast<std::uint32_t>(compressed));
-    Put32(header, static_cast<std::uint32_t>(uncompressedSize));
-    Put16(header, static_cast<std::uint32_t>(like.Name.size()));
-    Put16(header, 0);
+    PutU32(header, 0x04034b50);
+    PutU16(header, 20);
+    PutU16(header, flags);
+    PutU16(header, 8);
+    PutU16(header, like.ModTime);
+    PutU16(header, like.ModDate);
+    PutU32(header, crc);
+    PutU32(header, static_cast<std::uint32_t>(compressed));
+    PutU32(header, static_cast<std::uint32_t>(uncompressedSize));
+    PutU16(header, static_cast<std::uint32_t>(like.Name.size()));
+    PutU16(header, 0);
     header += like.Name;
     out_.Write(header);
     for (std::string_view piece : pieces)
         Write(piece);
 
     std::string& c = directory_;
-    Put32(c, 0x02014b50);
-    Put16(c, like.VersionMadeBy);
-    Put16(c, 20);
-    Put16(c, flags);
-    Put16(c, 8);
-    Put16(c, like.ModTime);
-    Put16(c, like.ModDate);
-    Put32(c, crc);
-    Put32(c, static_cast<std::uint32_t>(compressed));
-    Put32(c, static_cast<std::uint32_t>(uncompressedSize));
-    Put16(c, static_cast<std::uint32_t>(like.Name.size()));
-    Put16(c, 0);
-    Put16(c, 0);
-    Put16(c, 0);
-    Put16(c, 0);
-    Put32(c, like.ExternalAttributes);
-    Put32(c, static_cast<std::uint32_t>(offset));
+    PutU32(c, 0x02014b50);
+    PutU16(c, like.VersionMadeBy);
+    PutU16(c, 20);
+    PutU16(c, flags);
+    PutU16(c, 8);
+    PutU16(c, like.ModTime);
+    PutU16(c, like.ModDate);
+    PutU32(c, crc);
+    PutU32(c, static_cast<std::uint32_t>(compressed));
+    PutU32(c, static_cast<std::uint32_t>(uncompressedSize));
+    PutU16(c, static_cast<std::uint32_t>(like.Name.size()));
+    PutU16(c, 0);
+    PutU16(c, 0);
+    PutU16(c, 0);
+    PutU16(c, 0);
+    PutU32(c, like.ExternalAttributes);
+    PutU32(c, static_cast<std::uint32_t>(offset));
     c += like.Name;
     ++count_;
 }
@@ -123,14 +107,14 @@ void TZipWriter::Finish() {
     if (offset >= 0xFFFFFFFFu || directory_.size() >= 0xFFFFFFFFu || count_ > 0xFFFF) TooLarge();
     out_.Write(directory_);
     std::string end;
-    Put32(end, 0x06054b50);
-    Put16(end, 0);
-    Put16(end, 0);
-    Put16(end, static_cast<std::uint32_t>(count_));
-    Put16(end, static_cast<std::uint32_t>(count_));
-    Put32(end, static_cast<std::uint32_t>(directory_.size()));
-    Put32(end, static_cast<std::uint32_t>(offset));
-    Put16(end, 0);
+    PutU32(end, 0x06054b50);
+    PutU16(end, 0);
+    PutU16(end, 0);
+    PutU16(end, static_cast<std::uint32_t>(count_));
+    PutU16(end, static_cast<std::uint32_t>(count_));
+    PutU32(end, static_cast<std::uint32_t>(directory_.size()));
+    PutU32(end, static_cast<std::uint32_t>(offset));
+    PutU16(end, 0);
     out_.Write(end);
 }
 

@@ -66,9 +66,14 @@ TEST(JetPageFile, RefusesWhatItDoesNotReadNamingFileAndReason) {
 
 TEST(JetPageFile, PageReadsAreBoundsChecked) {
     const auto file = TJetPageFile::FromBytes(sample::SampleDatabase(), u"x.mdb");
-    EXPECT_THROW(file->Page(file->PageCount()), Error);
-    EXPECT_THROW(file->Page(0xFFFFFFFF), Error);
-    EXPECT_THROW(file->PageOfType(2, kPageData), Error);
+    const std::string damaged = "Accessデータベースが壊れているため読み込めません（";
+    EXPECT_EQ(test::ErrorOf([&] { file->Page(file->PageCount()); }),
+              damaged + "ページ 8 がファイルの外を指しています）。\nx.mdb");
+    EXPECT_EQ(test::ErrorOf([&] { file->Page(0xFFFFFFFF); }),
+              damaged + "ページ 4294967295 がファイルの外を指しています）。\nx.mdb");
+    EXPECT_EQ(test::ErrorOf([&] { file->PageOfType(2, kPageData); }),
+              damaged + "ページ 2 の種類が想定と異なります）。\nx.mdb");
+    EXPECT_NE(file->Page(file->PageCount() - 1), nullptr);  // the last page is inside
 }
 
 TEST(JetPageFile, RefusesTheFixtureFilesItCannotRead) {
@@ -92,7 +97,10 @@ TEST(JetPageFile, RefusesTheFixtureFilesItCannotRead) {
             EXPECT_NE(e.Message().find(Utf8ToUtf16(c.file)), std::u16string::npos);
         }
     }
-    EXPECT_THROW(TJetPageFile::Open(u"/nonexistent/x.mdb"), Error);
+    // The system's reason (in the system's language) stands between the two.
+    const std::string missing = test::ErrorOf([] { TJetPageFile::Open(u"/nonexistent/x.mdb"); });
+    EXPECT_EQ(missing.rfind("データベースファイルを開けません（", 0), 0u) << missing;
+    EXPECT_TRUE(missing.ends_with("）。\n/nonexistent/x.mdb")) << missing;
 }
 
 }  // namespace

@@ -3,49 +3,43 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/little_endian.h"
+
 namespace qm::jet {
 namespace {
 
-void Add16(std::string& s, std::uint32_t v) {
-    s.push_back(static_cast<char>(v));
-    s.push_back(static_cast<char>(v >> 8));
-}
-void Add32(std::string& s, std::uint32_t v) {
-    Add16(s, v & 0xFFFF);
-    Add16(s, v >> 16);
-}
 void AddText(std::string& s, std::u16string_view text) {
     for (const char16_t c : text)
-        Add16(s, c);
+        PutU16(s, c);
 }
 
 // Names "Format", "ResultType"; the table has Format = "x"; column 価格 has ResultType = 5.
 std::string SampleBlob() {
     std::string names;
     for (std::u16string_view name : {u"Format", u"ResultType"}) {
-        Add16(names, static_cast<std::uint32_t>(name.size() * 2));
+        PutU16(names, static_cast<std::uint32_t>(name.size() * 2));
         AddText(names, name);
     }
     auto chunk = [](std::uint16_t type, std::u16string_view object, std::uint16_t nameIndex,
                     std::string value) {
         std::string body;
-        Add32(body, static_cast<std::uint32_t>(6 + object.size() * 2));
-        Add16(body, static_cast<std::uint32_t>(object.size() * 2));
+        PutU32(body, static_cast<std::uint32_t>(6 + object.size() * 2));
+        PutU16(body, static_cast<std::uint32_t>(object.size() * 2));
         AddText(body, object);
-        Add16(body, static_cast<std::uint32_t>(8 + value.size()));
+        PutU16(body, static_cast<std::uint32_t>(8 + value.size()));
         body.push_back(0);
         body.push_back(static_cast<char>(value.size() == 1 ? 2 : 10));
-        Add16(body, nameIndex);
-        Add16(body, static_cast<std::uint32_t>(value.size()));
+        PutU16(body, nameIndex);
+        PutU16(body, static_cast<std::uint32_t>(value.size()));
         body += value;
         std::string out;
-        Add32(out, static_cast<std::uint32_t>(6 + body.size()));
-        Add16(out, type);
+        PutU32(out, static_cast<std::uint32_t>(6 + body.size()));
+        PutU16(out, type);
         return out + body;
     };
     std::string blob("MR2\0", 4);
-    Add32(blob, static_cast<std::uint32_t>(6 + names.size()));
-    Add16(blob, 0x80);
+    PutU32(blob, static_cast<std::uint32_t>(6 + names.size()));
+    PutU16(blob, 0x80);
     blob += names;
     blob += chunk(0x00, u"商品", 0, std::string("x\0", 2));
     blob += chunk(0x01, u"価格", 1, std::string(1, '\x05'));

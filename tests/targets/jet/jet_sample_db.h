@@ -39,8 +39,10 @@ inline TJetValue Money(std::int64_t tenThousandths) {
     return x;
 }
 
-// Two tables: 商品 (every column type the builder writes; `rows` rows) and an empty one.
-inline std::string SampleDatabase(int rows = 3) {
+// Two tables: 商品 (every column type the builder writes; `rows` rows) and an empty one. The
+// dates start at `firstDay` (days since 1899-12-30; before it by default, where Access counts
+// the fraction forwards from the day).
+inline std::string SampleDatabase(int rows = 3, double firstDay = -1.25) {
     TJetBuilder builder({{u"商品",
                           {{u"ID", kTypeLong},
                            {u"名前", kTypeText, 50},
@@ -60,7 +62,7 @@ inline std::string SampleDatabase(int rows = 3) {
             Money(i * 12500),
             Int(-i),
             Real(TJetValue::Kind::Float, i * 0.25),
-            Real(TJetValue::Kind::DateTime, -1.25 + i),
+            Real(TJetValue::Kind::DateTime, firstDay + i),
             Bool(i % 2 == 0),
             Int(i % 256),
             Int(std::int64_t{1} << 40),

@@ -23,11 +23,6 @@ bool CfbLess(const std::u16string& a, const std::u16string& b) {
     return false;
 }
 
-void SetU32(std::string& out, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 bool AllNarrow(const std::u16string& text, std::size_t from = 0) {
     return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
                        [](char16_t c) { return c < 0x100; });
@@ -104,16 +99,6 @@ std::string SstRecords(const std::vector<std::u16string>& strings, std::size_t l
 }
 
 }  // namespace
-
-void PutU16(std::string& out, std::uint16_t value) {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>(value >> 8);
-}
-
-void PutU32(std::string& out, std::uint32_t value) {
-    PutU16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    PutU16(out, static_cast<std::uint16_t>(value >> 16));
-}
 
 void PutDouble(std::string& out, double value) {
     std::uint64_t bits = 0;
@@ -374,13 +359,9 @@ std::string BuildCompoundFile(const std::vector<TCfbStream>& input, std::uint16_
     auto entry = [&](const std::u16string& name, std::uint8_t type, std::uint32_t right,
                      std::uint32_t child, std::uint32_t start, std::uint64_t size) {
         std::string e(128, '\0');
-        for (std::size_t k = 0; k < name.size(); ++k) {
-            e[2 * k] = static_cast<char>(name[k] & 0xFF);
-            e[2 * k + 1] = static_cast<char>(name[k] >> 8);
-        }
-        std::uint16_t bytes = static_cast<std::uint16_t>((name.size() + 1) * 2);
-        e[64] = static_cast<char>(bytes & 0xFF);
-        e[65] = static_cast<char>(bytes >> 8);
+        for (std::size_t k = 0; k < name.size(); ++k)
+            SetU16(e, 2 * k, name[k]);
+        SetU16(e, 64, static_cast<std::uint16_t>((name.size() + 1) * 2));
         e[66] = static_cast<char>(type);
         e[67] = 1;  // black
         SetU32(e, 68, 0xFFFFFFFF);

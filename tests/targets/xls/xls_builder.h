@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/little_endian.h"  // PutU16, PutU32 and friends for the records tests add
+
 namespace qm::test {
 
 // ---- compound file ----
@@ -23,8 +25,6 @@ std::string BuildCompoundFile(const std::vector<TCfbStream>& streams, std::uint1
 
 // ---- BIFF8 records ----
 
-void PutU16(std::string& out, std::uint16_t value);
-void PutU32(std::string& out, std::uint32_t value);
 void PutDouble(std::string& out, double value);
 std::string Record(std::uint16_t id, const std::string& body);
 // XLUnicodeString: 16-bit count, flags, characters (8-bit when all fit).

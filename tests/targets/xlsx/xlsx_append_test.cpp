@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/target_lock.h"
 #include "platform/yield.h"
+#include "targets/engine.h"
 #include "targets/xlsx/package.h"
 #include "targets/xlsx/zip_archive.h"
 #include "xlsx_builder.h"
@@ -94,7 +95,8 @@ TEST(XlsxAppend, RowsReadBackByUsAndByOpenpyxl) {
             EXPECT_EQ(after[name], bytes) << name;
     }
 
-    if (!test::HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
+    ASSERT_TRUE(test::HaveOpenpyxl())
+        << "python3-openpyxl is not installed (scripts/install-deps.sh installs it)";
     std::vector<std::string> rows = test::OpenpyxlRows(path, "売上");
     ASSERT_EQ(rows.size(), 7u) << rows[0];
     EXPECT_EQ(
@@ -362,7 +364,8 @@ TEST(XlsxAppend, TablesAutofilterAndNamedRangesGrow) {
         EXPECT_EQ(open.Rows().size(), 4u);
     }
     check("A1:B5", "$A$1:$B$5", "S!$A$1:$B$5");
-    if (!test::HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
+    ASSERT_TRUE(test::HaveOpenpyxl())
+        << "python3-openpyxl is not installed (scripts/install-deps.sh installs it)";
     std::vector<std::string> readBack = test::OpenpyxlRows(path, "S");
     ASSERT_EQ(readBack.size(), 5u);
     EXPECT_EQ(readBack[4], "s:\"k5\"\tn:5.0");
@@ -505,27 +508,54 @@ TEST(XlsxAppend, PrefixedSheetWithoutDimensionAndNoDateStyle) {
     EXPECT_NE(sheet.find("<x:row r=\"3\"><x:c r=\"A3\"><x:v>3</x:v></x:c></x:row></x:sheetData>"),
               std::string::npos)
         << sheet;
-    if (!test::HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
+    ASSERT_TRUE(test::HaveOpenpyxl())
+        << "python3-openpyxl is not installed (scripts/install-deps.sh installs it)";
     EXPECT_EQ(test::OpenpyxlRows(path, "S"),
               (std::vector<std::string>{"s:\"When\"", "n:1.0", "n:3.0"}));
 }
 
 TEST(XlsxAppend, DatesGetADateStyleWhereTheColumnHasNone) {
-    test::TTestWorkbook book;
-    book.Styles = {0, 3};  // no date style at all
-    book.Sheets = {{"S", "<row r=\"1\">" + InlineCell("A1", "When") + "</row><row r=\"2\">" +
-                             NumberCell("A2", "45000", 1) + "</row>"}};
-    book.CustomFormats = "<numFmt numFmtId=\"165\" formatCode=\"yyyy/mm/dd\"/>";
-    book.Styles = {0, 165};
-    test::TempDir dir;
-    auto path = dir.Write("book.xlsx", test::BuildWorkbook(book));
-    {
-        test::TOpenTable open(path, u"S$");
-        ASSERT_EQ(GetFieldList(open.Table)[0].DataType, ftDateTime);
-        open.Append({u"2024/05/06"});
+    // The column's cells show plain numbers ("#,##0"), so a date appended below them needs a
+    // date style: the workbook's own when it has one, else one the commit adds. Either way an
+    // independent reader must see a date (openpyxl gives a datetime only for a date format).
+    const struct {
+        const char* what;
+        std::vector<int> styles;  // numFmtId of each cellXfs entry
+        const char* cellStyle;    // the s attribute the appended cell must carry
+        const char* xfCount;      // cellXfs count after the commit
+    } cases[] = {
+        {"the workbook has no date style", {0, 3}, "2", "3"},
+        {"the workbook has a date style the column does not use", {0, 3, 14}, "2", "3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TTestWorkbook book;
+        book.Styles = c.styles;
+        book.Sheets = {{"S", "<row r=\"1\">" + InlineCell("A1", "When") + "</row><row r=\"2\">" +
+                                 NumberCell("A2", "45000", 1) + "</row>"}};
+        test::TempDir dir;
+        auto path = dir.Write("book.xlsx", test::BuildWorkbook(book));
+        {
+            auto engine = OpenEngine(GetConnectionString(test::U16(path)));
+            auto table = engine->OpenTable(u"S$");
+            table->AppendRow({TDateTime{EncodeDate(2024, 5, 6)}});  // committed at once
+        }
+        auto source = std::make_shared<xlsx::TFileByteSource>(test::U16(path));
+        xlsx::TPackage package(source);
+        const std::string styles = package.ReadPart("xl/styles.xml", 1u << 20);
+        EXPECT_NE(styles.find(std::string("<cellXfs count=\"") + c.xfCount + "\""),
+                  std::string::npos)
+            << styles;
+        EXPECT_EQ(package.StyleKind(2), xlsx::TStyleKind::Date);
+        const std::string sheet = package.ReadPart("xl/worksheets/sheet1.xml", 1u << 20);
+        EXPECT_NE(sheet.find(std::string("<c r=\"A3\" s=\"") + c.cellStyle + "\"><v>45418</v>"),
+                  std::string::npos)
+            << sheet;
+        ASSERT_TRUE(test::HaveOpenpyxl()) << "python3-openpyxl is not installed "
+                                             "(scripts/install-deps.sh installs it)";
+        EXPECT_EQ(test::OpenpyxlRows(path, "S"),
+                  (std::vector<std::string>{"s:\"When\"", "n:45000.0", "d:2024-05-06T00:00:00"}));
     }
-    test::TOpenTable open(path, u"S$");
-    EXPECT_EQ(open.Rows(), (std::vector<std::string>{"2023/03/15", "2024/05/06"}));
 }
 
 // workbook.xml as current Excel saves it: the date system in <workbookPr>, and further elements

@@ -4,18 +4,11 @@
 
 #include <stdexcept>
 
+#include "platform/little_endian.h"
+
 namespace qm::test {
 
 namespace {
-
-void Put16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
 
 std::string Deflate(const std::string& data) {
     z_stream z{};
@@ -42,54 +35,54 @@ std::string BuildZip(const std::vector<TZipPart>& parts) {
         std::string data = part.Deflate ? Deflate(part.Data) : part.Data;
         std::uint32_t offset = static_cast<std::uint32_t>(out.size());
         std::uint16_t flags = part.Descriptor ? 0x0008 : 0;
-        Put32(out, 0x04034b50);
-        Put16(out, 20);
-        Put16(out, flags);
-        Put16(out, part.Deflate ? 8 : 0);
-        Put16(out, 0x6000);
-        Put16(out, 0x5821);
-        Put32(out, part.Descriptor ? 0 : crc);
-        Put32(out, part.Descriptor ? 0 : static_cast<std::uint32_t>(data.size()));
-        Put32(out, part.Descriptor ? 0 : static_cast<std::uint32_t>(part.Data.size()));
-        Put16(out, static_cast<std::uint32_t>(part.Name.size()));
-        Put16(out, 0);
+        PutU32(out, 0x04034b50);
+        PutU16(out, 20);
+        PutU16(out, flags);
+        PutU16(out, part.Deflate ? 8 : 0);
+        PutU16(out, 0x6000);
+        PutU16(out, 0x5821);
+        PutU32(out, part.Descriptor ? 0 : crc);
+        PutU32(out, part.Descriptor ? 0 : static_cast<std::uint32_t>(data.size()));
+        PutU32(out, part.Descriptor ? 0 : static_cast<std::uint32_t>(part.Data.size()));
+        PutU16(out, static_cast<std::uint32_t>(part.Name.size()));
+        PutU16(out, 0);
         out += part.Name;
         out += data;
         if (part.Descriptor) {
-            Put32(out, 0x08074b50);
-            Put32(out, crc);
-            Put32(out, static_cast<std::uint32_t>(data.size()));
-            Put32(out, static_cast<std::uint32_t>(part.Data.size()));
+            PutU32(out, 0x08074b50);
+            PutU32(out, crc);
+            PutU32(out, static_cast<std::uint32_t>(data.size()));
+            PutU32(out, static_cast<std::uint32_t>(part.Data.size()));
         }
-        Put32(directory, 0x02014b50);
-        Put16(directory, 20);
-        Put16(directory, 20);
-        Put16(directory, flags);
-        Put16(directory, part.Deflate ? 8 : 0);
-        Put16(directory, 0x6000);
-        Put16(directory, 0x5821);
-        Put32(directory, crc);
-        Put32(directory, static_cast<std::uint32_t>(data.size()));
-        Put32(directory, static_cast<std::uint32_t>(part.Data.size()));
-        Put16(directory, static_cast<std::uint32_t>(part.Name.size()));
-        Put16(directory, 0);
-        Put16(directory, 0);
-        Put16(directory, 0);
-        Put16(directory, 0);
-        Put32(directory, 0);
-        Put32(directory, offset);
+        PutU32(directory, 0x02014b50);
+        PutU16(directory, 20);
+        PutU16(directory, 20);
+        PutU16(directory, flags);
+        PutU16(directory, part.Deflate ? 8 : 0);
+        PutU16(directory, 0x6000);
+        PutU16(directory, 0x5821);
+        PutU32(directory, crc);
+        PutU32(directory, static_cast<std::uint32_t>(data.size()));
+        PutU32(directory, static_cast<std::uint32_t>(part.Data.size()));
+        PutU16(directory, static_cast<std::uint32_t>(part.Name.size()));
+        PutU16(directory, 0);
+        PutU16(directory, 0);
+        PutU16(directory, 0);
+        PutU16(directory, 0);
+        PutU32(directory, 0);
+        PutU32(directory, offset);
         directory += part.Name;
     }
     std::uint32_t directoryOffset = static_cast<std::uint32_t>(out.size());
     out += directory;
-    Put32(out, 0x06054b50);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<std::uint32_t>(parts.size()));
-    Put16(out, static_cast<std::uint32_t>(parts.size()));
-    Put32(out, static_cast<std::uint32_t>(directory.size()));
-    Put32(out, directoryOffset);
-    Put16(out, 0);
+    PutU32(out, 0x06054b50);
+    PutU16(out, 0);
+    PutU16(out, 0);
+    PutU16(out, static_cast<std::uint32_t>(parts.size()));
+    PutU16(out, static_cast<std::uint32_t>(parts.size()));
+    PutU32(out, static_cast<std::uint32_t>(directory.size()));
+    PutU32(out, directoryOffset);
+    PutU16(out, 0);
     return out;
 }
 

@@ -10,7 +10,8 @@ namespace qm {
 namespace {
 
 TEST(XlsxLibreOffice, ReadsAppendedRows) {
-    if (!test::HaveLibreOffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    ASSERT_TRUE(test::HaveLibreOffice())
+        << "LibreOffice (soffice) is not installed (scripts/install-deps.sh installs it)";
     test::TTestWorkbook book;
     book.Sheets = {
         {"データ",

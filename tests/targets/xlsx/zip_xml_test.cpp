@@ -5,6 +5,7 @@
 #include "targets/xlsx/package.h"
 #include "targets/xlsx/xml_reader.h"
 #include "targets/xlsx/zip_archive.h"
+#include "test_util.h"
 #include "xlsx_builder.h"
 
 namespace qm::xlsx {
@@ -35,32 +36,43 @@ TEST(ZipArchive, ReadsStoredDeflatedAndDescriptorEntries) {
 TEST(ZipArchive, DamagedArchivesGiveErrors) {
     std::string zip =
         test::BuildZip({{"a.xml", std::string(5000, 'a'), true}, {"b.xml", "bbbb", false}});
-    std::vector<std::pair<const char*, std::string>> cases;
-    cases.emplace_back("empty", "");
-    cases.emplace_back("not a zip", "hello world, this is not a zip archive at all");
-    cases.emplace_back("truncated", zip.substr(0, zip.size() / 2));
-    cases.emplace_back("no end record", zip.substr(0, zip.size() - 22));
+    const std::string damaged = "ブックが壊れているため読めません（";
+    const std::string truncated =
+        "zip の終端レコードが見つかりません。ファイルが途中で切れている可能性があります";
     std::string badOffset = zip;
     badOffset[badOffset.size() - 6] = '\x7F';  // directory offset far beyond the file
-    cases.emplace_back("directory offset", badOffset);
     std::string badCount = zip;
     badCount[badCount.size() - 12] = '\x50';  // many more entries than the directory holds
-    cases.emplace_back("entry count", badCount);
-    for (const auto& [name, bytes] : cases) {
-        SCOPED_TRACE(name);
-        EXPECT_THROW(TZipArchive archive(Source(bytes)), Error);
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string reason;
+    } cases[] = {
+        {"empty", "", "zip 形式ではありません"},
+        {"not a zip", "hello world, this is not a zip archive at all", "zip 形式ではありません"},
+        {"truncated", zip.substr(0, zip.size() / 2), truncated},
+        {"no end record", zip.substr(0, zip.size() - 22), truncated},
+        {"directory offset", badOffset, "zip の中央ディレクトリの位置が不正です"},
+        {"entry count", badCount, "zip の項目数が不正です"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(test::ErrorOf([&] { TZipArchive archive(Source(c.bytes)); }),
+                  damaged + c.reason + "）。\n(memory)");
     }
     // Content damage is found when the entry is read: a flipped byte of deflated data.
     std::string corrupt = zip;
     corrupt[40] = static_cast<char>(corrupt[40] ^ 0x55);
     TZipArchive archive(Source(corrupt));
-    EXPECT_THROW(archive.ReadAll(*archive.Find("a.xml"), 1u << 20), Error);
+    EXPECT_EQ(test::ErrorOf([&] { archive.ReadAll(*archive.Find("a.xml"), 1u << 20); }),
+              damaged + "部品「a.xml」の圧縮データが壊れています）。\n(memory)");
     // A stored entry whose CRC does not match.
     std::string crc = zip;
     std::size_t at = crc.find("bbbb");
     crc[at] = 'c';
     TZipArchive crcArchive(Source(crc));
-    EXPECT_THROW(crcArchive.ReadAll(*crcArchive.Find("b.xml"), 100), Error);
+    EXPECT_EQ(test::ErrorOf([&] { crcArchive.ReadAll(*crcArchive.Find("b.xml"), 100); }),
+              damaged + "部品「b.xml」のCRC が一致しません）。\n(memory)");
 }
 
 // Feeds a document a few bytes at a time, to exercise the refilling of the buffer.
@@ -159,17 +171,32 @@ TEST(XmlReader, ResolvesNamespacesInScope) {
 }
 
 TEST(XmlReader, MalformedDocumentsGiveErrors) {
-    const char* cases[] = {
-        "<a><b></a></b>",   "<a>",
-        "<a b=\"1></a>",    "<!DOCTYPE a [<!ENTITY x \"yyyy\">]><a>&x;</a>",
-        "<a>&unknown;</a>", "<a>&#0;</a>",
-        "<a/><b/>",         "text<a/>",
-        "<a b></a>",        "",
+    // Each names the part, the byte where the reader stopped and what is wrong.
+    const struct {
+        const char* text;
+        const char* where;
+    } cases[] = {
+        {"<a><b></a></b>", "10 バイト目: 終了タグが開始タグと対応していません"},
+        {"<a>", "3 バイト目: 文書が途中で終わっています"},
+        {"<a b=\"1></a>", "0 バイト目: タグが閉じていません"},
+        {"<!DOCTYPE a [<!ENTITY x \"yyyy\">]><a>&x;</a>",
+         "0 バイト目: 文書型宣言（DTD）や未対応の構文は使えません"},
+        {"<a>&unknown;</a>", "3 バイト目: 未定義の実体参照があります"},
+        {"<a>&#0;</a>", "3 バイト目: 文字参照が不正です"},
+        {"<a/><b/>", "8 バイト目: ルート要素が複数あります"},
+        {"text<a/>", "4 バイト目: ルート要素の外に文字があります"},
+        {"<a b></a>", "5 バイト目: 属性が不正です"},
+        {"", "0 バイト目: 文書が途中で終わっています"},
     };
-    for (const char* text : cases) {
-        SCOPED_TRACE(text);
-        TXmlReader reader(text, u"f", "p");
-        EXPECT_THROW(while (reader.Next() != TXmlReader::TToken::End){}, Error);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TXmlReader reader(c.text, u"f", "p");
+        EXPECT_EQ(test::ErrorOf([&] {
+                      while (reader.Next() != TXmlReader::TToken::End) {
+                      }
+                  }),
+                  std::string("ブックが壊れているため読めません（XML 部品「p」の ") + c.where +
+                      "）。\nf");
     }
 }
 

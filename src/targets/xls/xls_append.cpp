@@ -1,0 +1,816 @@
+#include "targets/xls/xls_append.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/little_endian.h"
+#include "targets/target_access.h"
+#include "targets/xls/xls_sheet.h"
+#include "text/unicode.h"
+
+namespace qm::xls {
+
+namespace {
+
+constexpr std::size_t kMaxRecordBody = 8224;
+constexpr std::uint16_t kWorksheetType = 0x0010;
+constexpr std::uint16_t kWindow2 = 0x023E;
+constexpr std::uint32_t kRowsPerBlock = 32;
+constexpr std::uint16_t kDefaultCellXf = 15;
+constexpr std::uint16_t kDateFormat = 14;  // built-in "m/d/yy", shown in the local short form
+
+void PutU16(std::string& out, std::uint16_t value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>(value >> 8);
+}
+
+void PutU32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void SetU16(std::string& out, std::size_t at, std::uint16_t value) {
+    out[at] = static_cast<char>(value & 0xFF);
+    out[at + 1] = static_cast<char>(value >> 8);
+}
+
+void SetU32(std::string& out, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void PutHeader(std::string& out, std::uint16_t id, std::size_t length) {
+    PutU16(out, id);
+    PutU16(out, static_cast<std::uint16_t>(length));
+}
+
+// The RK form of a number when it holds the value exactly.
+bool EncodeRk(double value, std::uint32_t& rk) {
+    auto exact = [&](std::uint32_t candidate) {
+        double back = DecodeRk(candidate);
+        return std::memcmp(&back, &value, sizeof value) == 0;
+    };
+    for (std::uint32_t scaled = 0; scaled < 2; ++scaled) {
+        double v = scaled ? value * 100 : value;
+        if (std::isfinite(v) && v == std::floor(v) && v >= -536870912.0 && v <= 536870911.0) {
+            std::uint32_t candidate =
+                (static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) << 2) | 2u | scaled;
+            if (exact(candidate)) {
+                rk = candidate;
+                return true;
+            }
+        }
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof v);
+        if ((bits & 0x3FFFFFFFFull) == 0) {
+            std::uint32_t candidate = static_cast<std::uint32_t>(bits >> 32) | scaled;
+            if (exact(candidate)) {
+                rk = candidate;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void PutNumberCell(std::string& out, std::uint16_t row, std::uint16_t column, std::uint16_t xf,
+                   double value) {
+    std::uint32_t rk = 0;
+    if (EncodeRk(value, rk)) {
+        PutHeader(out, record::kRk, 10);
+        PutU16(out, row);
+        PutU16(out, column);
+        PutU16(out, xf);
+        PutU32(out, rk);
+        return;
+    }
+    PutHeader(out, record::kNumber, 14);
+    PutU16(out, row);
+    PutU16(out, column);
+    PutU16(out, xf);
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
+    PutU32(out, static_cast<std::uint32_t>(bits));
+    PutU32(out, static_cast<std::uint32_t>(bits >> 32));
+}
+
+bool NeedsHighBytes(std::u16string_view text) {
+    for (char16_t c : text)
+        if (c > 0xFF) return true;
+    return false;
+}
+
+// A NAME record's body with the last row of its one-reference formula set to 'lastRow'
+// (0-based); a single-cell reference becomes an area. Empty when the formula is not one 3-D
+// reference.
+std::string GrownNameBody(std::string_view body, std::uint16_t lastRow) {
+    if (body.size() < 15) return {};
+    std::uint8_t length = static_cast<std::uint8_t>(body[3]);
+    std::uint16_t formulaSize = ReadU16(body.data() + 4);
+    std::size_t width = (static_cast<std::uint8_t>(body[14]) & 1) ? 2 : 1;
+    std::size_t formula = 15 + length * width;
+    if (formula + formulaSize > body.size()) return {};
+    std::uint8_t token = static_cast<std::uint8_t>(body[formula]);
+    std::string out(body);
+    if (formulaSize == 11 && (token == 0x3B || token == 0x5B || token == 0x7B)) {
+        SetU16(out, formula + 5, lastRow);
+        return out;
+    }
+    if (formulaSize == 7 && (token == 0x3A || token == 0x5A || token == 0x7A)) {
+        std::string area;
+        area += static_cast<char>(token + 1);
+        area.append(body.substr(formula + 1, 4));  // sheet reference and first row
+        PutU16(area, lastRow);
+        area.append(body.substr(formula + 5, 2));  // column
+        area.append(body.substr(formula + 5, 2));
+        out = std::string(body.substr(0, formula)) + area +
+              std::string(body.substr(formula + formulaSize));
+        SetU16(out, 4, 11);
+        return out;
+    }
+    return {};
+}
+
+}  // namespace
+
+struct TXlsAppender::TSstString {
+    std::u16string Text;
+    std::uint8_t Flags = 0;  // fExtSt (0x04) and fRichSt (0x08)
+    std::string Runs;
+    std::string Phonetic;
+};
+
+struct TXlsAppender::TSheetState {
+    int Sheet = -1;
+    std::u16string Name;
+    std::uint32_t Start = 0, End = 0;  // the substream, BOF to the end of its EOF
+    std::uint32_t IndexAt = 0, IndexEnd = 0;
+    std::string IndexBody;
+    std::uint32_t DimensionsAt = 0, DimensionsEnd = 0;
+    std::uint32_t DimFirstRow = 0, DimEndRow = 0;
+    std::uint16_t DimFirstColumn = 0, DimEndColumn = 0;
+    std::uint32_t InsertAt = 0;  // where the new row blocks go
+    std::uint16_t RowHeight = 0x00FF;
+    std::uint32_t OldRowEnd = 0;  // one past the last row that holds a ROW record or a cell
+    std::uint32_t NextRow = 0;    // 0-based
+    std::uint32_t UsedFirstRow = 0xFFFFFFFF, UsedEndRow = 0;  // of the cells it held
+    std::uint32_t UsedFirstColumn = 0xFFFF, UsedEndColumn = 0;
+    std::vector<std::uint16_t> XfAbove;  // by column: XF of its lowest cell, 0xFFFF for none
+    std::vector<std::uint32_t> RowOfXf;
+
+    struct TNewRow {
+        std::uint16_t Row = 0, FirstColumn = 0, EndColumn = 0;
+        std::uint32_t CellStart = 0, CellSize = 0;
+    };
+    std::string Cells;  // the cell records of the new rows, one row after another
+    std::vector<TNewRow> Rows;
+    std::map<int, std::uint16_t> GrownNames;  // defined name -> new last row (0-based)
+};
+
+TXlsAppender::~TXlsAppender() = default;
+
+void TXlsAppender::FailUnwritable(std::u16string_view reason) const {
+    throw Error(u"このブックには行を追加できません（" + std::u16string(reason) + u"）。\n" +
+                book_.FileName());
+}
+
+TXlsAppender::TXlsAppender(const TXlsWorkbook& book) : book_(book) {
+    const std::u16string& file = book.FileName();
+    std::string_view stream = book.Stream();
+    TRecordReader reader(stream, 0, file);
+    TRecord rec;
+    bool ended = false;
+    bool sstSeen = false;
+    bool preferredDate = false;
+    while (reader.Next(rec)) {
+        switch (rec.Id) {
+            case record::kXf:
+                if (rec.Body.size() < 20) FailUnwritable(u"セルの書式が不正です");
+                lastXfAt_ = rec.Offset;
+                if (xfCount_ == kDefaultCellXf || (baseXf_.empty() && !(rec.Body[4] & 0x04)))
+                    baseXf_ = std::string(rec.Body.substr(0, 20));
+                if (!(rec.Body[4] & 0x04) && book.XfKind(xfCount_) == TStyleKind::Date) {
+                    // The first date XF, better one with the plain short date format.
+                    std::uint16_t format = ReadU16(rec.Body.data() + 2);
+                    bool preferred = format == 14 || format == 22;
+                    if (workbookDateXf_ < 0 || (preferred && !preferredDate)) {
+                        workbookDateXf_ = static_cast<int>(xfCount_);
+                        preferredDate = preferred;
+                    }
+                }
+                ++xfCount_;
+                break;
+            case record::kSst: {
+                if (sstSeen) FailUnwritable(u"共有文字列の表が二つあります");
+                sstSeen = true;
+                TBiffCursor cursor(BodyWithContinues(reader, rec), file);
+                sstTotal_ = cursor.U32();
+                std::uint32_t unique = cursor.U32();
+                sst_.reserve(std::min<std::size_t>(unique, stream.size() / 3));
+                for (std::uint32_t i = 0; i < unique; ++i) {
+                    TSstString s;
+                    std::uint16_t count = cursor.U16();
+                    std::uint8_t flags = cursor.U8();
+                    std::uint16_t runs = (flags & 0x08) ? cursor.U16() : 0;
+                    std::uint32_t phonetic = (flags & 0x04) ? cursor.U32() : 0;
+                    s.Flags = flags & 0x0C;
+                    s.Text = cursor.Chars(count, (flags & 1) != 0);
+                    s.Runs = cursor.Bytes(4ull * runs);
+                    s.Phonetic = cursor.Bytes(phonetic);
+                    sst_.push_back(std::move(s));
+                }
+                break;
+            }
+            default:
+                break;
+        }
+        if (rec.Id == record::kEof) {
+            ended = true;
+            break;
+        }
+    }
+    if (!ended) FailUnwritable(u"ブック全体の設定が EOF レコードで終わっていません");
+    globalsEnd_ = static_cast<std::uint32_t>(reader.Position());
+    if (xfCount_ <= kDefaultCellXf) FailUnwritable(u"セルの書式が足りません");
+
+    // The sheets' substreams must lie one after another behind the globals.
+    const auto& sheets = book.Sheets();
+    for (std::uint32_t i = 0; i < sheets.size(); ++i)
+        sheetOrder_.push_back(i);
+    std::sort(sheetOrder_.begin(), sheetOrder_.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return sheets[a].Offset < sheets[b].Offset;
+    });
+    std::uint32_t previous = globalsEnd_;
+    bool first = true;
+    for (std::uint32_t i : sheetOrder_) {
+        std::uint32_t offset = sheets[i].Offset;
+        if (offset < previous || (!first && offset == previous) || offset + 4 > stream.size() ||
+            ReadU16(stream.data() + offset) != record::kBof)
+            FailUnwritable(u"シートの位置が不正です");
+        previous = offset + 1;
+        first = false;
+    }
+}
+
+TXlsAppender::TSheetState& TXlsAppender::SheetState(int sheet) {
+    auto found = sheets_.find(sheet);
+    if (found != sheets_.end()) return *found->second;
+    const std::u16string& file = book_.FileName();
+    const TXlsSheetInfo& info = book_.Sheets()[static_cast<std::size_t>(sheet)];
+    auto state = std::make_unique<TSheetState>();
+    state->Sheet = sheet;
+    state->Name = info.Name;
+    state->Start = info.Offset;
+    state->XfAbove.assign(kXlsMaxColumns, 0xFFFF);
+    state->RowOfXf.assign(kXlsMaxColumns, 0);
+    std::string_view stream = book_.Stream();
+    TRecordReader reader(stream, info.Offset, file);
+    TRecord rec;
+    if (!reader.Next(rec) || rec.Id != record::kBof || rec.Body.size() < 4 ||
+        ReadU16(rec.Body.data() + 2) != kWorksheetType)
+        FailUnwritable(u"ワークシートではありません");
+    int depth = 0;
+    std::uint32_t cellTableEnd = 0, window2 = 0;
+    while (reader.Next(rec)) {
+        std::uint32_t end = rec.Offset + 4 + static_cast<std::uint32_t>(rec.Body.size());
+        if (rec.Id == record::kBof) {
+            ++depth;
+            continue;
+        }
+        if (rec.Id == record::kEof) {
+            if (depth-- > 0) continue;
+            state->End = end;
+            break;
+        }
+        if (depth > 0) continue;
+        std::string_view body = rec.Body;
+        switch (rec.Id) {
+            case record::kIndex:
+                if (body.size() < 16 || (body.size() - 16) % 4 != 0 || state->IndexAt)
+                    FailUnwritable(u"シートの INDEX レコードが不正です");
+                state->IndexAt = rec.Offset;
+                state->IndexEnd = end;
+                state->IndexBody = std::string(body);
+                continue;
+            case record::kDimensions:
+                if (body.size() < 14 || state->DimensionsAt)
+                    FailUnwritable(u"シートの DIMENSIONS レコードが不正です");
+                state->DimensionsAt = rec.Offset;
+                state->DimensionsEnd = end;
+                state->DimFirstRow = ReadU32(body.data());
+                state->DimEndRow = ReadU32(body.data() + 4);
+                state->DimFirstColumn = ReadU16(body.data() + 8);
+                state->DimEndColumn = ReadU16(body.data() + 10);
+                continue;
+            case record::kDefaultRowHeight:
+                if (body.size() >= 4) state->RowHeight = ReadU16(body.data() + 2);
+                continue;
+            case record::kProtect:
+                if (body.size() >= 2 && ReadU16(body.data()) != 0)
+                    throw Error(u"シート「" + info.Name +
+                                u"」は保護されているため、行を追加できません。"
+                                u"シートの保護を解除してからやり直してください。\n" +
+                                file);
+                continue;
+            case kWindow2:
+                if (!window2) window2 = rec.Offset;
+                continue;
+            case record::kRow:
+                if (body.size() >= 2)
+                    state->OldRowEnd =
+                        std::max<std::uint32_t>(state->OldRowEnd, ReadU16(body.data()) + 1u);
+                cellTableEnd = end;
+                continue;
+            case record::kDbCell:
+            case record::kString:
+            case record::kSharedFormula:
+            case record::kArray:
+            case record::kTable:
+                cellTableEnd = end;
+                continue;
+            default:
+                break;
+        }
+        if (!IsCellRecord(rec.Id) || body.size() < 6) continue;
+        cellTableEnd = end;
+        std::uint32_t row = ReadU16(body.data());
+        std::uint32_t column = ReadU16(body.data() + 2);
+        state->OldRowEnd = std::max(state->OldRowEnd, row + 1);
+        state->UsedFirstRow = std::min(state->UsedFirstRow, row);
+        state->UsedEndRow = std::max(state->UsedEndRow, row + 1);
+        auto note = [&](std::uint32_t c, std::uint16_t xf) {
+            if (c >= kXlsMaxColumns) return;
+            if (state->XfAbove[c] == 0xFFFF || row >= state->RowOfXf[c]) {
+                state->XfAbove[c] = xf;
+                state->RowOfXf[c] = row;
+            }
+            state->UsedFirstColumn = std::min(state->UsedFirstColumn, c);
+            state->UsedEndColumn = std::max(state->UsedEndColumn, c + 1);
+        };
+        if (rec.Id == record::kMulRk) {
+            for (std::size_t i = 0; 4 + 6 * i + 6 <= body.size() - 2; ++i)
+                note(column + static_cast<std::uint32_t>(i), ReadU16(body.data() + 4 + 6 * i));
+        } else if (rec.Id == record::kMulBlank) {
+            for (std::size_t i = 0; 4 + 2 * i + 2 <= body.size() - 2; ++i)
+                note(column + static_cast<std::uint32_t>(i), ReadU16(body.data() + 4 + 2 * i));
+        } else {
+            note(column, ReadU16(body.data() + 4));
+        }
+    }
+    if (!state->End) FailUnwritable(u"シートが EOF レコードで終わっていません");
+    if (state->IndexAt && state->DimensionsAt && state->IndexAt > state->DimensionsAt)
+        FailUnwritable(u"シートのレコードの順序が不正です");
+    state->InsertAt = cellTableEnd           ? cellTableEnd
+                      : state->DimensionsEnd ? state->DimensionsEnd
+                      : window2              ? window2
+                                             : state->End - 4;
+    if (state->InsertAt < state->DimensionsEnd || state->InsertAt < state->IndexEnd)
+        FailUnwritable(u"シートのレコードの順序が不正です");
+    state->NextRow = state->OldRowEnd;
+    return *sheets_.emplace(sheet, std::move(state)).first->second;
+}
+
+std::uint16_t TXlsAppender::DateXf() {
+    if (workbookDateXf_ >= 0) return static_cast<std::uint16_t>(workbookDateXf_);
+    addDateXf_ = true;
+    return static_cast<std::uint16_t>(xfCount_);
+}
+
+std::uint32_t TXlsAppender::StringIndex(const std::u16string& text) {
+    if (stringIndex_.empty() && !sst_.empty()) {
+        stringIndex_.reserve(sst_.size());
+        for (std::uint32_t i = 0; i < sst_.size(); ++i)
+            stringIndex_.emplace(sst_[i].Text, i);
+    }
+    auto [it, added] = stringIndex_.emplace(text, static_cast<std::uint32_t>(sst_.size()));
+    if (added) sst_.push_back({text, 0, {}, {}});
+    return it->second;
+}
+
+void TXlsAppender::AppendRow(const TAppendTarget& target, const std::vector<std::uint32_t>& columns,
+                             const std::vector<TFieldDef>& fields,
+                             const std::vector<TValue>& values) {
+    const std::u16string& file = book_.FileName();
+    TSheetState& state = SheetState(target.Sheet);
+    std::uint32_t row = state.NextRow;  // 0-based
+    if (target.DefinedName >= 0) {
+        auto grown = state.GrownNames.find(target.DefinedName);
+        std::uint32_t lastRow =
+            grown != state.GrownNames.end() ? grown->second + 1u : target.Area.LastRow;
+        if (lastRow != row)
+            throw Error(
+                u"名前付き範囲「" + target.TableName +
+                u"」の下のシートの行にデータがあるため、範囲を広げて行を追加できません。\n" + file);
+    }
+    if (row >= kXlsMaxRows)
+        throw Error(u"シート「" + state.Name +
+                    u"」の行数の上限（65,536 行）を超えるため、これ以上行を追加できません。"
+                    u"Excel 97-2003 形式（.xls）のシートに入る行はここまでです。\n" +
+                    file);
+
+    // Every value is checked before anything is kept, so that a refused row leaves no trace.
+    bool anyValue = false;
+    for (std::size_t i = 0; i < values.size() && i < columns.size(); ++i) {
+        const TValue& value = values[i];
+        if (IsNull(value)) continue;
+        anyValue = true;
+        const std::u16string& fieldName = i < fields.size() ? fields[i].Name : std::u16string();
+        int fieldType = i < fields.size() ? fields[i].DataType : 0;
+        if (columns[i] < 1 || columns[i] > kXlsMaxColumns)
+            throw Error(u"シート「" + state.Name + u"」の列数の上限（256 列）を超える列に" +
+                        u"フィールド「" + fieldName + u"」を書き込めません。\n" + file);
+        if (const auto* text = std::get_if<std::u16string>(&value)) {
+            if (text->size() > static_cast<std::size_t>(sheet::kCellTextLimit))
+                throw Error(u"フィールド「" + fieldName +
+                            u"」の値がセルに入る文字数の上限（32,767 文字）を超えるため、シート「" +
+                            state.Name + u"」に書き込めません（" +
+                            Utf8ToUtf16(std::to_string(text->size())) + u" 文字）。\n" + file);
+        } else if (const auto* date = std::get_if<TDateTime>(&value)) {
+            double serial = 0;
+            if (!sheet::DaysToSerial(date->Days, book_.Date1904(), serial))
+                throw Error(u"値「" + ValueToDisplayText(value) + u"」をフィールド「" + fieldName +
+                            u"」（" + GetFieldTypeName(fieldType) +
+                            u"）に書き込めません。Excel の日付の範囲外です。");
+        } else if (std::holds_alternative<TBytes>(value)) {
+            throw Error(u"フィールド「" + fieldName + u"」（" + GetFieldTypeName(fieldType) +
+                        u"）にはバイナリ データを書き込めません。");
+        }
+    }
+
+    // A row without values keeps its place but needs no record.
+    std::uint16_t row16 = static_cast<std::uint16_t>(row);
+    if (anyValue) {
+        // Cells in column order, as Excel keeps them.
+        std::vector<std::size_t> order;
+        for (std::size_t i = 0; i < values.size() && i < columns.size(); ++i)
+            if (!IsNull(values[i])) order.push_back(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
+        TSheetState::TNewRow newRow;
+        newRow.Row = row16;
+        newRow.CellStart = static_cast<std::uint32_t>(state.Cells.size());
+        newRow.FirstColumn = static_cast<std::uint16_t>(columns[order.front()] - 1);
+        newRow.EndColumn = static_cast<std::uint16_t>(columns[order.back()]);
+        std::string& out = state.Cells;
+        for (std::size_t i : order) {
+            const TValue& value = values[i];
+            std::uint16_t column = static_cast<std::uint16_t>(columns[i] - 1);
+            std::uint16_t xf = state.XfAbove[column];
+            if (xf == 0xFFFF) xf = kDefaultCellXf;
+            if (const auto* text = std::get_if<std::u16string>(&value)) {
+                PutHeader(out, record::kLabelSst, 10);
+                PutU16(out, row16);
+                PutU16(out, column);
+                PutU16(out, xf);
+                PutU32(out, StringIndex(*text));
+                ++addedReferences_;
+            } else if (const auto* d = std::get_if<double>(&value)) {
+                PutNumberCell(out, row16, column, xf, *d);
+            } else if (const auto* n = std::get_if<std::int64_t>(&value)) {
+                PutNumberCell(out, row16, column, xf, static_cast<double>(*n));
+            } else if (const auto* c = std::get_if<TCurrency>(&value)) {
+                PutNumberCell(out, row16, column, xf, static_cast<double>(c->Scaled) / 10000.0);
+            } else if (const auto* dec = std::get_if<TDecimal>(&value)) {
+                PutNumberCell(out, row16, column, xf, std::strtod(dec->Text.c_str(), nullptr));
+            } else if (const auto* b = std::get_if<bool>(&value)) {
+                PutHeader(out, record::kBoolErr, 8);
+                PutU16(out, row16);
+                PutU16(out, column);
+                PutU16(out, xf);
+                out += static_cast<char>(*b ? 1 : 0);
+                out += '\0';
+            } else if (const auto* date = std::get_if<TDateTime>(&value)) {
+                double serial = 0;
+                sheet::DaysToSerial(date->Days, book_.Date1904(), serial);
+                std::uint16_t dateXf = book_.XfKind(xf) == TStyleKind::Date ? xf : DateXf();
+                PutNumberCell(out, row16, column, dateXf, serial);
+            }
+        }
+        newRow.CellSize = static_cast<std::uint32_t>(out.size()) - newRow.CellStart;
+        state.Rows.push_back(newRow);
+    }
+    state.NextRow = row + 1;
+    if (target.DefinedName >= 0) state.GrownNames[target.DefinedName] = row16;
+}
+
+void TXlsAppender::WriteGlobals(std::string& out, std::vector<std::uint32_t>& boundSheetAt) const {
+    std::string_view stream = book_.Stream();
+    const std::u16string& file = book_.FileName();
+    bool rewriteSst = addedReferences_ > 0;
+    // Defined names that grow: those used as targets, and each sheet's AutoFilter range when
+    // it ended at the sheet's old last row.
+    std::map<std::uint32_t, std::uint16_t> grownNames;  // NAME record offset -> last row
+    const auto& names = book_.DefinedNames();
+    for (const auto& [sheet, state] : sheets_) {
+        if (state->NextRow <= state->OldRowEnd) continue;
+        std::uint16_t last = static_cast<std::uint16_t>(state->NextRow - 1);
+        for (const auto& [index, row] : state->GrownNames)
+            grownNames[names[static_cast<std::size_t>(index)].RecordOffset] = row;
+        for (const TXlsDefinedName& name : names) {
+            if (name.BuiltIn && name.Name == u"_FilterDatabase" && name.LocalSheet == sheet &&
+                name.AreaSheet == sheet && name.Area.LastRow == state->OldRowEnd)
+                grownNames.emplace(name.RecordOffset, last);
+        }
+    }
+
+    TRecordReader reader(stream, 0, file);
+    TRecord rec;
+    bool sstWritten = false;
+    auto writeSst = [&] {
+        // Excel's split: a string's fixed part and its first character share a record; the
+        // characters go on in CONTINUE records that start with the width flag; a formatting
+        // run is never split; phonetic data continues anywhere.
+        std::uint32_t dsst =
+            std::max<std::uint32_t>(8, static_cast<std::uint32_t>((sst_.size() + 127) / 128));
+        std::vector<std::pair<std::uint32_t, std::uint16_t>> buckets;
+        std::size_t record = out.size();
+        PutHeader(out, record::kSst, 0);
+        PutU32(out, sstTotal_ + addedReferences_);
+        PutU32(out, static_cast<std::uint32_t>(sst_.size()));
+        auto room = [&] { return kMaxRecordBody - (out.size() - record - 4); };
+        auto next = [&] {
+            SetU16(out, record + 2, static_cast<std::uint16_t>(out.size() - record - 4));
+            record = out.size();
+            PutHeader(out, record::kContinue, 0);
+        };
+        for (std::size_t i = 0; i < sst_.size(); ++i) {
+            const TSstString& s = sst_[i];
+            bool high = NeedsHighBytes(s.Text);
+            std::size_t width = high ? 2 : 1;
+            std::size_t fixed = 3 + ((s.Flags & 0x08) ? 2 : 0) + ((s.Flags & 0x04) ? 4 : 0);
+            if (room() < fixed + (s.Text.empty() ? 0 : width)) next();
+            if (i % dsst == 0)
+                buckets.emplace_back(static_cast<std::uint32_t>(out.size()),
+                                     static_cast<std::uint16_t>(out.size() - record));
+            PutU16(out, static_cast<std::uint16_t>(s.Text.size()));
+            out += static_cast<char>(s.Flags | (high ? 1 : 0));
+            if (s.Flags & 0x08) PutU16(out, static_cast<std::uint16_t>(s.Runs.size() / 4));
+            if (s.Flags & 0x04) PutU32(out, static_cast<std::uint32_t>(s.Phonetic.size()));
+            std::size_t at = 0;
+            while (at < s.Text.size()) {
+                std::size_t take = std::min(s.Text.size() - at, room() / width);
+                if (take == 0) {
+                    next();
+                    out += static_cast<char>(high ? 1 : 0);
+                    continue;
+                }
+                for (std::size_t k = at; k < at + take; ++k) {
+                    out += static_cast<char>(s.Text[k] & 0xFF);
+                    if (high) out += static_cast<char>(s.Text[k] >> 8);
+                }
+                at += take;
+            }
+            for (std::size_t r = 0; r < s.Runs.size(); r += 4) {
+                if (room() < 4) next();
+                out.append(s.Runs, r, 4);
+            }
+            for (std::size_t p = 0; p < s.Phonetic.size();) {
+                if (room() == 0) next();
+                std::size_t take = std::min(room(), s.Phonetic.size() - p);
+                out.append(s.Phonetic, p, take);
+                p += take;
+            }
+        }
+        SetU16(out, record + 2, static_cast<std::uint16_t>(out.size() - record - 4));
+        PutHeader(out, record::kExtSst, 2 + 8 * buckets.size());
+        PutU16(out, static_cast<std::uint16_t>(dsst));
+        for (const auto& [position, offset] : buckets) {
+            PutU32(out, position);
+            PutU16(out, offset);
+            PutU16(out, 0);
+        }
+        sstWritten = true;
+    };
+    auto copy = [&](const TRecord& r) { out.append(stream.substr(r.Offset, 4 + r.Body.size())); };
+    while (reader.Next(rec)) {
+        switch (rec.Id) {
+            case record::kBoundSheet:
+                boundSheetAt.push_back(static_cast<std::uint32_t>(out.size() + 4));
+                copy(rec);
+                break;
+            case record::kSst:
+                if (!rewriteSst) {
+                    copy(rec);
+                    break;
+                }
+                BodyWithContinues(reader, rec);  // the old CONTINUE records are left behind
+                writeSst();
+                break;
+            case record::kExtSst:
+                if (!rewriteSst) copy(rec);
+                break;
+            case record::kName: {
+                auto grown = grownNames.find(rec.Offset);
+                std::string body = grown == grownNames.end()
+                                       ? std::string()
+                                       : GrownNameBody(rec.Body, grown->second);
+                if (body.empty() || reader.PeekId() == record::kContinue) {
+                    copy(rec);
+                    break;
+                }
+                PutHeader(out, record::kName, body.size());
+                out += body;
+                break;
+            }
+            case record::kXf:
+                copy(rec);
+                if (addDateXf_ && rec.Offset == lastXfAt_) {
+                    std::string xf = baseXf_;
+                    SetU16(xf, 2, kDateFormat);
+                    xf[4] = static_cast<char>(xf[4] & ~0x04);  // a cell XF
+                    xf[9] = static_cast<char>(xf[9] | 0x04);   // with its own number format
+                    PutHeader(out, record::kXf, xf.size());
+                    out += xf;
+                }
+                break;
+            case record::kEof:
+                if (rewriteSst && !sstWritten) writeSst();
+                copy(rec);
+                break;
+            default:
+                copy(rec);
+                break;
+        }
+        if (rec.Id == record::kEof) break;
+    }
+}
+
+void TXlsAppender::WriteSheet(std::string& out, const TSheetState& state, std::uint32_t end,
+                              const std::function<void()>& turn) const {
+    std::string_view stream = book_.Stream();
+    const std::uint32_t newStart = static_cast<std::uint32_t>(out.size());
+    const std::uint32_t blocks =
+        static_cast<std::uint32_t>((state.Rows.size() + kRowsPerBlock - 1) / kRowsPerBlock);
+    const std::uint32_t indexGrowth = state.IndexAt ? 4 * blocks : 0;
+    std::uint32_t inserted = 0;
+    for (const auto& row : state.Rows)
+        inserted += 20 + row.CellSize;
+    inserted += blocks * 4 + static_cast<std::uint32_t>(state.Rows.size()) * 2 + blocks * 4;
+    // Where a position of the old substream lies in the new one.
+    auto moved = [&](std::uint32_t p) {
+        std::uint32_t at = newStart + (p - state.Start);
+        if (state.IndexAt && p >= state.IndexEnd) at += indexGrowth;
+        if (p >= state.InsertAt) at += inserted;
+        return at;
+    };
+    auto copyRange = [&](std::uint32_t from, std::uint32_t to) {
+        out.append(stream.substr(from, to - from));
+    };
+
+    std::uint32_t firstNew = state.Rows.empty() ? state.NextRow : state.Rows.front().Row;
+    std::uint32_t endNew = state.Rows.empty() ? 0 : state.Rows.back().Row + 1u;
+    std::uint32_t newFirstColumn = 0xFFFF, newEndColumn = 0;
+    for (const auto& row : state.Rows) {
+        newFirstColumn = std::min<std::uint32_t>(newFirstColumn, row.FirstColumn);
+        newEndColumn = std::max<std::uint32_t>(newEndColumn, row.EndColumn);
+    }
+
+    std::uint32_t at = state.Start;
+    std::size_t indexBodyAt = 0;
+    if (state.IndexAt) {
+        copyRange(at, state.IndexAt);
+        PutHeader(out, record::kIndex, state.IndexBody.size() + indexGrowth);
+        indexBodyAt = out.size();
+        out += state.IndexBody;
+        out.append(indexGrowth, '\0');
+        at = state.IndexEnd;
+    }
+    if (state.DimensionsAt) {
+        copyRange(at, state.DimensionsAt);
+        // The used range covers every cell the sheet held and the new rows.
+        std::uint32_t firstRow = 0xFFFFFFFF, endRow = 0, firstColumn = 0xFFFF, endColumn = 0;
+        auto cover = [&](std::uint32_t r0, std::uint32_t r1, std::uint32_t c0, std::uint32_t c1) {
+            if (r1 <= r0 || c1 <= c0) return;
+            firstRow = std::min(firstRow, r0);
+            endRow = std::max(endRow, r1);
+            firstColumn = std::min(firstColumn, c0);
+            endColumn = std::max(endColumn, c1);
+        };
+        cover(state.DimFirstRow, state.DimEndRow, state.DimFirstColumn, state.DimEndColumn);
+        cover(state.UsedFirstRow, state.UsedEndRow, state.UsedFirstColumn, state.UsedEndColumn);
+        cover(firstNew, endNew, newFirstColumn, newEndColumn);
+        if (endRow == 0) {
+            firstRow = state.DimFirstRow;
+            endRow = state.DimEndRow;
+            firstColumn = state.DimFirstColumn;
+            endColumn = state.DimEndColumn;
+        }
+        PutHeader(out, record::kDimensions, 14);
+        PutU32(out, firstRow);
+        PutU32(out, endRow);
+        PutU16(out, static_cast<std::uint16_t>(firstColumn));
+        PutU16(out, static_cast<std::uint16_t>(endColumn));
+        out.append(stream.substr(state.DimensionsAt + 16, 2));
+        at = state.DimensionsEnd;
+    }
+    copyRange(at, state.InsertAt);
+
+    std::vector<std::uint32_t> dbCells;
+    for (std::size_t b = 0; b < state.Rows.size(); b += kRowsPerBlock) {
+        std::size_t count = std::min<std::size_t>(kRowsPerBlock, state.Rows.size() - b);
+        std::uint32_t blockStart = static_cast<std::uint32_t>(out.size());
+        for (std::size_t r = b; r < b + count; ++r) {
+            const auto& row = state.Rows[r];
+            PutHeader(out, record::kRow, 16);
+            PutU16(out, row.Row);
+            PutU16(out, row.FirstColumn);
+            PutU16(out, row.EndColumn);
+            PutU16(out, state.RowHeight);
+            PutU32(out, 0);
+            PutU32(out, 0x000F0100);  // default XF, and the bit that is always set
+        }
+        std::vector<std::uint32_t> firstCells;
+        for (std::size_t r = b; r < b + count; ++r) {
+            const auto& row = state.Rows[r];
+            firstCells.push_back(static_cast<std::uint32_t>(out.size()));
+            out.append(state.Cells, row.CellStart, row.CellSize);
+        }
+        std::uint32_t dbCell = static_cast<std::uint32_t>(out.size());
+        dbCells.push_back(dbCell);
+        PutHeader(out, record::kDbCell, 4 + 2 * count);
+        PutU32(out, dbCell - blockStart);
+        PutU16(out, static_cast<std::uint16_t>(firstCells[0] - (blockStart + 20)));
+        for (std::size_t i = 1; i < count; ++i)
+            PutU16(out, static_cast<std::uint16_t>(firstCells[i] - firstCells[i - 1]));
+        if ((b / kRowsPerBlock) % 256 == 255) turn();
+    }
+    copyRange(state.InsertAt, end);
+
+    if (state.IndexAt) {
+        // rwMic, rwMac, the DEFCOLWIDTH position and one DBCELL position per block.
+        std::uint32_t first = ReadU32(state.IndexBody.data() + 4);
+        std::uint32_t last = ReadU32(state.IndexBody.data() + 8);
+        if (!state.Rows.empty()) {
+            if (last <= first) first = firstNew;
+            SetU32(out, indexBodyAt + 4, std::min(first, firstNew));
+            SetU32(out, indexBodyAt + 8, std::max(last, endNew));
+        }
+        std::uint32_t defColWidth = ReadU32(state.IndexBody.data() + 12);
+        if (defColWidth >= state.Start && defColWidth < end)
+            SetU32(out, indexBodyAt + 12, moved(defColWidth));
+        std::size_t oldBlocks = (state.IndexBody.size() - 16) / 4;
+        for (std::size_t i = 0; i < oldBlocks; ++i) {
+            std::uint32_t p = ReadU32(state.IndexBody.data() + 16 + 4 * i);
+            if (p >= state.Start && p < end) SetU32(out, indexBodyAt + 16 + 4 * i, moved(p));
+        }
+        for (std::size_t i = 0; i < dbCells.size(); ++i)
+            SetU32(out, indexBodyAt + 16 + 4 * (oldBlocks + i), dbCells[i]);
+    }
+}
+
+std::string TXlsAppender::BuildStream(const std::function<void()>& turn) const {
+    std::string_view stream = book_.Stream();
+    std::size_t grows = 1024 + 8 * sst_.size();
+    for (const auto& [sheet, state] : sheets_)
+        grows += state->Cells.size() + 22 * state->Rows.size() + 8;
+    std::string out;
+    out.reserve(stream.size() + grows);
+    std::vector<std::uint32_t> boundSheetAt;
+    WriteGlobals(out, boundSheetAt);
+    turn();
+    const auto& sheets = book_.Sheets();
+    if (boundSheetAt.size() != sheets.size()) FailUnwritable(u"シートの一覧が不正です");
+    std::uint32_t at = globalsEnd_;
+    for (std::size_t k = 0; k < sheetOrder_.size(); ++k) {
+        std::uint32_t index = sheetOrder_[k];
+        std::uint32_t start = sheets[index].Offset;
+        std::uint32_t end = k + 1 < sheetOrder_.size() ? sheets[sheetOrder_[k + 1]].Offset
+                                                       : static_cast<std::uint32_t>(stream.size());
+        out.append(stream.substr(at, start - at));  // anything between substreams
+        std::uint32_t newStart = static_cast<std::uint32_t>(out.size());
+        SetU32(out, boundSheetAt[index], newStart);
+        auto state = sheets_.find(static_cast<int>(index));
+        if (state != sheets_.end()) {
+            WriteSheet(out, *state->second, end, turn);
+        } else {
+            out.append(stream.substr(start, end - start));
+            // The INDEX record that follows the BOF holds absolute positions.
+            std::int64_t delta = static_cast<std::int64_t>(newStart) - start;
+            std::uint32_t bofLength = ReadU16(stream.data() + start + 2);
+            std::uint32_t index2 = start + 4 + bofLength;
+            if (delta != 0 && index2 + 4 <= end &&
+                ReadU16(stream.data() + index2) == record::kIndex) {
+                std::uint32_t length = ReadU16(stream.data() + index2 + 2);
+                if (length >= 16 && index2 + 4 + length <= end) {
+                    std::size_t body = newStart + (index2 - start) + 4;
+                    auto shift = [&](std::size_t p) {
+                        std::uint32_t v = ReadU32(out.data() + p);
+                        if (v >= start && v < end)
+                            SetU32(out, p, static_cast<std::uint32_t>(v + delta));
+                    };
+                    shift(body + 12);
+                    for (std::size_t p = body + 16; p + 4 <= body + length; p += 4)
+                        shift(p);
+                }
+            }
+        }
+        at = end;
+        turn();
+    }
+    return out;
+}
+
+}  // namespace qm::xls

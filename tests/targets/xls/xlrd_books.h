@@ -35,7 +35,8 @@ struct TXlrdName {
     std::string Name;
     int Scope = -1, Sheet = -1;
     bool Hidden = false, BuiltIn = false;
-    bool Single = false;  // the formula is one 3-D reference
+    bool Single = false;       // the formula is one 3-D reference
+    int RowLo = 0, RowHi = 0;  // the area's rows, 0-based, RowHi exclusive
 };
 
 struct TXlrdBook {
@@ -109,7 +110,7 @@ inline std::map<std::string, TXlrdBook> RunXlrd(const std::vector<std::filesyste
                                                                                Unescape(p[4])};
         } else if (p[0] == "N" && p.size() >= 11) {
             book->Names.push_back({Unescape(p[1]), std::stoi(p[2]), std::stoi(p[5]), p[3] == "1",
-                                   p[4] == "1", p[10] == "1"});
+                                   p[4] == "1", p[10] == "1", std::stoi(p[6]), std::stoi(p[7])});
         }
     }
     return books;

@@ -211,7 +211,10 @@ int CheckAppended(const TAppended& job, const TXlrdBook& old, const TXlrdBook& n
 // Appends to each job's copy, then reads all of them with xlrd in one run.
 void AppendAndCheckAll(std::vector<TAppended>& jobs,
                        const std::vector<std::filesystem::path>& originals) {
-    auto before = RunXlrd(originals);
+    std::vector<std::filesystem::path> unique = originals;
+    std::sort(unique.begin(), unique.end());
+    unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+    auto before = RunXlrd(unique);
     std::vector<std::filesystem::path> copies;
     std::vector<TAppended*> done;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -228,6 +231,39 @@ void AppendAndCheckAll(std::vector<TAppended>& jobs,
                       after[jobs[i].Path.filename().string()]);
     }
     std::printf("appended to %zu of %zu tables\n", done.size(), jobs.size());
+}
+
+bool HaveLibreOffice() {
+    return std::system("command -v soffice >/dev/null 2>&1") == 0;
+}
+
+// Runs LibreOffice headless on the files (one run saves its start-up): 'format' as for
+// --convert-to, results in 'out'.
+bool LibreOfficeConvert(const std::vector<std::filesystem::path>& files, const std::string& format,
+                        const std::filesystem::path& out) {
+    const char* build = std::getenv("QM_BUILD_DIR");
+    std::filesystem::path profile =
+        std::filesystem::path(build ? build : "/tmp") / "libreoffice-profile";
+    std::string command = "soffice -env:UserInstallation=file://" + profile.string() +
+                          " --headless --convert-to '" + format + "' --outdir '" + out.string() +
+                          "'";
+    for (const auto& file : files)
+        command += " '" + file.string() + "'";
+    command += " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Makes a workbook with make_books.py.
+bool MakeBook(const std::string& kind, const std::filesystem::path& path) {
+    std::string command =
+        "/usr/bin/python3 " QM_MAKE_BOOKS " " + kind + " '" + path.string() + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 && std::filesystem::exists(path);
+}
+
+const TXlrdName* FindName(const TXlrdBook& book, const std::string& name) {
+    for (const TXlrdName& n : book.Names)
+        if (n.Name == name) return &n;
+    return nullptr;
 }
 
 std::vector<std::filesystem::path> Biff8Fixtures() {
@@ -269,6 +305,76 @@ TEST(XlsAppend, EveryBiff8FixtureTakesRowsOfEveryType) {
     }
     AppendAndCheckAll(jobs, originals);
     EXPECT_GT(jobs.size(), 10u);
+}
+
+// Workbooks as xlwt and LibreOffice write them (their record layouts differ from Excel's)
+// take rows on a worksheet and on a named range; the named range and the sheet's AutoFilter
+// grow with the rows, and LibreOffice reads the results.
+TEST(XlsAppend, WorkbooksOfXlwtAndLibreOfficeTakeRows) {
+    if (!HaveXlrd()) GTEST_SKIP() << "xlrd is not installed (python3-xlrd)";
+    test::TempDir dir;
+    std::vector<TAppended> jobs;
+    std::vector<std::filesystem::path> originals;
+    auto add = [&](const std::filesystem::path& original, const std::string& copyName,
+                   const std::u16string& table, int sheetIndex) {
+        TAppended job;
+        job.Path = dir.Write(copyName, test::ReadBytes(original));
+        job.Table = table;
+        job.Sheet = sheetIndex;
+        jobs.push_back(std::move(job));
+        originals.push_back(original);
+    };
+    std::filesystem::create_directories(dir.Path() / "made");
+    auto xlwtBook = dir.Path() / "made" / "xlwt.xls";
+    if (MakeBook("xlwt", xlwtBook))
+        add(xlwtBook, "xlwt-sheet.xls", u"台帳$", 0);
+    else
+        std::printf("xlwt is not installed (python3-xlwt): its workbook is not tested\n");
+    auto xlsx = dir.Path() / "made" / "lo.xlsx";
+    bool libreOffice = HaveLibreOffice() && MakeBook("openpyxl", xlsx) &&
+                       LibreOfficeConvert({xlsx}, "xls", dir.Path() / "made");
+    auto loBook = dir.Path() / "made" / "lo.xls";
+    if (libreOffice) {
+        add(loBook, "lo-sheet.xls", u"Data$", 0);
+        add(loBook, "lo-named.xls", u"Stock", 0);
+    } else {
+        std::printf("LibreOffice or openpyxl is not installed: its workbook is not tested\n");
+    }
+    if (jobs.empty()) GTEST_SKIP() << "neither xlwt nor LibreOffice is installed";
+    AppendAndCheckAll(jobs, originals);
+
+    if (!libreOffice) return;
+    // The AutoFilter grows with the sheet's rows; the named range only when it is the target.
+    auto names = RunXlrd({dir.Path() / "lo-sheet.xls", dir.Path() / "lo-named.xls"});
+    const TXlrdBook& sheetBook = names["lo-sheet.xls"];
+    const TXlrdBook& namedBook = names["lo-named.xls"];
+    for (const TXlrdBook* book : {&sheetBook, &namedBook}) {
+        const TXlrdName* filter = FindName(*book, "_FilterDatabase");
+        ASSERT_NE(filter, nullptr);
+        EXPECT_EQ(filter->RowHi, 14);
+    }
+    ASSERT_NE(FindName(sheetBook, "Stock"), nullptr);
+    EXPECT_EQ(FindName(sheetBook, "Stock")->RowHi, 11);
+    ASSERT_NE(FindName(namedBook, "Stock"), nullptr);
+    EXPECT_EQ(FindName(namedBook, "Stock")->RowHi, 14);
+    TOpenXls named(dir.Path() / "lo-named.xls", u"Stock");
+    EXPECT_EQ(named.Table.RecordCount(), 13);
+
+    // LibreOffice converts every result without complaint and shows the new rows.
+    std::vector<std::filesystem::path> results;
+    for (const TAppended& job : jobs)
+        results.push_back(job.Path);
+    auto csv = dir.Path() / "csv";
+    std::filesystem::create_directories(csv);
+    ASSERT_TRUE(LibreOfficeConvert(
+        results, "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false",
+        csv));
+    for (const TAppended& job : jobs) {
+        SCOPED_TRACE(job.Path.filename().string());
+        std::string text = test::ReadBytes(csv / (job.Path.stem().string() + ".csv"));
+        EXPECT_NE(text.find("新しい値 1"), std::string::npos) << text;
+        EXPECT_NE(text.find("二行目\nline 1"), std::string::npos) << text;
+    }
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <map>
 
 #include "platform/error.h"
+#include "platform/little_endian.h"
 #include "targets/connection.h"
 #include "targets/target_access.h"
+#include "targets/xls/biff_reader.h"
 #include "targets/xls/cfb_file.h"
 #include "test_util.h"
 #include "text/unicode.h"
@@ -59,6 +61,75 @@ std::map<std::string, std::string> OtherStreams(const std::filesystem::path& pat
         streams[Utf16ToUtf8(directory[i].Name) + "#" + std::to_string(n)] = file.ReadStream(i);
     }
     return streams;
+}
+
+// The bookkeeping of a worksheet's cell table: the INDEX positions point at DBCELL and
+// DEFCOLWIDTH records, the DBCELL of each block from row 'fromRow' on at its block's first ROW
+// record (at most 32 of them) and at each row's first cell, and DIMENSIONS covers every cell.
+// (Older blocks are as their producer wrote them: some leave out rows that Excel lists.)
+void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
+                    std::uint32_t fromRow) {
+    auto source = std::make_shared<xlsx::TFileByteSource>(test::U16(path));
+    xls::TXlsWorkbook book(source);
+    std::string_view stream = book.Stream();
+    auto idAt = [&](std::uint32_t p) -> std::uint16_t {
+        return p + 4 <= stream.size() ? ReadU16(stream.data() + p) : 0;
+    };
+    {
+        const auto& sheet = book.Sheets()[sheetIndex];
+        xls::TRecordReader reader(stream, sheet.Offset, book.FileName());
+        xls::TRecord rec;
+        reader.Next(rec);
+        std::uint32_t rowEnd = 0, columnEnd = 0, dimRowEnd = 0, dimColumnEnd = 0;
+        int depth = 0, blocks = 0, errors = 0;
+        std::vector<std::uint32_t> indexed;
+        while (reader.Next(rec) && errors < 5) {
+            if (rec.Id == xls::record::kBof) ++depth;
+            if (rec.Id == xls::record::kEof && depth-- == 0) break;
+            if (depth > 0) continue;
+            const char* b = rec.Body.data();
+            if (rec.Id == xls::record::kIndex) {
+                std::uint32_t defColWidth = ReadU32(b + 12);
+                if (defColWidth) {
+                    EXPECT_EQ(idAt(defColWidth), 0x0055) << ++errors;
+                }
+                for (std::size_t i = 16; i + 4 <= rec.Body.size(); i += 4)
+                    indexed.push_back(ReadU32(b + i));
+            } else if (rec.Id == xls::record::kDimensions) {
+                dimRowEnd = ReadU32(b + 4);
+                dimColumnEnd = ReadU16(b + 10);
+            } else if (rec.Id == xls::record::kDbCell) {
+                ++blocks;
+                if (!indexed.empty()) {
+                    EXPECT_NE(std::find(indexed.begin(), indexed.end(), rec.Offset), indexed.end())
+                        << "DBCELL at " << rec.Offset << " is not in the INDEX" << ++errors;
+                }
+                std::uint32_t first = rec.Offset - ReadU32(b);
+                if (idAt(first) != xls::record::kRow ||
+                    ReadU16(stream.data() + first + 4) < fromRow)
+                    continue;
+                int rows = 0;
+                while (idAt(first + 20 * rows) == xls::record::kRow)
+                    ++rows;
+                EXPECT_GE(rows, 1) << ++errors;
+                EXPECT_LE(rows, 32) << ++errors;
+                std::uint32_t at = first + 20;
+                for (std::size_t i = 4; i + 2 <= rec.Body.size(); i += 2) {
+                    at += ReadU16(b + i);
+                    EXPECT_TRUE(xls::IsCellRecord(idAt(at)))
+                        << "DBCELL at " << rec.Offset << " entry " << (i - 4) / 2 << ++errors;
+                }
+            } else if (xls::IsCellRecord(rec.Id)) {
+                rowEnd = std::max<std::uint32_t>(rowEnd, ReadU16(b) + 1u);
+                columnEnd = std::max<std::uint32_t>(columnEnd, ReadU16(b + 2) + 1u);
+            }
+        }
+        if (!indexed.empty()) {
+            EXPECT_EQ(static_cast<std::size_t>(blocks), indexed.size());
+        }
+        EXPECT_GE(dimRowEnd, rowEnd);
+        EXPECT_GE(dimColumnEnd, columnEnd);
+    }
 }
 
 // What a row of every field's type is written as, and what xlrd must read back.
@@ -182,6 +253,7 @@ int CheckAppended(const TAppended& job, const TXlrdBook& old, const TXlrdBook& n
         EXPECT_EQ(added.size(), 2u);
         if (added.size() != 2) continue;
         firstNew = static_cast<int>(added.begin()->first);
+        CheckCellTable(job.Path, s, added.begin()->first);
         EXPECT_GE(added.begin()->first, oldEnd);
         EXPECT_EQ(std::next(added.begin())->first, added.begin()->first + 2);
         std::size_t p = 0;

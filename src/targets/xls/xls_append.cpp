@@ -379,15 +379,71 @@ std::uint16_t TXlsAppender::DateXf() {
     return static_cast<std::uint16_t>(xfCount_);
 }
 
-std::uint32_t TXlsAppender::StringIndex(const std::u16string& text) {
-    if (stringIndex_.empty() && !sst_.empty()) {
-        stringIndex_.reserve(sst_.size());
-        for (std::uint32_t i = 0; i < sst_.size(); ++i)
-            stringIndex_.emplace(sst_[i].Text, i);
+std::size_t TXlsAppender::StringCount() const noexcept {
+    return sst_.size() + addedEnds_.size();
+}
+
+std::u16string_view TXlsAppender::StringAt(std::size_t index) const {
+    if (index < sst_.size()) return sst_[index].Text;
+    index -= sst_.size();
+    std::uint32_t start = index == 0 ? 0 : addedEnds_[index - 1];
+    return std::u16string_view(added_).substr(start, addedEnds_[index] - start);
+}
+
+namespace {
+
+// 32 bits of FNV-1a over the text, mixed so that the low bits pick a slot well.
+std::uint64_t HashText(std::u16string_view text) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (char16_t c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
     }
-    auto [it, added] = stringIndex_.emplace(text, static_cast<std::uint32_t>(sst_.size()));
-    if (added) sst_.push_back({text, 0, {}, {}});
-    return it->second;
+    return (hash ^ (hash >> 32)) & 0xFFFFFFFFu;
+}
+
+}  // namespace
+
+std::uint32_t TXlsAppender::StringIndex(const std::u16string& text) {
+    // Each slot holds the SST index + 1 in its low half and the string's hash in its high
+    // half, so that probing compares texts only when the hashes agree and growing needs no
+    // hashing. The table is built at the first string and doubles when half full.
+    auto place = [](std::vector<std::uint64_t>& slots, std::uint64_t entry) {
+        std::size_t mask = slots.size() - 1;
+        std::size_t slot = static_cast<std::size_t>(entry >> 32) & mask;  // the hash
+        while (slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        slots[slot] = entry;
+    };
+    auto entryOf = [](std::uint64_t hash, std::size_t index) {
+        return (hash << 32) | (static_cast<std::uint64_t>(index) + 1);
+    };
+    if (stringSlots_.empty()) {
+        std::size_t size = 1024;
+        while (size < 4 * (StringCount() + 1))
+            size *= 2;
+        stringSlots_.assign(size, 0);
+        for (std::size_t i = 0; i < StringCount(); ++i)
+            place(stringSlots_, entryOf(HashText(StringAt(i)), i));
+    } else if (2 * (StringCount() + 1) > stringSlots_.size()) {
+        std::vector<std::uint64_t> grown(stringSlots_.size() * 2, 0);
+        for (std::uint64_t entry : stringSlots_)
+            if (entry) place(grown, entry);
+        stringSlots_.swap(grown);
+    }
+    std::uint64_t hash = HashText(text);
+    std::size_t mask = stringSlots_.size() - 1;
+    for (std::size_t slot = static_cast<std::size_t>(hash) & mask;; slot = (slot + 1) & mask) {
+        std::uint64_t found = stringSlots_[slot];
+        if (found == 0) break;
+        std::uint32_t index = static_cast<std::uint32_t>(found) - 1;
+        if ((found >> 32) == (hash & 0xFFFFFFFFu) && StringAt(index) == text) return index;
+    }
+    std::uint32_t index = static_cast<std::uint32_t>(StringCount());
+    added_ += text;
+    addedEnds_.push_back(static_cast<std::uint32_t>(added_.size()));
+    place(stringSlots_, entryOf(hash & 0xFFFFFFFFu, index));
+    return index;
 }
 
 void TXlsAppender::AppendRow(const TAppendTarget& target, const std::vector<std::uint32_t>& columns,
@@ -524,42 +580,47 @@ void TXlsAppender::WriteGlobals(std::string& out, std::vector<std::uint32_t>& bo
         // characters go on in CONTINUE records that start with the width flag; a formatting
         // run is never split; phonetic data continues anywhere.
         std::uint32_t dsst =
-            std::max<std::uint32_t>(8, static_cast<std::uint32_t>((sst_.size() + 127) / 128));
+            std::max<std::uint32_t>(8, static_cast<std::uint32_t>((StringCount() + 127) / 128));
         std::vector<std::pair<std::uint32_t, std::uint16_t>> buckets;
         std::size_t record = out.size();
         PutHeader(out, record::kSst, 0);
         PutU32(out, sstTotal_ + addedReferences_);
-        PutU32(out, static_cast<std::uint32_t>(sst_.size()));
+        PutU32(out, static_cast<std::uint32_t>(StringCount()));
         auto room = [&] { return kMaxRecordBody - (out.size() - record - 4); };
         auto next = [&] {
             SetU16(out, record + 2, static_cast<std::uint16_t>(out.size() - record - 4));
             record = out.size();
             PutHeader(out, record::kContinue, 0);
         };
-        for (std::size_t i = 0; i < sst_.size(); ++i) {
-            const TSstString& s = sst_[i];
-            bool high = NeedsHighBytes(s.Text);
+        static const TSstString kPlain;
+        for (std::size_t i = 0; i < StringCount(); ++i) {
+            const TSstString& s = i < sst_.size() ? sst_[i] : kPlain;
+            std::u16string_view text = StringAt(i);
+            bool high = NeedsHighBytes(text);
             std::size_t width = high ? 2 : 1;
             std::size_t fixed = 3 + ((s.Flags & 0x08) ? 2 : 0) + ((s.Flags & 0x04) ? 4 : 0);
-            if (room() < fixed + (s.Text.empty() ? 0 : width)) next();
+            if (room() < fixed + (text.empty() ? 0 : width)) next();
             if (i % dsst == 0)
                 buckets.emplace_back(static_cast<std::uint32_t>(out.size()),
                                      static_cast<std::uint16_t>(out.size() - record));
-            PutU16(out, static_cast<std::uint16_t>(s.Text.size()));
+            PutU16(out, static_cast<std::uint16_t>(text.size()));
             out += static_cast<char>(s.Flags | (high ? 1 : 0));
             if (s.Flags & 0x08) PutU16(out, static_cast<std::uint16_t>(s.Runs.size() / 4));
             if (s.Flags & 0x04) PutU32(out, static_cast<std::uint32_t>(s.Phonetic.size()));
             std::size_t at = 0;
-            while (at < s.Text.size()) {
-                std::size_t take = std::min(s.Text.size() - at, room() / width);
+            while (at < text.size()) {
+                std::size_t take = std::min(text.size() - at, room() / width);
                 if (take == 0) {
                     next();
                     out += static_cast<char>(high ? 1 : 0);
                     continue;
                 }
+                std::size_t base = out.size();
+                out.resize(base + take * width);
+                char* p = out.data() + base;
                 for (std::size_t k = at; k < at + take; ++k) {
-                    out += static_cast<char>(s.Text[k] & 0xFF);
-                    if (high) out += static_cast<char>(s.Text[k] >> 8);
+                    *p++ = static_cast<char>(text[k] & 0xFF);
+                    if (high) *p++ = static_cast<char>(text[k] >> 8);
                 }
                 at += take;
             }
@@ -763,7 +824,7 @@ void TXlsAppender::WriteSheet(std::string& out, const TSheetState& state, std::u
 
 std::string TXlsAppender::BuildStream(const std::function<void()>& turn) const {
     std::string_view stream = book_.Stream();
-    std::size_t grows = 1024 + 8 * sst_.size();
+    std::size_t grows = 1024 + 8 * StringCount() + 2 * added_.size();
     for (const auto& [sheet, state] : sheets_)
         grows += state->Cells.size() + 22 * state->Rows.size() + 8;
     std::string out;

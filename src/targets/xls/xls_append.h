@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "targets/engine.h"
@@ -71,9 +70,15 @@ class TXlsAppender {
     std::uint32_t sstTotal_ = 0;             // the SST's count of references
     std::vector<std::uint32_t> sheetOrder_;  // sheets by their place in the stream
 
+    // The SST: the workbook's strings as read (with their formatting runs and phonetic data),
+    // then the added ones, kept one after another in one buffer.
     struct TSstString;
     std::vector<TSstString> sst_;
-    std::unordered_map<std::u16string, std::uint32_t> stringIndex_;
+    std::u16string added_;
+    std::vector<std::uint32_t> addedEnds_;    // end of each added string in added_
+    std::vector<std::uint64_t> stringSlots_;  // open-addressing index of all strings
+    std::size_t StringCount() const noexcept;
+    std::u16string_view StringAt(std::size_t index) const;
     std::uint32_t addedReferences_ = 0;
     std::map<int, std::unique_ptr<TSheetState>> sheets_;
 };

@@ -264,6 +264,54 @@ TEST(XlsAppendBuilt, RowsPastTheSheetLimitAreRefused) {
     EXPECT_EQ(Cell(back, 0, 65535, 0), "s:b");
 }
 
+// Other programs write DIMENSIONS records that leave cells out: the sheet's range still covers
+// every cell, the new rows go below the lowest one, and the new DIMENSIONS covers them all.
+TEST(XlsAppendBuilt, CellsOutsideTheDimensionsCount) {
+    TBiffWorkbook book;
+    book.Strings = {u"a", u"b", u"note"};
+    std::string dimensions;
+    PutU32(dimensions, 0);
+    PutU32(dimensions, 2);  // rows 1-2
+    PutU16(dimensions, 0);
+    PutU16(dimensions, 2);  // columns A-B
+    PutU16(dimensions, 0);
+    book.Sheets = {{u"S",
+                    LabelSstCell(0, 0, 15, 0) + LabelSstCell(0, 1, 15, 1) +
+                        NumberCell(1, 0, 15, 1) + NumberCell(1, 1, 15, 2) +
+                        LabelSstCell(1, 3, 15, 2) + NumberCell(5, 1, 15, 9),
+                    0, 0, dimensions}};
+    TempDir dir;
+    auto path = dir.Write("dims.xls", BuildXls(book));
+    {
+        TOpened open(path, u"S$");
+        EXPECT_EQ(open.Table.RecordCount(), 5);
+        open.Connection.BeginTrans();
+        open.Append({u"7", u"8"});
+        open.Connection.CommitTrans();
+    }
+    auto source = std::make_shared<xlsx::TFileByteSource>(U16(path));
+    xls::TXlsWorkbook workbook(source);
+    xls::TXlsSheet sheet(workbook, 0);
+    EXPECT_EQ(sheet.RowEnd(), 7u);
+    std::vector<xls::TXlsCell> cells;
+    sheet.ReadRow(1, cells);
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[2].Value, TValue(std::u16string(u"note")));
+    sheet.ReadRow(6, cells);
+    ASSERT_EQ(cells.size(), 2u);
+    std::string_view stream = workbook.Stream();
+    std::size_t at = workbook.Sheets()[0].Offset;
+    at += 4 + ReadU16(stream.data() + at + 2);  // past the BOF
+    ASSERT_EQ(ReadU16(stream.data() + at), 0x0200);
+    EXPECT_EQ(ReadU32(stream.data() + at + 4), 0u);
+    EXPECT_EQ(ReadU32(stream.data() + at + 8), 7u);
+    EXPECT_EQ(ReadU16(stream.data() + at + 14), 4u);
+    if (!HaveXlrd()) return;
+    TXlrdBook back = Xlrd(path);
+    EXPECT_EQ(Cell(back, 0, 1, 3), "s:note");
+    EXPECT_EQ(Cell(back, 0, 6, 0), "n:7.0");
+}
+
 // A named range grows with its rows; when the sheet holds rows below it, it is refused.
 TEST(XlsAppendBuilt, NamedRangesGrowOrAreRefused) {
     TBiffWorkbook book;

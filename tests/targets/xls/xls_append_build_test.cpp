@@ -312,6 +312,38 @@ TEST(XlsAppendBuilt, CellsOutsideTheDimensionsCount) {
     EXPECT_EQ(Cell(back, 0, 6, 0), "n:7.0");
 }
 
+// A sheet whose records the writer cannot place, and a protected sheet, are refused before
+// anything is written, with a message that names the file.
+TEST(XlsAppendBuilt, SheetsThatCannotTakeRowsAreRefused) {
+    std::string protect;
+    PutU16(protect, 1);
+    struct TCase {
+        const char* name;
+        std::string cells;
+        const char* message;
+    } cases[] = {
+        {"twice.xls", Record(0x0200, std::string(14, '\0')), "DIMENSIONS"},
+        {"protected.xls", Record(0x0012, protect), "保護"},
+    };
+    TempDir dir;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBiffWorkbook book;
+        book.Strings = {u"h"};
+        book.Sheets = {{u"S", LabelSstCell(0, 0, 15, 0) + c.cells}};
+        auto path = dir.Write(c.name, BuildXls(book));
+        const std::string original = ReadBytes(path);
+        TOpened open(path, u"S$");
+        open.Connection.BeginTrans();
+        std::string message = ErrorOf([&] { open.Append({u"x"}); });
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_NE(message.find(c.name), std::string::npos) << message;
+        open.Table.Cancel();
+        open.Connection.RollbackTrans();
+        EXPECT_EQ(ReadBytes(path), original);
+    }
+}
+
 // A named range grows with its rows; when the sheet holds rows below it, it is refused.
 TEST(XlsAppendBuilt, NamedRangesGrowOrAreRefused) {
     TBiffWorkbook book;

@@ -181,9 +181,11 @@ class TXlsEngine : public TEngine {
     }
 
   private:
+    // The source is kept only with the workbook read from it: a commit checks against it that
+    // the file is still the one this view shows.
     void Load(std::shared_ptr<xlsx::TFileByteSource> source) {
-        source_ = source;
-        book_ = std::make_shared<TXlsWorkbook>(std::move(source));
+        book_ = std::make_shared<TXlsWorkbook>(source);
+        source_ = std::move(source);
         sheets_.clear();
         tables_.clear();
         ListDefinitions();

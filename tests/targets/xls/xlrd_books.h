@@ -75,8 +75,9 @@ inline bool HaveXlrd() {
     return std::system("/usr/bin/python3 -c 'import xlrd' >/dev/null 2>&1") == 0;
 }
 
-inline std::map<std::string, TXlrdBook> RunXlrd(const std::vector<std::filesystem::path>& files) {
-    std::string command = "/usr/bin/python3 " QM_XLRD_DUMP;
+// Runs a dumper that prints the line format of xlrd_dump.py over the files.
+inline std::map<std::string, TXlrdBook> RunDumper(std::string command,
+                                                  const std::vector<std::filesystem::path>& files) {
     for (const auto& file : files)
         command += " '" + file.string() + "'";
     std::map<std::string, TXlrdBook> books;
@@ -114,6 +115,10 @@ inline std::map<std::string, TXlrdBook> RunXlrd(const std::vector<std::filesyste
         }
     }
     return books;
+}
+
+inline std::map<std::string, TXlrdBook> RunXlrd(const std::vector<std::filesystem::path>& files) {
+    return RunDumper("/usr/bin/python3 " QM_XLRD_DUMP, files);
 }
 
 inline std::u16string XlrdErrorText(int code) {

@@ -153,6 +153,11 @@ struct TXlsAppender::TSheetState {
     std::uint32_t DimFirstRow = 0, DimEndRow = 0;
     std::uint16_t DimFirstColumn = 0, DimEndColumn = 0;
     std::uint32_t InsertAt = 0;  // where the new row blocks go
+    // The sheet's last row block when it has room (fewer than 32 rows), so that the first new
+    // rows join it as Excel would have put them: its first ROW record, where its cells start,
+    // its DBCELL, and where each of its rows' first cell lies (0 when none is open).
+    std::uint32_t OpenBlockAt = 0, OpenCellsAt = 0, OpenDbCellAt = 0, OpenDbCellEnd = 0;
+    std::vector<std::uint32_t> OpenFirstCells;
     std::uint16_t RowHeight = 0x00FF;
     std::uint32_t OldRowEnd = 0;  // one past the last row that holds a ROW record or a cell
     std::uint32_t NextRow = 0;    // 0-based
@@ -255,6 +260,51 @@ TXlsAppender::TXlsAppender(const TXlsWorkbook& book) : book_(book) {
     }
 }
 
+void TXlsAppender::FindOpenBlock(TSheetState& state, std::uint32_t dbCell) const {
+    // Taken only when it is exactly as Excel writes a block: up to 31 ROW records, then cell
+    // records in the rows' order, every row with a cell, then the DBCELL.
+    std::string_view stream = book_.Stream();
+    std::uint32_t back = ReadU32(stream.data() + dbCell + 4);
+    if (back > dbCell || dbCell - back < state.Start) return;
+    std::uint32_t first = dbCell - back;
+    if (first < state.DimensionsEnd || first < state.IndexEnd) return;
+    TRecordReader reader(stream.substr(0, dbCell), first, book_.FileName());
+    TRecord rec;
+    std::vector<std::uint16_t> rows;
+    std::vector<std::uint32_t> firstCells;
+    std::uint32_t cellsAt = 0;
+    while (reader.Next(rec)) {
+        if (rec.Id == record::kRow && !cellsAt) {
+            if (rec.Body.size() != 16) return;
+            rows.push_back(ReadU16(rec.Body.data()));
+            continue;
+        }
+        if (!cellsAt) cellsAt = rec.Offset;
+        if (rec.Id == record::kString || rec.Id == record::kSharedFormula ||
+            rec.Id == record::kArray || rec.Id == record::kTable)
+            continue;
+        if (!IsCellRecord(rec.Id) || rec.Body.size() < 6) return;
+        std::uint16_t row = ReadU16(rec.Body.data());
+        if (firstCells.size() < rows.size() && rows[firstCells.size()] == row) {
+            firstCells.push_back(rec.Offset);
+        } else if (firstCells.empty() || rows[firstCells.size() - 1] != row) {
+            return;  // a row out of order, or one without a ROW record in the block
+        }
+    }
+    if (reader.Position() != dbCell || rows.empty() || rows.size() >= kRowsPerBlock ||
+        firstCells.size() != rows.size())
+        return;
+    // The DBCELL's offsets are 16-bit: the block must stay within their reach when it is full.
+    if ((kRowsPerBlock - 1) * 20u + (firstCells[0] - cellsAt) > 0xFFFF ||
+        dbCell - firstCells.back() > 0xFFFF)
+        return;
+    state.OpenBlockAt = first;
+    state.OpenCellsAt = cellsAt;
+    state.OpenDbCellAt = dbCell;
+    state.OpenDbCellEnd = dbCell + 4 + ReadU16(stream.data() + dbCell + 2);
+    state.OpenFirstCells = std::move(firstCells);
+}
+
 TXlsAppender::TSheetState& TXlsAppender::SheetState(int sheet) {
     auto found = sheets_.find(sheet);
     if (found != sheets_.end()) return *found->second;
@@ -273,7 +323,7 @@ TXlsAppender::TSheetState& TXlsAppender::SheetState(int sheet) {
         ReadU16(rec.Body.data() + 2) != kWorksheetType)
         FailUnwritable(u"ワークシートではありません");
     int depth = 0;
-    std::uint32_t cellTableEnd = 0, window2 = 0;
+    std::uint32_t cellTableEnd = 0, window2 = 0, lastDbCell = 0;
     while (reader.Next(rec)) {
         std::uint32_t end = rec.Offset + 4 + static_cast<std::uint32_t>(rec.Body.size());
         if (rec.Id == record::kBof) {
@@ -325,6 +375,9 @@ TXlsAppender::TSheetState& TXlsAppender::SheetState(int sheet) {
                 cellTableEnd = end;
                 continue;
             case record::kDbCell:
+                lastDbCell = rec.Offset;
+                cellTableEnd = end;
+                continue;
             case record::kString:
             case record::kSharedFormula:
             case record::kArray:
@@ -370,6 +423,8 @@ TXlsAppender::TSheetState& TXlsAppender::SheetState(int sheet) {
     if (state->InsertAt < state->DimensionsEnd || state->InsertAt < state->IndexEnd)
         FailUnwritable(u"シートのレコードの順序が不正です");
     state->NextRow = state->OldRowEnd;
+    if (lastDbCell && ReadU16(stream.data() + lastDbCell + 2) + 4u + lastDbCell == cellTableEnd)
+        FindOpenBlock(*state, lastDbCell);
     return *sheets_.emplace(sheet, std::move(state)).first->second;
 }
 
@@ -703,17 +758,30 @@ void TXlsAppender::WriteSheet(std::string& out, const TSheetState& state, std::u
                               const std::function<void()>& turn) const {
     std::string_view stream = book_.Stream();
     const std::uint32_t newStart = static_cast<std::uint32_t>(out.size());
+    // The first new rows fill the sheet's open block; the others form blocks of their own.
+    const std::size_t kept = state.OpenFirstCells.size();
+    const std::size_t joined =
+        state.OpenBlockAt ? std::min<std::size_t>(kRowsPerBlock - kept, state.Rows.size()) : 0;
+    const std::size_t rest = state.Rows.size() - joined;
     const std::uint32_t blocks =
-        static_cast<std::uint32_t>((state.Rows.size() + kRowsPerBlock - 1) / kRowsPerBlock);
+        static_cast<std::uint32_t>((rest + kRowsPerBlock - 1) / kRowsPerBlock);
     const std::uint32_t indexGrowth = state.IndexAt ? 4 * blocks : 0;
+    std::uint32_t joinedCells = 0;
+    for (std::size_t r = 0; r < joined; ++r)
+        joinedCells += state.Rows[r].CellSize;
+    const std::uint32_t dbCellGrowth = joined ? 8 + 2 * static_cast<std::uint32_t>(kept + joined) -
+                                                    (state.OpenDbCellEnd - state.OpenDbCellAt)
+                                              : 0;
     std::uint32_t inserted = 0;
-    for (const auto& row : state.Rows)
-        inserted += 20 + row.CellSize;
-    inserted += blocks * 4 + static_cast<std::uint32_t>(state.Rows.size()) * 2 + blocks * 4;
+    for (std::size_t r = joined; r < state.Rows.size(); ++r)
+        inserted += 20 + state.Rows[r].CellSize;
+    inserted += blocks * 8 + static_cast<std::uint32_t>(rest) * 2;
     // Where a position of the old substream lies in the new one.
     auto moved = [&](std::uint32_t p) {
         std::uint32_t at = newStart + (p - state.Start);
         if (state.IndexAt && p >= state.IndexEnd) at += indexGrowth;
+        if (joined && p >= state.OpenCellsAt) at += 20 * static_cast<std::uint32_t>(joined);
+        if (joined && p >= state.OpenDbCellEnd) at += joinedCells + dbCellGrowth;
         if (p >= state.InsertAt) at += inserted;
         return at;
     };
@@ -767,35 +835,58 @@ void TXlsAppender::WriteSheet(std::string& out, const TSheetState& state, std::u
         out.append(stream.substr(state.DimensionsAt + 16, 2));
         at = state.DimensionsEnd;
     }
+    auto putRow = [&](const TSheetState::TNewRow& row) {
+        PutHeader(out, record::kRow, 16);
+        PutU16(out, row.Row);
+        PutU16(out, row.FirstColumn);
+        PutU16(out, row.EndColumn);
+        PutU16(out, state.RowHeight);
+        PutU32(out, 0);
+        PutU32(out, 0x000F0100);  // default XF, and the bit that is always set
+    };
+    // A DBCELL: back to the block's first ROW, then each row's first cell from the previous
+    // one (the first from the end of the first ROW record).
+    auto putDbCell = [&](std::uint32_t blockStart, const std::vector<std::uint32_t>& firstCells) {
+        std::uint32_t dbCell = static_cast<std::uint32_t>(out.size());
+        PutHeader(out, record::kDbCell, 4 + 2 * firstCells.size());
+        PutU32(out, dbCell - blockStart);
+        PutU16(out, static_cast<std::uint16_t>(firstCells[0] - (blockStart + 20)));
+        for (std::size_t i = 1; i < firstCells.size(); ++i)
+            PutU16(out, static_cast<std::uint16_t>(firstCells[i] - firstCells[i - 1]));
+        return dbCell;
+    };
+    std::uint32_t openDbCell = 0;
+    if (joined) {
+        copyRange(at, state.OpenCellsAt);
+        for (std::size_t r = 0; r < joined; ++r)
+            putRow(state.Rows[r]);
+        std::uint32_t cellsAt = static_cast<std::uint32_t>(out.size());
+        copyRange(state.OpenCellsAt, state.OpenDbCellAt);
+        std::vector<std::uint32_t> firstCells;
+        for (std::uint32_t cell : state.OpenFirstCells)
+            firstCells.push_back(cellsAt + (cell - state.OpenCellsAt));
+        for (std::size_t r = 0; r < joined; ++r) {
+            firstCells.push_back(static_cast<std::uint32_t>(out.size()));
+            out.append(state.Cells, state.Rows[r].CellStart, state.Rows[r].CellSize);
+        }
+        openDbCell = putDbCell(moved(state.OpenBlockAt), firstCells);
+        at = state.OpenDbCellEnd;
+    }
     copyRange(at, state.InsertAt);
 
     std::vector<std::uint32_t> dbCells;
-    for (std::size_t b = 0; b < state.Rows.size(); b += kRowsPerBlock) {
+    for (std::size_t b = joined; b < state.Rows.size(); b += kRowsPerBlock) {
         std::size_t count = std::min<std::size_t>(kRowsPerBlock, state.Rows.size() - b);
         std::uint32_t blockStart = static_cast<std::uint32_t>(out.size());
-        for (std::size_t r = b; r < b + count; ++r) {
-            const auto& row = state.Rows[r];
-            PutHeader(out, record::kRow, 16);
-            PutU16(out, row.Row);
-            PutU16(out, row.FirstColumn);
-            PutU16(out, row.EndColumn);
-            PutU16(out, state.RowHeight);
-            PutU32(out, 0);
-            PutU32(out, 0x000F0100);  // default XF, and the bit that is always set
-        }
+        for (std::size_t r = b; r < b + count; ++r)
+            putRow(state.Rows[r]);
         std::vector<std::uint32_t> firstCells;
         for (std::size_t r = b; r < b + count; ++r) {
             const auto& row = state.Rows[r];
             firstCells.push_back(static_cast<std::uint32_t>(out.size()));
             out.append(state.Cells, row.CellStart, row.CellSize);
         }
-        std::uint32_t dbCell = static_cast<std::uint32_t>(out.size());
-        dbCells.push_back(dbCell);
-        PutHeader(out, record::kDbCell, 4 + 2 * count);
-        PutU32(out, dbCell - blockStart);
-        PutU16(out, static_cast<std::uint16_t>(firstCells[0] - (blockStart + 20)));
-        for (std::size_t i = 1; i < count; ++i)
-            PutU16(out, static_cast<std::uint16_t>(firstCells[i] - firstCells[i - 1]));
+        dbCells.push_back(putDbCell(blockStart, firstCells));
         if ((b / kRowsPerBlock) % 256 == 255) turn();
     }
     copyRange(state.InsertAt, end);
@@ -815,7 +906,10 @@ void TXlsAppender::WriteSheet(std::string& out, const TSheetState& state, std::u
         std::size_t oldBlocks = (state.IndexBody.size() - 16) / 4;
         for (std::size_t i = 0; i < oldBlocks; ++i) {
             std::uint32_t p = ReadU32(state.IndexBody.data() + 16 + 4 * i);
-            if (p >= state.Start && p < end) SetU32(out, indexBodyAt + 16 + 4 * i, moved(p));
+            if (joined && p == state.OpenDbCellAt)
+                SetU32(out, indexBodyAt + 16 + 4 * i, openDbCell);
+            else if (p >= state.Start && p < end)
+                SetU32(out, indexBodyAt + 16 + 4 * i, moved(p));
         }
         for (std::size_t i = 0; i < dbCells.size(); ++i)
             SetU32(out, indexBodyAt + 16 + 4 * (oldBlocks + i), dbCells[i]);

@@ -53,6 +53,7 @@ class TXlsAppender {
   private:
     struct TSheetState;
     TSheetState& SheetState(int sheet);
+    void FindOpenBlock(TSheetState& state, std::uint32_t dbCell) const;
     std::uint16_t DateXf();
     std::uint32_t StringIndex(const std::u16string& text);
     [[noreturn]] void FailUnwritable(std::u16string_view reason) const;

@@ -12,6 +12,7 @@
 #include "platform/yield.h"
 #include "targets/connection.h"
 #include "targets/target_access.h"
+#include "targets/xls/biff_reader.h"
 #include "targets/xls/xls_append.h"
 #include "targets/xls/xls_sheet.h"
 #include "test_util.h"
@@ -262,6 +263,51 @@ TEST(XlsAppendBuilt, RowsPastTheSheetLimitAreRefused) {
     TXlrdBook back = Xlrd(path);
     EXPECT_EQ(Cell(back, 0, 65534, 0), "s:a");
     EXPECT_EQ(Cell(back, 0, 65535, 0), "s:b");
+}
+
+// The rows of each DBCELL of the first sheet, in stream order.
+std::vector<std::size_t> BlockSizes(const std::filesystem::path& path) {
+    auto source = std::make_shared<xlsx::TFileByteSource>(U16(path));
+    xls::TXlsWorkbook workbook(source);
+    xls::TRecordReader reader(workbook.Stream(), workbook.Sheets()[0].Offset, workbook.FileName());
+    xls::TRecord rec;
+    std::vector<std::size_t> sizes;
+    while (reader.Next(rec) && rec.Id != xls::record::kEof)
+        if (rec.Id == xls::record::kDbCell) sizes.push_back((rec.Body.size() - 4) / 2);
+    return sizes;
+}
+
+// Rows go in blocks of 32 as Excel keeps them: the first new rows fill the sheet's last block
+// when it has room.
+TEST(XlsAppendBuilt, NewRowsFillTheLastBlockThenBlocksOf32) {
+    TBiffWorkbook book;
+    book.Strings = {u"n"};
+    book.Sheets = {{u"S", LabelSstCell(0, 0, 15, 0)}};
+    TempDir dir;
+    auto path = dir.Write("blocks.xls", BuildXls(book));
+    auto append = [&](int from, int count) {
+        TOpened open(path, u"S$");
+        open.Connection.BeginTrans();
+        for (int r = from; r < from + count; ++r)
+            open.Append({Utf8ToUtf16(std::to_string(r))});
+        open.Connection.CommitTrans();
+    };
+    append(1, 40);
+    EXPECT_EQ(BlockSizes(path), (std::vector<std::size_t>{32, 8}));
+    append(41, 30);
+    EXPECT_EQ(BlockSizes(path), (std::vector<std::size_t>{32, 32, 6}));
+    append(71, 3);
+    EXPECT_EQ(BlockSizes(path), (std::vector<std::size_t>{32, 32, 9}));
+    if (!HaveXlrd()) return;
+    TXlrdBook back = Xlrd(path);
+    ASSERT_EQ(back.Error, "");
+    for (std::uint32_t r = 1; r <= 73; ++r)
+        EXPECT_EQ(Cell(back, 0, r, 0), "s:" + std::to_string(r)) << r;
+    auto source = std::make_shared<xlsx::TFileByteSource>(U16(path));
+    xls::TXlsWorkbook workbook(source);
+    int compared = 0;
+    CompareCells(workbook, 0, back.Sheets[0], false, compared);
+    EXPECT_EQ(compared, 74);
 }
 
 // Other programs write DIMENSIONS records that leave cells out: the sheet's range still covers

@@ -64,9 +64,10 @@ std::map<std::string, std::string> OtherStreams(const std::filesystem::path& pat
 }
 
 // The bookkeeping of a worksheet's cell table: the INDEX positions point at DBCELL and
-// DEFCOLWIDTH records, the DBCELL of each block from row 'fromRow' on at its block's first ROW
-// record (at most 32 of them) and at each row's first cell, and DIMENSIONS covers every cell.
-// (Older blocks are as their producer wrote them: some leave out rows that Excel lists.)
+// DEFCOLWIDTH records; every block that holds rows from 'fromRow' on has 32 ROW records (but
+// the last) and a DBCELL that points at its first ROW record and at each row's first cell;
+// DIMENSIONS covers every cell. (Older blocks are as their producer wrote them: some leave
+// rows out of their DBCELL.)
 void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
                     std::uint32_t fromRow) {
     auto source = std::make_shared<xlsx::TFileByteSource>(test::U16(path));
@@ -83,6 +84,7 @@ void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
         std::uint32_t rowEnd = 0, columnEnd = 0, dimRowEnd = 0, dimColumnEnd = 0;
         int depth = 0, blocks = 0, errors = 0;
         std::vector<std::uint32_t> indexed;
+        std::vector<int> newBlockRows;
         while (reader.Next(rec) && errors < 5) {
             if (rec.Id == xls::record::kBof) ++depth;
             if (rec.Id == xls::record::kEof && depth-- == 0) break;
@@ -105,13 +107,15 @@ void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
                         << "DBCELL at " << rec.Offset << " is not in the INDEX" << ++errors;
                 }
                 std::uint32_t first = rec.Offset - ReadU32(b);
-                if (idAt(first) != xls::record::kRow ||
-                    ReadU16(stream.data() + first + 4) < fromRow)
-                    continue;
                 int rows = 0;
-                while (idAt(first + 20 * rows) == xls::record::kRow)
+                std::uint32_t lastRow = 0;
+                while (idAt(first + 20 * rows) == xls::record::kRow) {
+                    lastRow = ReadU16(stream.data() + first + 20 * rows + 4);
                     ++rows;
-                EXPECT_GE(rows, 1) << ++errors;
+                }
+                if (rows == 0 || lastRow < fromRow) continue;
+                // Blocks that hold new rows are full, but for the last.
+                newBlockRows.push_back(rows);
                 EXPECT_LE(rows, 32) << ++errors;
                 std::uint32_t at = first + 20;
                 for (std::size_t i = 4; i + 2 <= rec.Body.size(); i += 2) {
@@ -119,6 +123,7 @@ void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
                     EXPECT_TRUE(xls::IsCellRecord(idAt(at)))
                         << "DBCELL at " << rec.Offset << " entry " << (i - 4) / 2 << ++errors;
                 }
+                EXPECT_EQ((rec.Body.size() - 4) / 2, static_cast<std::size_t>(rows));
             } else if (xls::IsCellRecord(rec.Id)) {
                 rowEnd = std::max<std::uint32_t>(rowEnd, ReadU16(b) + 1u);
                 columnEnd = std::max<std::uint32_t>(columnEnd, ReadU16(b + 2) + 1u);
@@ -127,6 +132,8 @@ void CheckCellTable(const std::filesystem::path& path, std::size_t sheetIndex,
         if (!indexed.empty()) {
             EXPECT_EQ(static_cast<std::size_t>(blocks), indexed.size());
         }
+        for (std::size_t i = 0; i + 1 < newBlockRows.size(); ++i)
+            EXPECT_EQ(newBlockRows[i], 32) << "block " << i;
         EXPECT_GE(dimRowEnd, rowEnd);
         EXPECT_GE(dimColumnEnd, columnEnd);
     }

@@ -766,7 +766,7 @@ TEST_P(EngineWrite, ACancelBeforeTheReplaceLeavesTheFileUnchanged) {
 }
 
 // The engines that write. An engine joins here when its writer lands: add its kind.
-const TEngineKind* const kWriters[] = {&kXlsx};
+const TEngineKind* const kWriters[] = {&kXlsx, &kXls, &kAccess};
 
 INSTANTIATE_TEST_SUITE_P(Engines, EngineWrite, testing::ValuesIn(kWriters), KindName);
 

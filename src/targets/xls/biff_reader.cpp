@@ -80,6 +80,19 @@ void TBiffCursor::Skip(std::uint64_t count) {
     }
 }
 
+std::string TBiffCursor::Bytes(std::uint64_t count) {
+    std::string bytes;
+    while (count > 0) {
+        if (!NextPiece()) Fail();
+        std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count, pieces_[piece_].size() - at_));
+        bytes.append(pieces_[piece_].data() + at_, take);
+        at_ += take;
+        count -= take;
+    }
+    return bytes;
+}
+
 std::u16string TBiffCursor::Chars(std::uint32_t count, bool high) {
     std::u16string text;
     text.reserve(count);

@@ -15,6 +15,7 @@ namespace qm::xls {
 namespace record {
 inline constexpr std::uint16_t kFormula = 0x0006;
 inline constexpr std::uint16_t kEof = 0x000A;
+inline constexpr std::uint16_t kProtect = 0x0012;
 inline constexpr std::uint16_t kExternSheet = 0x0017;
 inline constexpr std::uint16_t kName = 0x0018;
 inline constexpr std::uint16_t kDateMode = 0x0022;
@@ -25,6 +26,12 @@ inline constexpr std::uint16_t kBoundSheet = 0x0085;
 inline constexpr std::uint16_t kMulRk = 0x00BD;
 inline constexpr std::uint16_t kMulBlank = 0x00BE;
 inline constexpr std::uint16_t kDbCell = 0x00D7;
+inline constexpr std::uint16_t kRichString = 0x00D6;
+inline constexpr std::uint16_t kExtSst = 0x00FF;
+inline constexpr std::uint16_t kDefaultRowHeight = 0x0225;
+inline constexpr std::uint16_t kSharedFormula = 0x04BC;
+inline constexpr std::uint16_t kArray = 0x0221;
+inline constexpr std::uint16_t kTable = 0x0236;
 inline constexpr std::uint16_t kXf = 0x00E0;
 inline constexpr std::uint16_t kSst = 0x00FC;
 inline constexpr std::uint16_t kLabelSst = 0x00FD;
@@ -41,6 +48,25 @@ inline constexpr std::uint16_t kRk = 0x027E;
 inline constexpr std::uint16_t kFormat = 0x041E;
 inline constexpr std::uint16_t kBof = 0x0809;
 }  // namespace record
+
+// The records that hold one cell (or a run of cells) of a worksheet.
+inline bool IsCellRecord(std::uint16_t id) {
+    switch (id) {
+        case record::kNumber:
+        case record::kRk:
+        case record::kMulRk:
+        case record::kLabelSst:
+        case record::kLabel:
+        case record::kRichString:
+        case record::kBoolErr:
+        case record::kFormula:
+        case record::kBlank:
+        case record::kMulBlank:
+            return true;
+        default:
+            return false;
+    }
+}
 
 struct TRecord {
     std::uint16_t Id = 0;
@@ -84,6 +110,9 @@ class TBiffCursor {
     std::uint16_t U16();
     std::uint32_t U32();
     void Skip(std::uint64_t count);
+    // 'count' raw bytes, which cross into the next piece without a width byte (formatting
+    // runs and phonetic data of SST strings).
+    std::string Bytes(std::uint64_t count);
     // 'count' characters, 16-bit when 'high', else 8-bit (the low byte of UTF-16).
     std::u16string Chars(std::uint32_t count, bool high);
 

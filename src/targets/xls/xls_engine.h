@@ -3,8 +3,9 @@
 // It presents a workbook exactly as the .xlsx engine does (targets/sheet/sheet_table.h): the
 // worksheets as "<sheet>$" tables, then the defined names that cover one area of one
 // worksheet; fields named by the first row, typed by the eight rows below. Rows are read from
-// the Workbook stream, which is read into memory once. Appending rows is not available yet:
-// it is refused with a clear message.
+// the Workbook stream, which is read into memory once. Rows appended in a transaction are
+// encoded as they come (xls_append.h) and written at the commit into a new file that replaces
+// the workbook (xls_commit.h); the workbook is then read again.
 #pragma once
 
 #include <memory>

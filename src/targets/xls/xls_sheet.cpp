@@ -11,28 +11,6 @@ namespace qm::xls {
 namespace {
 
 constexpr std::uint16_t kWorksheetType = 0x0010;
-constexpr std::uint16_t kSharedFormula = 0x04BC;
-constexpr std::uint16_t kArray = 0x0221;
-constexpr std::uint16_t kTable = 0x0236;
-constexpr std::uint16_t kRichString = 0x00D6;
-
-bool IsCellRecord(std::uint16_t id) {
-    switch (id) {
-        case record::kNumber:
-        case record::kRk:
-        case record::kMulRk:
-        case record::kLabelSst:
-        case record::kLabel:
-        case kRichString:
-        case record::kBoolErr:
-        case record::kFormula:
-        case record::kBlank:
-        case record::kMulBlank:
-            return true;
-        default:
-            return false;
-    }
-}
 
 double ReadDouble(const char* p) {
     std::uint64_t bits = ReadU64(p);
@@ -197,7 +175,7 @@ void TXlsSheet::DecodeRecord(const TRecord& rec, std::uint32_t,
             cells.push_back({column, xf, book_.SharedString(ReadU32(p + 6))});
             break;
         case record::kLabel:
-        case kRichString: {
+        case record::kRichString: {
             TBiffCursor cursor(body.substr(6), file);
             cells.push_back({column, xf, cursor.UnicodeString()});
             break;
@@ -231,7 +209,9 @@ TValue TXlsSheet::FormulaValue(const TRecord& rec) const {
                                  book_.FileName());
             TRecord next;
             while (reader.Next(next)) {
-                if (next.Id == kSharedFormula || next.Id == kArray || next.Id == kTable) continue;
+                if (next.Id == record::kSharedFormula || next.Id == record::kArray ||
+                    next.Id == record::kTable)
+                    continue;
                 if (next.Id != record::kString) break;
                 TBiffCursor cursor(BodyWithContinues(reader, next), book_.FileName());
                 return cursor.UnicodeString();

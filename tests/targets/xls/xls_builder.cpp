@@ -295,7 +295,8 @@ std::string BuildWorkbookStream(const TBiffWorkbook& book) {
         SetU32(stream, offsetAt[i], static_cast<std::uint32_t>(stream.size()));
         const TBiffSheet& sheet = book.Sheets[i];
         stream += Bof(book.Version, sheet.Type == 2 ? 0x0020 : 0x0010);
-        stream += Record(0x0200, std::string(14, '\0'));
+        stream +=
+            Record(0x0200, sheet.Dimensions.empty() ? std::string(14, '\0') : sheet.Dimensions);
         stream += sheet.Cells;
         stream += Record(0x000A, "");
     }

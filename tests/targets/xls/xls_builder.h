@@ -60,7 +60,8 @@ struct TBiffSheet {
     std::u16string Name;
     std::string Cells;  // records between DIMENSIONS and EOF
     std::uint8_t State = 0;
-    std::uint8_t Type = 0;  // BOUNDSHEET dt: 0 worksheet, 2 chart
+    std::uint8_t Type = 0;        // BOUNDSHEET dt: 0 worksheet, 2 chart
+    std::string Dimensions = {};  // the DIMENSIONS body (14 bytes); empty: all zero
 };
 
 struct TBiffWorkbook {

@@ -259,24 +259,6 @@ TEST(XlsRead, RefusesWhatItCannotRead) {
     }
 }
 
-TEST(XlsRead, AppendingIsRefusedClearly) {
-    TBiffWorkbook book;
-    book.Strings = {u"a"};
-    book.Sheets = {{u"S", LabelSstCell(0, 0, 15, 0) + LabelSstCell(1, 0, 15, 0)}};
-    TempDir dir;
-    auto path = dir.Write("a.xls", BuildXls(book));
-    TOpened opened(path, u"S$");
-    std::string message = ErrorOf([&] {
-        opened.Connection.BeginTrans();
-        opened.Table.Insert();
-        opened.Table.FieldByNumber(1).AssignText(u"x");
-        opened.Table.Post();
-    });
-    EXPECT_NE(message.find(".xls"), std::string::npos) << message;
-    EXPECT_NE(message.find("まだ対応していません"), std::string::npos) << message;
-    EXPECT_NE(message.find("a.xls"), std::string::npos) << message;
-}
-
 TEST(XlsRead, DamagedWorkbooksGiveErrorsNotCrashes) {
     // Every truncation and a spread of byte changes either reads or gives an Error; the
     // sanitizer build catches any read outside the data.

@@ -6,12 +6,22 @@
 // temporary file, ownership, the rename, the clean-up) is done here and in file_system.cpp,
 // target_lock.cpp, so that it is the same for .xlsx, .xls, .mdb and .accdb.
 //
+// "Write the new file" comes in two forms: the new content written whole and in order
+// (TAtomicFile::Write: workbooks, settings), or, for a large file of which a commit changes a
+// few parts (a database's pages), the old content copied into the temporary file first (a
+// copy-on-write clone where the file system offers one) and then changed at offsets
+// (TAtomicFile::CopyTarget, WriteAt, Resize). The copy is taken of the target as the engine
+// read it and refused when the target is another file by then; every step after it is the same.
+//
 // Names, for a target folder/NAME (a symbolic link is resolved first: the file it points at is
 // replaced and the link stays a link):
 //   folder/.NAME.quillomat-lock          the writers' lock file (flock), kept only while held
 //   folder/.NAME.quillomat-PID-XXXXXX    the new content while it is written (PID: the writer)
 //   folder/.~lock.NAME#                  LibreOffice's lock file, left while a workbook is
 //                                        written so that LibreOffice shows it as in use
+//   folder/BASE.ldb, folder/BASE.laccdb  Access's lock file (for BASE.mdb, BASE.accdb), left
+//                                        while a database is committed so that Access shows it
+//                                        in use; its content marks it as ours
 //
 // States, in order. "Disk" is what a crash (kill -9, power cut) in that state leaves.
 //
@@ -29,7 +39,8 @@
 //                 owned by a user and group this process can give the new file, and no other
 //                 program's lock file (~$NAME, .~lock.NAME#, .ldb/.laccdb) is beside it.
 //   3 Writing     The temporary file exists (mode 0600, flocked by the writer) and the engine
-//                 writes the new content into it. Only this process sees it. Disk: the target
+//                 writes the new content into it (or copies the target into it and patches
+//                 it). Only this process sees it. Disk: the target
 //                 unchanged; a partial temporary file, which the next opening removes.
 //   4 Written     All content written and fsync'ed; the target's owner, group, mode, ACLs and
 //                 extended attributes set on it. Disk: as in 3 (the temporary file complete).

@@ -2,14 +2,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -159,6 +162,70 @@ ssize_t CountedWrite(int fd, const void* data, std::size_t size) {
         return -1;
     }
     return ::write(fd, data, size);
+}
+
+ssize_t CountedWriteAt(int fd, const void* data, std::size_t size, off_t offset) {
+    TCounters& c = Counters();
+    const int n = ++c.writes;
+    if (n == c.failWriteAt) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (const TEffect* effect = Due(TPoint::Write, n)) {
+        if (*effect == TEffect::Crash) Crash();
+        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
+            if (::pwrite(fd, data, size / 2, offset) < 0) return -1;
+            if (*effect == TEffect::TornCrash) Crash();
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+    return ::pwrite(fd, data, size, offset);
+}
+
+int CountedClone(int to, int from) {
+    TCounters& c = Counters();
+    const int n = ++c.writes;
+    if (n == c.failWriteAt) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (const TEffect* effect = Due(TPoint::Write, n)) {
+        // A clone reaches the disk whole or not at all: a torn one is a failed one.
+        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
+        errno = ENOSPC;
+        return -1;
+    }
+    if (::ioctl(to, FICLONE, from) == 0) return 0;
+    if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EXDEV || errno == EINVAL ||
+        errno == ENOSYS || errno == EPERM)
+        return 1;
+    return -1;
+}
+
+ssize_t CountedCopyRange(int from, int to, std::size_t size, off_t offset) {
+    TCounters& c = Counters();
+    const int n = ++c.writes;
+    if (n == c.failWriteAt) {
+        errno = ENOSPC;
+        return -1;
+    }
+    loff_t in = offset, out = offset;
+    if (const TEffect* effect = Due(TPoint::Write, n)) {
+        if (*effect == TEffect::Crash) Crash();
+        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
+            if (::copy_file_range(from, &in, to, &out, size / 2, 0) < 0) return -1;
+            if (*effect == TEffect::TornCrash) Crash();
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+    errno = 0;
+    const ssize_t copied = ::copy_file_range(from, &in, to, &out, size, 0);
+    if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                       errno == EINVAL || errno == EBADF))
+        return 0;
+    return copied;
 }
 
 int CountedSync(int fd) {
@@ -333,6 +400,7 @@ void TAtomicFile::FlushBuffer() {
 
 void TAtomicFile::Write(const void* data, std::size_t size) {
     CommitAssert(state_ == static_cast<int>(TCommitState::Writing), "write after commit");
+    CommitAssert(!patching_, "a sequential write into a patched copy");
     size_ += size;
     const char* bytes = static_cast<const char*>(data);
     if (buffer_.size() + size > (1u << 20)) {
@@ -344,6 +412,92 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
         }
     }
     buffer_.append(bytes, size);
+}
+
+bool TAtomicFile::CopyTarget(const std::function<void()>& turn) {
+    CommitAssert(state_ == static_cast<int>(TCommitState::Writing) && size_ == 0 && !patching_,
+                 "a copy of the target into an empty temporary file");
+    CommitAssert(options_.Expected != nullptr && exists_, "a copy of the file as it was read");
+    patching_ = true;
+    const int source = ::open(nativeTarget_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (source < 0) Fail(u"ファイルを開けません", errno);
+    struct TCloser {
+        int fd;
+        ~TCloser() { ::close(fd); }
+    } closer{source};
+    struct stat st {};
+    if (::fstat(source, &st) != 0) Fail(u"ファイルを開けません", errno);
+    // The copy is of the file the caller read, or of nothing.
+    if (!S_ISREG(st.st_mode) || !(IdentityOf(st) == expected_)) throw Error(ChangedMessage());
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    size_ = size;
+
+    const int cloned = fs_detail::CountedClone(fd_, source);
+    if (cloned < 0) Fail(u"ファイルを書き込めません", errno);
+    if (cloned == 0) return true;
+    // copy_file_range (which may still share extents), else reads and writes, in chunks
+    // between which the caller gives the user interface its turn.
+    constexpr std::size_t kChunk = 64u << 20;
+    bool plain = false;
+    std::vector<char> buffer;
+    for (std::uint64_t done = 0; done < size;) {
+        if (turn) turn();
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
+        if (!plain) {
+            const ssize_t n =
+                fs_detail::CountedCopyRange(source, fd_, want, static_cast<off_t>(done));
+            if (n > 0) {
+                done += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Fail(u"ファイルを書き込めません", errno);
+            plain = true;  // also when the source ended early: reading decides
+        }
+        buffer.resize(std::min<std::size_t>(want, 1u << 20));
+        const ssize_t got =
+            fs_detail::CountedRead(source, buffer.data(), buffer.size(), static_cast<off_t>(done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            Fail(u"ファイルを読み込めません", errno);
+        }
+        if (got == 0) throw Error(ChangedMessage());
+        WriteAt(done, buffer.data(), static_cast<std::size_t>(got));
+        done += static_cast<std::uint64_t>(got);
+    }
+    return false;
+}
+
+void TAtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+    CommitAssert(state_ == static_cast<int>(TCommitState::Writing), "write after commit");
+    CommitAssert(patching_, "a write at an offset into a copy of the target");
+    const char* bytes = static_cast<const char*>(data);
+    const std::uint64_t end = offset + size;
+    while (size > 0) {
+        const ssize_t n = fs_detail::CountedWriteAt(fd_, bytes, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail(u"ファイルを書き込めません", errno);
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    size_ = std::max(size_, end);
+}
+
+void TAtomicFile::Resize(std::uint64_t size) {
+    CommitAssert(state_ == static_cast<int>(TCommitState::Writing), "write after commit");
+    CommitAssert(patching_, "a resize of a copy of the target");
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail(u"ファイルを書き込めません", errno);
+    size_ = size;
+}
+
+std::u16string TAtomicFile::ChangedMessage() const {
+    return u"ファイルを読み込んだ後に、他のプログラムがファイルを変更しました。"
+           u"ファイルを選び直してからやり直してください。\n" +
+           target_;
 }
 
 void TAtomicFile::CopyOwnership() {
@@ -417,10 +571,7 @@ void TAtomicFile::Commit() {
     const bool present = ::stat(nativeTarget_.c_str(), &st) == 0;
     if (options_.Expected) {
         if (!present || !S_ISREG(st.st_mode) || !(IdentityOf(st) == expected_))
-            throw Error(
-                u"ファイルを読み込んだ後に、他のプログラムがファイルを変更しました。"
-                u"ファイルを選び直してからやり直してください。\n" +
-                target_);
+            throw Error(ChangedMessage());
         RefuseIfLockedByOtherProgram(target_);
     }
     if (present && st.st_nlink > 1) throw Error(HardLinkMessage(target_));

@@ -74,8 +74,19 @@ class TAtomicFile {
     // Buffered; throws Error (naming the file and the reason, such as a full disk).
     void Write(const void* data, std::size_t size);
     void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
-    // Bytes written so far.
+    // Bytes written so far (with CopyTarget: the new file's size).
     std::uint64_t Size() const noexcept { return size_; }
+
+    // For a commit that changes some parts of a large file (a database's pages) instead of
+    // writing it whole: the temporary file starts as a copy of the target as the caller read
+    // it (options.Expected), a copy-on-write clone where the file system offers one, else a
+    // copy; WriteAt and Resize then change it. Returns true for a clone. Calls 'turn' between
+    // the chunks of a copy (it may throw, to cancel). Refuses, naming the file, when the
+    // target is no longer the file that was read. The clone, every chunk copied and every
+    // WriteAt are writes counted by TFileSystemFaults. Write is not used with these.
+    bool CopyTarget(const std::function<void()>& turn = {});
+    void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    void Resize(std::uint64_t size);
 
     // States 4 to 7: flushes, syncs, copies ownership and attributes, verifies, renames over
     // the target and syncs the folder. Throws Error and leaves the target as it was when any
@@ -87,6 +98,7 @@ class TAtomicFile {
     void FlushBuffer();
     void CopyOwnership();
     [[noreturn]] void Fail(const char16_t* what, int error) const;
+    std::u16string ChangedMessage() const;
 
     std::u16string target_;
     std::string nativeTarget_;
@@ -98,7 +110,8 @@ class TAtomicFile {
     std::uint64_t size_ = 0;
     unsigned mode_ = 0;
     bool exists_ = false;
-    int state_ = 0;  // TCommitState
+    bool patching_ = false;  // the content began as a copy of the target
+    int state_ = 0;          // TCommitState
 };
 
 // The commit protocol with the engine's "write the new file" step as a callback: creates the

@@ -69,6 +69,17 @@ std::vector<TOfficeLock> OfficeLocksOf(const std::string& folder, const std::str
             {folder + "/~$" + name, QuillomatExcelOwnerContent()}};
 }
 
+// Every lock file of ours that may be beside the file: the office programs' and Access's.
+std::vector<std::string> OurLockFilesOf(const std::string& resolved) {
+    std::vector<std::string> paths;
+    for (const TOfficeLock& office :
+         OfficeLocksOf(FolderOfNative(resolved), NameOfNative(resolved)))
+        paths.push_back(office.path);
+    const std::string database = TDatabaseLockFile::PathFor(resolved);
+    if (!database.empty()) paths.push_back(database);
+    return paths;
+}
+
 // Creates an office lock file; false when one is there already.
 bool CreateOfficeLock(const std::string& path, const std::string& content) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -154,8 +165,8 @@ void RemoveStaleLockFiles(const std::u16string& path) {
     const std::string name = NameOfNative(resolved);
     const std::string lockFile = folder + "/." + name.substr(0, 220) + ".quillomat-lock";
     bool ourOffice = false;
-    for (const TOfficeLock& office : OfficeLocksOf(folder, name))
-        ourOffice = ourOffice || IsQuillomatOfficeLock(ReadLockText(office.path));
+    for (const std::string& ours : OurLockFilesOf(resolved))
+        ourOffice = ourOffice || IsQuillomatOfficeLock(ReadLockText(ours));
     struct stat st {};
     if (!ourOffice && ::lstat(lockFile.c_str(), &st) != 0) return;
     const int fd =
@@ -169,11 +180,45 @@ void RemoveStaleLockFiles(const std::u16string& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
         ::lstat(lockFile.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
-        for (const TOfficeLock& office : OfficeLocksOf(folder, name))
-            if (IsQuillomatOfficeLock(ReadLockText(office.path))) ::unlink(office.path.c_str());
+        for (const std::string& ours : OurLockFilesOf(resolved))
+            if (IsQuillomatOfficeLock(ReadLockText(ours))) ::unlink(ours.c_str());
         ::unlink(lockFile.c_str());
     }
     ::close(fd);
+}
+
+std::string TDatabaseLockFile::PathFor(const std::string& resolved) {
+    const std::string name = NameOfNative(resolved);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    std::string extension = name.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string base = FolderOfNative(resolved) + "/" + name.substr(0, dot);
+    if (extension == ".mdb") return base + ".ldb";
+    if (extension == ".accdb") return base + ".laccdb";
+    return {};
+}
+
+TDatabaseLockFile::TDatabaseLockFile(const std::u16string& database) {
+    path_ = PathFor(ResolvedNativePath(database));
+    if (path_.empty()) return;
+    const std::string content = QuillomatDatabaseLockContent();
+    // Made exclusively, so that an Access that opens the database in the same moment is seen.
+    if (CreateOfficeLock(path_, content)) {
+        made_ = true;
+        return;
+    }
+    if (errno != EEXIST) return;  // a folder without room for it: the commit reports that
+    if (!IsQuillomatOfficeLock(ReadLockText(path_)))
+        throw Error(
+            u"データベースは他のプログラムで開かれています。閉じてからやり直してください。\n" +
+            database);
+}
+
+TDatabaseLockFile::~TDatabaseLockFile() {
+    if (made_ && !TFileSystemFaults::Crashed() && IsQuillomatOfficeLock(ReadLockText(path_)))
+        ::unlink(path_.c_str());
 }
 
 void TTargetLock::SetWaitLimit(std::chrono::milliseconds limit) {

@@ -51,8 +51,31 @@ class TTargetLock {
     bool shared_ = false;  // another TTargetLock of this process holds the flock
 };
 
+// Access's lock file beside a database ("NAME.ldb" beside NAME.mdb, "NAME.laccdb" beside
+// NAME.accdb), left while Quillomat writes the database so that Access sees it in use. Its
+// content is QuillomatDatabaseLockContent(), so that neither Quillomat nor anyone reading it
+// takes it for Access's own. Throws Error naming the database when another program's lock file
+// is there (the database is open in Access); one of ours that is there already (a killed
+// writer's) is used and left as it was found. The file made here is removed when the object
+// goes, unless the process "crashed" (TSimulatedCrash), as a killed one would leave it; the
+// next opening of the database removes it then (RemoveStaleLockFiles).
+class TDatabaseLockFile {
+  public:
+    explicit TDatabaseLockFile(const std::u16string& database);
+    ~TDatabaseLockFile();
+    TDatabaseLockFile(const TDatabaseLockFile&) = delete;
+    TDatabaseLockFile& operator=(const TDatabaseLockFile&) = delete;
+
+    // The lock file's path for a resolved database path; empty for other kinds of file.
+    static std::string PathFor(const std::string& resolvedNativePath);
+
+  private:
+    std::string path_;
+    bool made_ = false;
+};
+
 // Removes the lock files a killed writer left beside 'path' (the writers' lock file and our
-// LibreOffice and Excel lock files), when no writer holds the lock now. Never throws.
+// LibreOffice, Excel and Access lock files), when no writer holds the lock now. Never throws.
 void RemoveStaleLockFiles(const std::u16string& path);
 
 // The message of a writer that gave up waiting.

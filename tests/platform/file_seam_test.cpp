@@ -270,5 +270,44 @@ TEST(FileSeam, StaleFilesOfDeadWritersGoLiveOnesStay) {
     ::close(held);
 }
 
+// A commit that patches a copy of the file: the copy is of the file as it was read, the
+// patches land at their offsets, growing it, and a file replaced since it was read is never
+// copied (nothing is left beside it). Sequential writes into a patched copy break the protocol.
+TEST(FileSeam, APatchedCopyStartsFromTheFileAsItWasRead) {
+    test::TempDir dir;
+    const auto file = dir.Write("db.accdb", std::string(10000, 'a'));
+    const std::u16string path = U16(file.string());
+    TFileIdentity read;
+    ASSERT_TRUE(CurrentIdentity(file.string(), read));
+    TReplaceOptions options;
+    options.Expected = &read;
+    {
+        TAtomicFile out(path, options);
+        out.CopyTarget();
+        EXPECT_EQ(out.Size(), 10000u);
+        out.WriteAt(4096, "XYZ", 3);
+        out.Resize(12288);
+        out.WriteAt(12000, "end", 3);
+        EXPECT_NE(ErrorOf([&] { out.Write("no"); }).find("内部エラー"), std::string::npos);
+        out.Commit();
+    }
+    std::string expected(12288, '\0');
+    std::fill_n(expected.begin(), 10000, 'a');
+    expected.replace(4096, 3, "XYZ");
+    expected.replace(12000, 3, "end");
+    EXPECT_TRUE(test::ReadBytes(file) == expected);
+
+    // The file read before that commit is not the file there now.
+    const std::string now = test::ReadBytes(file);
+    {
+        TAtomicFile stale(path, options);
+        EXPECT_NE(
+            ErrorOf([&] { stale.CopyTarget(); }).find("他のプログラムがファイルを変更しました"),
+            std::string::npos);
+    }
+    EXPECT_TRUE(test::ReadBytes(file) == now);
+    EXPECT_EQ(NamesIn(dir.Path()), std::set<std::string>{"db.accdb"});
+}
+
 }  // namespace
 }  // namespace qm

@@ -5,6 +5,8 @@
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
+#include "platform/file_access.h"
+#include "platform/file_system.h"
 #include "targets/jet/jet_check.h"
 #include "targets/jet/jet_commit.h"
 #include "targets/jet/jet_database.h"
@@ -151,7 +153,7 @@ class TJetEngineTable : public TEngineTable {
 
 class TJetEngine : public TEngine, public TJetWriteSession {
   public:
-    TJetEngine(std::unique_ptr<TJetDatabase> database, TJetFileIdentity identity)
+    TJetEngine(std::unique_ptr<TJetDatabase> database, TFileIdentity identity)
         : database_(std::move(database)), identity_(identity) {}
 
     std::vector<TTableEntry> ListTables() override {
@@ -169,8 +171,12 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     }
 
     // Rows are held in the transaction's pages until the commit; nothing is written before.
+    // The connection layer holds the writers' lock from here on: when another import replaced
+    // the database since it was read, it is read again, so that this transaction's rows go
+    // after that import's rather than the commit refusing a changed file.
     void BeginTransaction() override {
         Discard();
+        ReadAgainIfReplaced();
         inTransaction_ = true;
     }
 
@@ -269,17 +275,35 @@ class TJetEngine : public TEngine, public TJetWriteSession {
         CommitPages(path, identity_, *store_, cancel);
         Discard();
         // The file is now the new one: read it again, and let the open tables show its rows.
-        // Databases read before stay mapped, for anything still holding their pages.
         // Should reading it fail, the commit still stands: the tables keep the old pages.
         try {
-            auto reopened = TJetDatabase::Open(path);
-            retired_.push_back(std::move(database_));
-            database_ = std::move(reopened);
-            identity_ = TJetFileIdentity::Of(path);
-            for (TJetEngineTable* table : tables_)
-                table->Reload(*database_);
+            Reopen(/*ours=*/true);
         } catch (const Error&) {
         }
+    }
+
+    // Reads the database at its path again; databases read before stay mapped, for anything
+    // still holding their pages. The identity is taken before the file is read, so that a
+    // file replaced in between is found changed (and read again) rather than taken for the
+    // one read. A file of another writer is checked again before rows are added to it.
+    void Reopen(bool ours) {
+        const std::u16string path = database_->File().Path();
+        TFileIdentity identity;
+        if (!CurrentIdentity(ResolvedNativePath(path), identity)) return;
+        auto reopened = TJetDatabase::Open(path);
+        retired_.push_back(std::move(database_));
+        database_ = std::move(reopened);
+        identity_ = identity;
+        checked_ = checked_ && ours;
+        for (TJetEngineTable* table : tables_)
+            table->Reload(*database_);
+    }
+
+    void ReadAgainIfReplaced() {
+        TFileIdentity now;
+        if (CurrentIdentity(ResolvedNativePath(database_->File().Path()), now) &&
+            !(now == identity_))
+            Reopen(/*ours=*/false);
     }
 
     void Register(TJetEngineTable* table) override { tables_.push_back(table); }
@@ -300,7 +324,7 @@ class TJetEngine : public TEngine, public TJetWriteSession {
 
     std::unique_ptr<TJetDatabase> database_;
     std::vector<std::unique_ptr<TJetDatabase>> retired_;
-    TJetFileIdentity identity_;
+    TFileIdentity identity_;
     bool inTransaction_ = false;
     bool checked_ = false;
     std::unique_ptr<TJetPageStore> store_;
@@ -321,7 +345,8 @@ bool AcceptsConnection(const TConnectionInfo& info, std::string_view head) {
 }
 
 std::unique_ptr<TEngine> OpenJetEngine(const TConnectionInfo& info) {
-    const TJetFileIdentity identity = TJetFileIdentity::Of(info.DataSource);
+    TFileIdentity identity;
+    CurrentIdentity(ResolvedNativePath(info.DataSource), identity);
     auto database = TJetDatabase::Open(info.DataSource);
     if (database->File().Header().ace && SameText(info.Provider, u"Microsoft.Jet.OLEDB.4.0"))
         FailWithFile(

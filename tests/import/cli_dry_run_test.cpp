@@ -58,15 +58,15 @@ TEST(CliDryRun, AccessKeysAndSizesAreCheckedByTheEngine) {
     const std::string before = Bytes(database);
 
     // Line 2 repeats a key of the table, line 4 one of line 3, line 5 is too long for the
-    // field, line 6 does not convert; line 7 would pass.
+    // field, line 6 does not convert, line 8 leaves the key empty; line 7 would pass.
     const std::string csv = dir.Write("dry.csv",
                                       "番号,名前\n1,重複\n2,山田\n2,田中\n3,長すぎる名前\n"
-                                      "x,型\n4,佐藤\n")
+                                      "x,型\n4,佐藤\n,名無し\n")
                                 .string();
     TCliRun dry = RunCli(Import(database, "社員", csv, relation) + " --dry-run");
     EXPECT_EQ(dry.status, 1) << dry.out;
-    EXPECT_EQ(FailingLines(dry.out), (std::vector<int>{2, 4, 5, 6})) << dry.out;
-    EXPECT_NE(dry.out.find("6 行を確認しました。登録できない行: 4 行"), std::string::npos)
+    EXPECT_EQ(FailingLines(dry.out), (std::vector<int>{2, 4, 5, 6, 8})) << dry.out;
+    EXPECT_NE(dry.out.find("7 行を確認しました。登録できない行: 5 行"), std::string::npos)
         << dry.out;
     EXPECT_EQ(Bytes(database), before);
 

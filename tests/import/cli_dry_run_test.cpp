@@ -5,7 +5,7 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,10 +28,13 @@ std::string Bytes(const std::string& path) {
 // The lines "N行目: ..." of a dry run, as their line numbers.
 std::vector<int> FailingLines(const std::string& out) {
     std::vector<int> lines;
-    static const std::regex pattern("(^|\n)([0-9]+)行目: ");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), pattern);
-         it != std::sregex_iterator(); ++it)
-        lines.push_back(std::stoi((*it)[2]));
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits > 0 && digits != std::string::npos &&
+            line.compare(digits, std::string("行目: ").size(), "行目: ") == 0)
+            lines.push_back(std::stoi(line.substr(0, digits)));
+    }
     return lines;
 }
 

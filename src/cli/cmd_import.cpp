@@ -42,19 +42,21 @@ constexpr const char* kHelp =
     "False、-r= はプロジェクトファイルの Relation と同じ「フィールド名=列番号」の並び)。\n"
     "自動実行ファイルの引数をそのまま渡すこともできます(プログラムのパスと -a は無視します)。\n"
     "--project を付けるとプロジェクトファイルを読み、ほかのオプションでその値を上書きします。\n"
-    "--dry-run は何も書き込まずにすべての行を変換し、登録できない行をすべて表示します。\n"
+    "--dry-run は登録と同じ確認(型、長さ、キーの重複、必須項目など)をすべての行に行い、\n"
+    "登録できない行をすべて表示します。ファイルには何も書き込みません。\n"
     "端末では標準エラーに進行状況を表示します。Ctrl-Cで取り消すと何も登録されません。\n"
     "\n"
     "Appends the rows of a CSV file to a worksheet of an Excel workbook (or a table of an\n"
     "Access database) in one transaction: every row or none. The options are those of the\n"
     "Quillomat program itself; the arguments of an auto-run script can be passed unchanged\n"
     "(the program path and -a are ignored). --project reads a project file; the other options\n"
-    "override its values. --dry-run converts every row without writing and lists\n"
-    "every row that would fail. A progress bar goes to standard error when it is a terminal;\n"
+    "override its values. --dry-run makes every check of a real import (types, sizes,\n"
+    "duplicate keys, required fields, ...) on every row without writing, and lists every\n"
+    "row that would fail. A progress bar goes to standard error when it is a terminal;\n"
     "Ctrl-C cancels, and nothing is written.\n"
     "\n"
     "終了コード / Exit status: 0 登録した / committed (--dry-run: 全行登録可能 / every row\n"
-    "converts), 1 失敗して何も登録しなかった / failed, nothing written (--dry-run: 登録できない\n"
+    "passes), 1 失敗して何も登録しなかった / failed, nothing written (--dry-run: 登録できない\n"
     "行がある / some rows fail), 2 引数の誤り / wrong arguments, 130 Ctrl-Cで取り消した /\n"
     "cancelled\n";
 
@@ -255,13 +257,13 @@ int Import(TConnection& connection, TTable& table, const TProject& project, cons
     return gInterrupted.load() && !result.Committed ? kExitInterrupted : kExitFailed;
 }
 
-int DryRun(TTable& table, const TProject& project, const TCsv* csv) {
+int DryRun(TConnection& connection, TTable& table, const TProject& project, const TCsv* csv) {
     TProgressBar bar;
     TDryRunResult result;
     {
         TInterruptScope interrupts;
         result = DryRunImport(
-            table, csv, project.Relation, project.FirstLineIsTitle,
+            connection, table, csv, project.Relation, project.FirstLineIsTitle,
             [&](const TDryRunFailure& failure) {
                 bar.Finish();
                 std::printf("%llu行目: %s\n", static_cast<unsigned long long>(failure.Line),
@@ -318,7 +320,7 @@ int RunImport(const std::vector<std::string>& args) {
         TTable table(connection);
         OpenTarget(project, connection, table);
         std::unique_ptr<TCsv> csv = LoadCsv(project.CsvFile);
-        return options.dryRun ? DryRun(table, project, csv.get())
+        return options.dryRun ? DryRun(connection, table, project, csv.get())
                               : Import(connection, table, project, csv.get());
     } catch (const Error& e) {
         PrintLine(stderr, e.Message());

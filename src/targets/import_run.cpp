@@ -104,14 +104,31 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
     return result;
 }
 
-TDryRunResult DryRunImport(TTable& table, const TCsv* csv, const TRelation& relation,
-                           bool firstLineIsTitle,
+TDryRunResult DryRunImport(TConnection& connection, TTable& table, const TCsv* csv,
+                           const TRelation& relation, bool firstLineIsTitle,
                            const std::function<void(const TDryRunFailure&)>& onFailure,
                            const std::atomic<bool>* cancel,
                            const std::function<void(std::uint32_t, std::uint32_t)>& onProgress) {
     TDryRunResult result;
     result.CheckMessage = CheckConvertSettings(csv, relation);
     if (!result.CheckMessage.empty()) return result;
+    try {
+        // The run's own start: the writers' lock and the engine's refusals of a file it cannot
+        // write (locked by another program, read-only).
+        connection.BeginTrans();
+    } catch (const Error& error) {
+        result.CheckMessage = error.Message();
+        return result;
+    }
+    // Whatever happens below, the rows posted are dropped and the file stays as it was.
+    struct TRollback {
+        TConnection& connection;
+        TTable& table;
+        ~TRollback() {
+            table.Cancel();
+            RollbackQuietly(connection);
+        }
+    } rollback{connection, table};
     try {
         // Raises the table's "not open" error, or the refusal of a target that takes no rows.
         table.CheckCanAppend();
@@ -132,19 +149,33 @@ TDryRunResult DryRunImport(TTable& table, const TCsv* csv, const TRelation& rela
             result.Cancelled = true;
             break;
         }
+        // As the inserter fills a row: every mapped non-empty cell, then the post. A row whose
+        // cells do not all convert is not posted, so that the engine does not judge a row the
+        // run would never give it.
+        table.Insert();
         bool failed = false;
         for (const TBoundRelationEntry& entry : bound) {
             std::u16string_view text =
                 CellTextForField(csv->GetCellView(row, entry.Column), scratch);
             if (text.empty()) continue;
             try {
-                const TField& field = entry.Field ? *entry.Field : table.FieldByName(*entry.Name);
-                (void)ConvertFieldText(field.Def(), text);
+                TField& field = entry.Field ? *entry.Field : table.FieldByName(*entry.Name);
+                field.AssignText(text);
             } catch (const Error& error) {
                 failed = true;
                 onFailure({row, line, *entry.Name, error.Message()});
             }
         }
+        if (!failed) {
+            try {
+                table.Post();
+            } catch (const Error& error) {
+                failed = true;
+                onFailure({row, line, {}, error.Message()});
+            }
+        }
+        // A refused row stays unposted in the table; the next Insert must not post it again.
+        if (failed) table.Cancel();
         std::uint64_t lineFeeds = 0;
         for (std::uint32_t f = 0; f < csv->GetFieldCount(); ++f) {
             std::u16string_view cell = csv->GetCellView(row, f);

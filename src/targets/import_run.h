@@ -76,31 +76,37 @@ class TImportRun {
     TTable& table_;
 };
 
-// The dry run: every data row converted exactly as the run would convert it, nothing written
-// and no transaction begun. A target that takes no rows at all is refused before any row, as
-// the run refuses it; rows the target's own rules would refuse only when posting (a size limit
-// of the file) are not seen here.
+// The dry run: every data row converted and posted exactly as the run converts and posts it, in
+// a transaction that is always rolled back, so that every check of the target's engine applies
+// (types and sizes, the limits of the sheet, required fields, duplicate keys in the table or
+// within the CSV file, the table's own refusals) and nothing reaches the file. Unlike the run,
+// it goes on after a failing row and lists them all; a failing row is not kept, so later rows
+// are checked against the rows that would be written. Checks made only while the commit writes
+// the file (the size limit of an Access database) are not seen. The writers' lock of the target
+// is held for the dry run's duration, as for a run.
 struct TDryRunFailure {
     std::uint32_t Row;       // 0-based CSV row
     std::uint64_t Line;      // 1-based line of the CSV file on which the row begins
-    std::u16string Field;    // the target field
-    std::u16string Message;  // the conversion's or the field lookup's message
+    std::u16string Field;    // the target field; empty when the engine refused the whole row
+    std::u16string Message;  // the conversion's, the field lookup's or the engine's message
 };
 
 struct TDryRunResult {
-    // Non-empty when no row was checked: CheckConvertSettings refused, the table is closed, or
-    // the target takes no rows at all.
+    // Non-empty when no row was checked: CheckConvertSettings refused, the table is closed, the
+    // transaction could not begin (the file is locked or read-only), or the target takes no
+    // rows at all.
     std::u16string CheckMessage;
     std::uint32_t RowsChecked = 0;
     std::uint32_t RowsFailing = 0;
     bool Cancelled = false;
 };
 
-// Reports every failing cell of every row through onFailure, in row order and, within a row,
-// in the relation's key order. Tests 'cancel' before every row.
+// Reports every failing row through onFailure, in row order: each cell that does not convert
+// (in the relation's key order), or else the engine's refusal of the row. Tests 'cancel' before
+// every row. The table must be open on the connection, with no transaction open.
 TDryRunResult DryRunImport(
-    TTable& table, const TCsv* csv, const TRelation& relation, bool firstLineIsTitle,
-    const std::function<void(const TDryRunFailure&)>& onFailure,
+    TConnection& connection, TTable& table, const TCsv* csv, const TRelation& relation,
+    bool firstLineIsTitle, const std::function<void(const TDryRunFailure&)>& onFailure,
     const std::atomic<bool>* cancel = nullptr,
     const std::function<void(std::uint32_t, std::uint32_t)>& onProgress = {});
 

@@ -2,6 +2,7 @@
 // files made by the tests, and Python with openpyxl as the independent reader of workbooks.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QIcon>
@@ -18,6 +19,7 @@
 #include "app/form_main.h"
 #include "app/open_dialog.h"
 #include "app/warning_box.h"
+#include "grids/grid_relation.h"
 #include "grids/qt_text.h"
 
 namespace qm::test {
@@ -71,6 +73,24 @@ inline bool IconHasInk(const QIcon& icon) {
         for (int x = 0; x < image.width(); ++x)
             if (qAlpha(image.pixel(x, y)) != 0) return true;
     return false;
+}
+
+// Picks entry 'entry' of the relation grid's drop-down list for the field in row 'row' (0 the
+// first field) with the mouse and the keyboard, as a user does.
+inline void MapField(TGridRelation* grid, int row, int entry) {
+    // The field's name first, then its column cell, which opens the list on the row's entry
+    // (the empty one for an unmapped field).
+    const QPoint name = grid->visualRect(grid->model()->index(row, 0)).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, name);
+    const QPoint centre = grid->visualRect(grid->model()->index(row, 2)).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
+    QComboBox* editor = grid->Editor();
+    QTRY_VERIFY(editor->view()->isVisible());
+    QCOMPARE(editor->currentIndex(), 0);
+    for (int i = 0; i < entry; ++i)
+        QTest::keyClick(editor->view(), Qt::Key_Down);
+    QTest::keyClick(editor->view(), Qt::Key_Return);
+    QTRY_VERIFY(!editor->view()->isVisible());
 }
 
 // Workbooks are made and read back by openpyxl, an independent reader.

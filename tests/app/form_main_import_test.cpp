@@ -66,25 +66,6 @@ QByteArray FileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Picks entry 'entry' of the relation grid's drop-down list for the field in row 'row' (0 the
-// first field) with the mouse
-// and the keyboard, as a user does.
-void MapField(TGridRelation* grid, int row, int entry) {
-    // The field's name first, then its column cell, which opens the list on the row's entry
-    // (the empty one for an unmapped field).
-    const QPoint name = grid->visualRect(grid->model()->index(row, 0)).center();
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, name);
-    const QPoint centre = grid->visualRect(grid->model()->index(row, 2)).center();
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
-    QComboBox* editor = grid->Editor();
-    QTRY_VERIFY(editor->view()->isVisible());
-    QCOMPARE(editor->currentIndex(), 0);
-    for (int i = 0; i < entry; ++i)
-        QTest::keyClick(editor->view(), Qt::Key_Down);
-    QTest::keyClick(editor->view(), Qt::Key_Return);
-    QTRY_VERIFY(!editor->view()->isVisible());
-}
-
 }  // namespace
 
 class TFormMainImportTest : public QObject, TWindowTestFolder {

@@ -181,14 +181,15 @@ TEST(ImportRun, TargetThatTakesNoRowsIsRefusedBeforeAnyRow) {
     EXPECT_FALSE(target.table.Inserting());
 
     bool reported = false;
-    TDryRunResult dry = DryRunImport(target.table, csv.get(), {{u"n", 0}}, true,
+    TDryRunResult dry = DryRunImport(target.connection, target.table, csv.get(), {{u"n", 0}}, true,
                                      [&](const TDryRunFailure&) { reported = true; });
     EXPECT_EQ(dry.CheckMessage, u"このファイルには行を追加できません。");
     EXPECT_EQ(dry.RowsChecked, 0u);
     EXPECT_FALSE(reported);
 
     target.table.Close();
-    TDryRunResult closed = DryRunImport(target.table, csv.get(), {{u"n", 0}}, true, {});
+    TDryRunResult closed =
+        DryRunImport(target.connection, target.table, csv.get(), {{u"n", 0}}, true, {});
     EXPECT_NE(closed.CheckMessage.find(u"開いていません"), std::u16string::npos);
 }
 
@@ -208,7 +209,7 @@ TEST(DryRunImport, ListsEveryFailingCellAndWritesNothing) {
     auto csv = CsvOf(u"n,t\n1,ok\nx,\"multi\nline\"\n3,ok\n4,long!\ny,z");
     std::vector<TDryRunFailure> failures;
     TDryRunResult result =
-        DryRunImport(target.table, csv.get(), {{u"n", 0}, {u"t", 1}}, true,
+        DryRunImport(target.connection, target.table, csv.get(), {{u"n", 0}, {u"t", 1}}, true,
                      [&](const TDryRunFailure& failure) { failures.push_back(failure); });
     EXPECT_EQ(result.RowsChecked, 5u);
     EXPECT_EQ(result.RowsFailing, 3u);
@@ -225,11 +226,39 @@ TEST(DryRunImport, ListsEveryFailingCellAndWritesNothing) {
         EXPECT_EQ(failures[i].Field, expected[i].field);
         EXPECT_FALSE(failures[i].Message.empty());
     }
-    EXPECT_EQ(target.store->Appends, 0);
-    EXPECT_EQ(target.store->Begins, 0);
+    // The rows that convert were posted in a transaction that was rolled back.
+    EXPECT_EQ(target.store->Appends, 2);
+    EXPECT_EQ(target.store->Begins, 1);
+    EXPECT_EQ(target.store->Rollbacks, 1);
+    EXPECT_TRUE(target.store->Committed.empty());
+    EXPECT_FALSE(target.connection.InTransaction());
+    EXPECT_FALSE(target.table.Inserting());
 
-    TDryRunResult refused = DryRunImport(target.table, nullptr, {{u"n", 0}}, true, {});
+    TDryRunResult refused =
+        DryRunImport(target.connection, target.table, nullptr, {{u"n", 0}}, true, {});
     EXPECT_EQ(refused.CheckMessage, kImportNoCsvMessage);
+}
+
+// The engine's own refusal of a row (a duplicate key, a full sheet) is listed like a conversion
+// failure, and the rows after it are still checked, the refused one not kept.
+TEST(DryRunImport, ListsTheRowsTheEngineRefusesAndGoesOn) {
+    RecordingTarget target({Integer(u"n")});
+    target.store->RefuseAppend = 1;
+    auto csv = CsvOf(u"n\n1\n2\n3");
+    std::vector<TDryRunFailure> failures;
+    TDryRunResult result =
+        DryRunImport(target.connection, target.table, csv.get(), {{u"n", 0}}, true,
+                     [&](const TDryRunFailure& failure) { failures.push_back(failure); });
+    EXPECT_EQ(result.RowsChecked, 3u);
+    EXPECT_EQ(result.RowsFailing, 1u);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].Line, 3u);
+    EXPECT_EQ(failures[0].Field, u"");
+    EXPECT_EQ(failures[0].Message, u"この行は書き込めません。");
+    EXPECT_EQ(target.store->Appends, 3);
+    EXPECT_EQ(target.store->Rollbacks, 1);
+    EXPECT_TRUE(target.store->Committed.empty());
+    EXPECT_FALSE(target.connection.InTransaction());
 }
 
 }  // namespace

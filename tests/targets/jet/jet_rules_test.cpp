@@ -178,6 +178,20 @@ TEST(JetRules, ARowThatBreaksARuleRollsTheImportBack) {
     }
 }
 
+// Through the command line, the message names the CSV line as well as the rule's text.
+TEST(JetRules, AnImportNamesTheLineOfTheRowARuleRefuses) {
+    test::TempDir dir;
+    const auto file = dir.Write("受注.accdb", OrdersDatabase());
+    const auto csv = dir.Write("in.csv", "a,b\n1,2\n3,9\n-1,2\n");
+    const std::string bytes = test::ReadBytes(file);
+    const auto run = test::RunCli("import '-e=" + file.string() +
+                                  "' '-w=受注' '-c=" + csv.string() + "' -f=-1 '-r=a=0,b=1'");
+    EXPECT_NE(run.status, 0) << run.out;
+    for (const char* part : {"a は正の数にしてください。", "フィールド「a」", "4行目"})
+        EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+    EXPECT_TRUE(test::ReadBytes(file) == bytes);
+}
+
 // A rule the evaluator cannot take refuses the table before any row, quoting the rule.
 TEST(JetRules, ARuleOutsideTheEvaluatorRefusesTheImportUpFront) {
     test::TempDir dir;

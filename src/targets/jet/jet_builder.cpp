@@ -21,6 +21,69 @@ void AppendName(std::string& s, const std::u16string& name) {
         PutU16(s, c);
 }
 
+// The LvProp blob of a table: "MR2\0", the chunk of property names, the table's chunk and one
+// chunk for each column with properties. A chunk is its length (4 bytes, itself included), its
+// kind (0x80 names, 0x00 table, 0x01 column), then for the table and columns a header (its
+// length, 4 bytes, itself included; the owner's name) and the properties: length, DDL flag,
+// data type (1 Yes/No, 10 text), index into the names, value length, value.
+std::string PropertyBlob(const TBuildTable& table) {
+    std::vector<std::u16string> names;
+    auto nameIndex = [&](const std::u16string& name) {
+        const auto found = std::find(names.begin(), names.end(), name);
+        if (found != names.end()) return static_cast<std::uint32_t>(found - names.begin());
+        names.push_back(name);
+        return static_cast<std::uint32_t>(names.size() - 1);
+    };
+    auto chunk = [](std::uint32_t kind, const std::string& body) {
+        std::string c;
+        PutU32(c, static_cast<std::uint32_t>(6 + body.size()));
+        PutU16(c, kind);
+        return c + body;
+    };
+    auto ownerChunk = [&](std::uint32_t kind, const std::u16string& owner,
+                          const std::vector<TBuildProperty>& properties) {
+        std::string body;
+        PutU32(body, static_cast<std::uint32_t>(6 + owner.size() * 2));
+        AppendName(body, owner);
+        for (const auto& property : properties) {
+            std::string value;
+            if (property.isFlag)
+                value.push_back(property.flag ? '\xFF' : '\0');
+            else
+                for (const char16_t c : property.text)
+                    PutU16(value, c);
+            PutU16(body, static_cast<std::uint32_t>(8 + value.size()));
+            body.push_back('\0');
+            body.push_back(property.isFlag ? 1 : 10);
+            PutU16(body, nameIndex(property.name));
+            PutU16(body, static_cast<std::uint32_t>(value.size()));
+            body += value;
+        }
+        return chunk(kind, body);
+    };
+    std::string owners = ownerChunk(0x00, table.name, table.properties);
+    bool any = !table.properties.empty();
+    for (const auto& column : table.columns)
+        if (!column.properties.empty()) {
+            owners += ownerChunk(0x01, column.name, column.properties);
+            any = true;
+        }
+    if (!any) return {};
+    std::string list;
+    for (const auto& name : names)
+        AppendName(list, name);
+    return std::string("MR2\0", 4) + chunk(0x80, list) + owners;
+}
+
+// A long value short enough to stay in its row: the 12-byte reference (length, the in-row
+// flag 0x80 in its fourth byte, no page) followed by the data.
+std::string InlineLongValue(const std::string& data) {
+    std::string value;
+    PutU32(value, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
+    value.append(8, '\0');
+    return value + data;
+}
+
 constexpr std::uint32_t kMapHolderPage = 3;
 constexpr std::uint32_t kFirstTablePage = 4;
 constexpr std::size_t kMaxSlots = 255;  // a row pointer has one byte for the slot
@@ -151,7 +214,12 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
             continue;
         }
         if (v.IsNull()) continue;
-        if (type == kTypeOle) throw Error(u"長いデータは作成できません。");
+        if (type == kTypeOle) {
+            if (v.kind != TJetValue::Kind::Bytes) throw Error(u"長いデータは作成できません。");
+            mask[i / 8] |= 1u << (i % 8);
+            varData[table.varIndex[i]] = InlineLongValue(v.bytes);
+            continue;
+        }
         mask[i / 8] |= 1u << (i % 8);
         const std::uint16_t size = ColumnBytes(columns[i]);
         if (type != kTypeText && v.kind == TJetValue::Kind::Bytes) {
@@ -269,10 +337,16 @@ std::string TJetBuilder::Finish() {
     PlaceRow(0, kCatalogPage,
              EncodeRow(catalog, catalogRow(kCatalogPage, kTablesContainer, u"MSysObjects",
                                            kObjectTable, 0x80000000)));
-    for (std::size_t i = 1; i < tables_.size(); ++i)
-        PlaceRow(0, kCatalogPage,
-                 EncodeRow(catalog, catalogRow(tables_[i].tdefPage, kTablesContainer,
-                                               tables_[i].def.name, kObjectTable, 0)));
+    for (std::size_t i = 1; i < tables_.size(); ++i) {
+        auto row =
+            catalogRow(tables_[i].tdefPage, kTablesContainer, tables_[i].def.name, kObjectTable, 0);
+        const std::string properties = PropertyBlob(tables_[i].def);
+        if (!properties.empty()) {
+            row[5].kind = TJetValue::Kind::Bytes;
+            row[5].bytes = properties;
+        }
+        PlaceRow(0, kCatalogPage, EncodeRow(catalog, row));
+    }
 
     // Usage maps: owned pages (inline when they fit one window, else on bitmap pages) and the
     // page being filled as the free-space map.

@@ -2,9 +2,10 @@
 // catalogue and user tables whose rows are packed onto data pages, with their usage maps.
 // It makes test, fuzz and benchmark databases of any size without third-party files, and it
 // is the first piece of the writer: it encodes rows, data pages and usage maps the way the
-// reader decodes them. Tables have no long values; a table may have indexes on its fixed-size
-// numeric columns when the builder adds no rows to it (its index trees are then empty leaves),
-// and a Long Integer column may be an AutoNumber.
+// reader decodes them. Tables and columns may carry design-view properties (stored in the
+// catalogue's LvProp as Access keeps them). Tables have no long values; a table may have indexes on
+// its fixed-size numeric columns when the builder adds no rows to it (its index trees are then
+// empty leaves), and a Long Integer column may be an AutoNumber.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,15 @@
 
 namespace qm::jet {
 
+// A design-view property: a text (DefaultValue, ValidationRule, ValidationText, Expression)
+// or a Yes/No (Required, AllowZeroLength), stored as Access stores it.
+struct TBuildProperty {
+    std::u16string name;
+    std::u16string text;
+    bool isFlag = false;  // a Yes/No property whose value is `flag`
+    bool flag = false;
+};
+
 struct TBuildColumn {
     std::u16string name;
     std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
@@ -24,9 +34,10 @@ struct TBuildColumn {
     std::uint16_t textLength = 0;   // Text: maximum characters
     bool autoNumber = false;        // Long: an AutoNumber column
     // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper
-    // Access uses (16 bytes, the result's length, the result, padding). The expression itself
-    // is not stored (the table has no properties).
+    // Access uses (16 bytes, the result's length, the result, padding). Its expression is the
+    // column's Expression property, when the test gives one.
     bool calculated = false;
+    std::vector<TBuildProperty> properties = {};
 };
 
 struct TBuildIndex {
@@ -44,6 +55,7 @@ struct TBuildTable {
     std::u16string name;
     std::vector<TBuildColumn> columns;
     std::vector<TBuildIndex> indexes = {};
+    std::vector<TBuildProperty> properties = {};  // the table's own (ValidationRule …)
 };
 
 class TJetBuilder {

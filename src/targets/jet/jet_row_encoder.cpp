@@ -191,6 +191,58 @@ std::u16string QuotedValue(std::u16string_view text) {
     return u"「" + std::u16string(text.substr(0, kMax)) + u"…」";
 }
 
+TCellValue EncodeCalculatedValue(const TColumnDef& column, const TValue& result) {
+    TColumnDef plain = column;
+    plain.extFlags = static_cast<std::uint8_t>(plain.extFlags & ~kColumnCalculated);
+    plain.type = column.resultType != 0 ? column.resultType : column.type;
+    TValue value = result;
+    std::string inner;
+    if (plain.type == kTypeBoolean) {
+        bool yes = false;
+        if (const auto* b = std::get_if<bool>(&value))
+            yes = *b;
+        else if (const auto* n = std::get_if<std::int64_t>(&value))
+            yes = *n != 0;
+        else if (const auto* d = std::get_if<double>(&value))
+            yes = *d != 0;
+        else
+            throw Error(u"結果" + QuotedValue(ValueToDisplayText(value)) +
+                        u"は Yes/No になりません。");
+        inner.assign(1, yes ? '\xFF' : '\0');
+    } else {
+        if (plain.type == kTypeText) {
+            if (!std::holds_alternative<std::u16string>(value)) value = ValueToDisplayText(value);
+            plain.length = 0xFFFF;  // the result is not cut to a field size
+            plain.extFlags |= kColumnCompressible;
+            plain.flags = static_cast<std::uint8_t>(plain.flags & ~kColumnFixed);
+        }
+        // A Currency result keeps four decimals, rounded half to even as CCur does.
+        if (const auto* d = std::get_if<double>(&value); d && plain.type == kTypeCurrency) {
+            const double scaled = std::nearbyint(*d * 10000.0);
+            if (!(std::fabs(scaled) < 9.2e18))
+                throw Error(u"結果" + QuotedValue(ValueToDisplayText(value)) +
+                            u"は通貨型の範囲を超えています。");
+            value = TCurrency{static_cast<std::int64_t>(scaled)};
+        }
+        inner = EncodeColumnValue(plain, value).bytes;
+    }
+    TCellValue cell;
+    cell.present = true;
+    cell.bytes.assign(16, '\0');
+    const auto length = static_cast<std::uint32_t>(inner.size());
+    for (int k = 0; k < 4; ++k)
+        cell.bytes.push_back(static_cast<char>(length >> (8 * k)));
+    cell.bytes += inner;
+    if (column.IsFixed()) {
+        if (cell.bytes.size() > column.length)
+            throw Error(u"結果" + QuotedValue(ValueToDisplayText(value)) + u"が列に収まりません。");
+        cell.bytes.resize(column.length, '\0');
+    } else {
+        cell.bytes.append(3, '\0');
+    }
+    return cell;
+}
+
 std::string EncodeJetText(const TColumnDef& column, std::u16string_view text) {
     const bool compressible =
         (column.extFlags & kColumnCompressible) != 0 && text.size() > 2 && text.size() <= 1024 &&

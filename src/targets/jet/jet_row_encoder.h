@@ -28,6 +28,13 @@ inline constexpr char16_t kRowTooLongMessage[] =
 // column (a number out of range, a text longer than the field, a malformed GUID).
 TCellValue EncodeColumnValue(const TColumnDef& column, const TValue& value);
 
+// The stored cell of a calculated column whose expression gave `result`: 16 zero bytes, the
+// result's length (4 bytes), the result in the stored form of the column's result type (Yes/No
+// as one byte FF or 00, text always in the compressed form where it allows), then zeros: to
+// the column's length when it sits in the fixed area, else three, as Access writes them.
+// Throws Error when the result does not fit the result type.
+TCellValue EncodeCalculatedValue(const TColumnDef& column, const TValue& result);
+
 // Text in the form the column stores: the compressed form (FF FE, one byte a character) when
 // the column allows Unicode compression and every character is in U+0001..U+00FF, else
 // UTF-16LE. A text that starts with U+FEFF is written in the compressed form (switched to

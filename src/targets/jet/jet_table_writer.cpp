@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 #include "platform/error.h"
@@ -22,74 +23,52 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::u16string TextProperty(const TJetProperties::TValues& values, std::u16string_view name) {
-    const auto found = values.find(std::u16string(name));
-    if (found == values.end()) return {};
-    return DecodeJetText(
-        {reinterpret_cast<const std::uint8_t*>(found->second.data()), found->second.size()});
-}
-
 bool BoolProperty(const TJetProperties::TValues& values, std::u16string_view name) {
     const auto found = values.find(std::u16string(name));
     return found != values.end() && !found->second.empty() && found->second[0] != 0;
 }
 
-std::u16string Trimmed(std::u16string_view text) {
-    while (!text.empty() && (text.front() == u' ' || text.front() == u'\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t'))
-        text.remove_suffix(1);
-    return std::u16string(text);
+char16_t Upper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
 }
 
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-        if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
+std::u16string UpperName(std::u16string_view name) {
+    std::u16string upper(name);
+    for (auto& c : upper)
+        c = Upper(c);
+    return upper;
 }
 
-// The text a literal default stands for: a quoted string, a #date#, a number, a Yes/No word;
-// nullopt when the default is an expression (a function call, an operator, a field).
-std::optional<std::u16string> LiteralText(std::u16string expression) {
-    std::u16string text = Trimmed(expression);
-    if (!text.empty() && text.front() == u'=') text = Trimmed(std::u16string_view(text).substr(1));
-    if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
-        text.back() == text.front()) {
-        const char16_t quote = text.front();
-        std::u16string inner;
-        for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-            if (text[i] == quote) {
-                if (i + 2 < text.size() && text[i + 1] == quote) {
-                    inner.push_back(quote);
-                    ++i;
-                    continue;
-                }
-                return std::nullopt;  // two strings joined by an operator
-            }
-            inner.push_back(text[i]);
-        }
-        return inner;
+// The local date and time, read once per import so that every row's Date(), Now() and Time()
+// agree.
+TDateTime LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    const double days = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    return TDateTime{days + (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0};
+}
+
+// The result types a calculated column's value can be stored as in its wrapper by this engine.
+bool CalculatedResultWritable(const TColumnDef& column) {
+    const std::uint8_t type = column.resultType != 0 ? column.resultType : column.type;
+    switch (type) {
+        case kTypeByte:
+        case kTypeInteger:
+        case kTypeLong:
+        case kTypeCurrency:
+        case kTypeSingle:
+        case kTypeDouble:
+        case kTypeDateTime:
+        case kTypeBigInt:
+            return column.type != kTypeMemo && column.type != kTypeText && column.length >= 28;
+        case kTypeBoolean:
+            return column.type != kTypeMemo && column.type != kTypeText;
+        case kTypeText:
+            return column.type == kTypeText && column.length != 0;
+        default:
+            return false;
     }
-    if (text.size() >= 2 && text.front() == u'#' && text.back() == u'#' &&
-        text.find(u'#', 1) == text.size() - 1)
-        return text.substr(1, text.size() - 2);
-    for (const char16_t* word : {u"True", u"False", u"Yes", u"No", u"On", u"Off"})
-        if (EqualsIgnoringCase(text, word)) return text;
-    bool digit = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= u'0' && c <= u'9')
-            digit = true;
-        else if (!(c == u'.' || ((c == u'-' || c == u'+') && i == 0)))
-            return std::nullopt;
-    }
-    if (!digit) return std::nullopt;
-    return text;
 }
 
 TFieldDef FieldDefOf(const TColumnDef& column) {
@@ -179,67 +158,57 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
 
 }  // namespace
 
-void RefuseExpressionsNeedingEvaluation(const TJetTable& table, const TJetProperties& properties,
-                                        const std::u16string& path) {
-    const std::u16string tableRule = TextProperty(properties.table, u"ValidationRule");
-    if (!tableRule.empty())
-        RefuseTable(table, path, u"入力規則「" + tableRule + u"」の確認にはまだ対応していません。");
-    for (const auto& column : table.Def().columns) {
-        const auto found = properties.columns.find(column.name);
-        const TJetProperties::TValues empty;
-        const TJetProperties::TValues& values =
-            found == properties.columns.end() ? empty : found->second;
-        if (column.IsCalculated()) {
-            const std::u16string expression = TextProperty(values, u"Expression");
-            RefuseTable(table, path,
-                        u"集計フィールド「" + column.name + u"」の式「" + expression +
-                            u"」の計算にはまだ対応していません。");
-        }
-        const std::u16string rule = TextProperty(values, u"ValidationRule");
-        if (!rule.empty())
-            RefuseTable(table, path,
-                        u"フィールド「" + column.name + u"」の入力規則「" + rule +
-                            u"」の確認にはまだ対応していません。");
-        const std::u16string defaultValue = TextProperty(values, u"DefaultValue");
-        if (!Trimmed(defaultValue).empty() && !EqualsIgnoringCase(Trimmed(defaultValue), u"Null") &&
-            !column.IsAutoNumber() && !LiteralText(defaultValue))
-            RefuseTable(table, path,
-                        u"フィールド「" + column.name + u"」の既定値「" + defaultValue +
-                            u"」の計算にはまだ対応していません。");
-    }
-}
-
 TJetTableWriter::TJetTableWriter(const TJetDatabase& database, const TJetTable& table,
                                  TJetPageStore& store, TJetPageAllocator& allocator)
     : database_(database), table_(table), def_(table.Def()), store_(store), allocator_(allocator) {
     const std::u16string& path = database.File().Path();
     RefuseUnwritableTable(database, table);
-    const TJetProperties properties = database.TableProperties(def_.page);
-    RefuseExpressionsNeedingEvaluation(table, properties, path);
+    TJetProperties properties = database.TableProperties(def_.page);
+    // Columns that never take a default from this engine: AutoNumbers (GenGUID() and the
+    // like are the file's own business), complex and OLE columns, calculated columns.
+    for (const auto& column : def_.columns) {
+        const auto found = properties.columns.find(column.name);
+        if (found == properties.columns.end()) continue;
+        if (column.IsAutoNumber() || column.type == kTypeComplex || column.type == kTypeOle ||
+            column.IsCalculated())
+            found->second.erase(u"DefaultValue");
+    }
+    // Every rule, default and expression is parsed before a row is written: one the evaluator
+    // cannot take refuses the import here, quoting it, never a rule skipped.
+    try {
+        rules_ = ParseTableRules(properties, table.Name());
+    } catch (const Error& error) {
+        RefuseTable(table, path, error.Message());
+    }
+    now_ = LocalNow();
 
     for (const auto& field : table.Fields())
         fieldColumn_.push_back(static_cast<std::size_t>(field.column - def_.columns.data()));
-    defaults_.resize(def_.columns.size());
+    columnRules_.resize(def_.columns.size());
     required_.resize(def_.columns.size());
+    refuseZeroLength_.resize(def_.columns.size());
     longValues_.resize(def_.columns.size());
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
         const TColumnDef& column = def_.columns[i];
+        columnByName_.emplace(UpperName(column.name), i);
+        const auto rules = rules_.fields.find(column.name);
+        if (rules != rules_.fields.end()) columnRules_[i] = &rules->second;
+        if (column.IsCalculated()) {
+            if (columnRules_[i] == nullptr || !columnRules_[i]->expression)
+                RefuseTable(table, path,
+                            u"集計フィールド「" + column.name + u"」の式が見つかりません。");
+            if (!CalculatedResultWritable(column))
+                RefuseTable(table, path,
+                            u"集計フィールド「" + column.name + u"」の式「" +
+                                columnRules_[i]->expression->Text() +
+                                u"」の結果の型への書き込みにはまだ対応していません。");
+        }
         const auto found = properties.columns.find(column.name);
         if (found == properties.columns.end()) continue;
         required_[i] = BoolProperty(found->second, u"Required");
-        const std::u16string text = TextProperty(found->second, u"DefaultValue");
-        const auto literal = LiteralText(text);
-        if (!literal || column.IsAutoNumber() || column.type == kTypeComplex ||
-            column.type == kTypeOle)
-            continue;
-        try {
-            TValue value = ConvertFieldText(FieldDefOf(column), *literal);
-            if (!IsNull(value)) defaults_[i] = std::move(value);
-        } catch (const Error& error) {
-            RefuseTable(table, path,
-                        u"フィールド「" + column.name + u"」の既定値「" + text +
-                            u"」を使えません。" + error.Message());
-        }
+        const auto zeroLength = found->second.find(u"AllowZeroLength");
+        refuseZeroLength_[i] = zeroLength != found->second.end() && !zeroLength->second.empty() &&
+                               zeroLength->second[0] == 0;
     }
     for (std::size_t i = 0; i < def_.physicalIndexes.size(); ++i)
         indexes_.push_back(std::make_unique<TJetIndexWriter>(allocator, table, i));
@@ -279,6 +248,8 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     std::vector<TValue> byColumn(columns);
     for (std::size_t f = 0; f < values.size() && f < fieldColumn_.size(); ++f)
         byColumn[fieldColumn_[f]] = values[f];
+    ApplyFieldRules(byColumn);
+    CheckTableRule(byColumn);
 
     std::uint32_t autoNumber = lastAutoNumber_;
     std::uint32_t complexKey = lastComplexKey_;
@@ -317,11 +288,11 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
             }
             continue;
         }
-        if (IsNull(value) && defaults_[i]) value = *defaults_[i];
-        if (IsNull(value) && required_[i] && column.type != kTypeBoolean)
-            throw Error(u"フィールド「" + column.name +
-                        u"」は値が必須（値要求）のため、空にできません。");
         if (column.type == kTypeOle || IsNull(value)) continue;
+        if (column.IsCalculated()) {
+            cells[i] = CalculatedCell(column, value);
+            continue;
+        }
         if (column.type == kTypeMemo) {
             const auto* text = std::get_if<std::u16string>(&value);
             if (text == nullptr)
@@ -363,6 +334,115 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     lastAutoNumber_ = autoNumber;
     lastComplexKey_ = complexKey;
     ++appended_;
+}
+
+TExpressionContext TJetTableWriter::ContextFor(const std::vector<TValue>& byColumn) const {
+    TExpressionContext context;
+    context.now = now_;
+    context.field = [this, &byColumn](std::u16string_view name) -> const TValue* {
+        const auto found = columnByName_.find(UpperName(name));
+        return found == columnByName_.end() ? nullptr : &byColumn[found->second];
+    };
+    return context;
+}
+
+void TJetTableWriter::ApplyFieldRules(std::vector<TValue>& byColumn) const {
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+        const TColumnDef& column = def_.columns[i];
+        if (column.type == kTypeComplex || column.IsAutoNumber() || column.type == kTypeOle)
+            continue;
+        TValue& value = byColumn[i];
+        if (column.IsCalculated()) {
+            if (!IsNull(value))
+                throw Error(u"集計フィールド「" + column.name + u"」には値を書き込めません。");
+            continue;
+        }
+        const TFieldRules* rules = columnRules_[i];
+        if (IsNull(value) && rules != nullptr && rules->defaultValue) {
+            // The default is evaluated for each row that leaves the field empty, as the
+            // provider does on Insert; a text result becomes the field's type as a CSV value
+            // would.
+            const bool textColumn = column.type == kTypeText || column.type == kTypeMemo;
+            try {
+                TValue result = rules->defaultValue->Evaluate(ContextFor(byColumn));
+                if (const auto* text = std::get_if<std::u16string>(&result); text && !textColumn)
+                    result = ConvertFieldText(FieldDefOf(column), *text);
+                else if (textColumn && !IsNull(result) &&
+                         !std::holds_alternative<std::u16string>(result))
+                    result = ValueToDisplayText(result);
+                else if (column.type == kTypeBoolean) {
+                    if (const auto* n = std::get_if<std::int64_t>(&result)) result = *n != 0;
+                    if (const auto* d = std::get_if<double>(&result)) result = *d != 0;
+                }
+                value = std::move(result);
+            } catch (const Error& error) {
+                throw Error(u"フィールド「" + column.name + u"」の既定値「" +
+                            rules->defaultValue->Text() + u"」を使えません。" + error.Message());
+            }
+        }
+        if (IsNull(value) && required_[i] && column.type != kTypeBoolean)
+            throw Error(u"フィールド「" + column.name +
+                        u"」は値が必須（値要求）のため、空にできません。");
+        if (refuseZeroLength_[i]) {
+            const auto* text = std::get_if<std::u16string>(&value);
+            if (text != nullptr && text->empty())
+                throw Error(u"フィールド「" + column.name +
+                            u"」は空文字列の許可が「いいえ」のため、長さ 0 の文字列にできません。");
+        }
+        if (rules == nullptr || !rules->validationRule) continue;
+        bool passes = false;
+        try {
+            passes = PassesValidationRule(*rules->validationRule, value, now_);
+        } catch (const Error& error) {
+            throw Error(u"フィールド「" + column.name + u"」の入力規則: " + error.Message());
+        }
+        if (passes) continue;
+        const std::u16string where =
+            u"フィールド「" + column.name + u"」の値" + QuotedValue(ValueToDisplayText(value));
+        if (!rules->validationText.empty())
+            throw Error(rules->validationText + u"（" + where + u"）");
+        throw Error(where + u"は入力規則「" + rules->validationRule->Text() +
+                    u"」を満たしていません。");
+    }
+    // Calculated columns follow the values just settled; one may use another before it.
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+        const TColumnDef& column = def_.columns[i];
+        if (!column.IsCalculated()) continue;
+        const TAccessExpression& expression = *columnRules_[i]->expression;
+        try {
+            byColumn[i] = expression.Evaluate(ContextFor(byColumn));
+        } catch (const Error& error) {
+            throw Error(u"集計フィールド「" + column.name + u"」: " + error.Message());
+        }
+    }
+}
+
+void TJetTableWriter::CheckTableRule(const std::vector<TValue>& byColumn) const {
+    if (!rules_.validationRule) return;
+    const TAccessExpression& rule = *rules_.validationRule;
+    std::u16string fields;
+    for (const auto& name : rule.FieldNames())
+        fields += u"フィールド「" + name + u"」";
+    bool passes = false;
+    try {
+        passes = RulePasses(rule.Evaluate(ContextFor(byColumn)), rule);
+    } catch (const Error& error) {
+        throw Error(u"テーブル「" + table_.Name() + u"」の入力規則: " + error.Message());
+    }
+    if (passes) return;
+    if (!rules_.validationText.empty())
+        throw Error(rules_.validationText + u"（テーブルの入力規則「" + rule.Text() + u"」、" +
+                    fields + u"）");
+    throw Error(u"テーブル「" + table_.Name() + u"」の入力規則「" + rule.Text() +
+                u"」を満たしていません（" + fields + u"）。");
+}
+
+TCellValue TJetTableWriter::CalculatedCell(const TColumnDef& column, const TValue& result) const {
+    try {
+        return EncodeCalculatedValue(column, result);
+    } catch (const Error& error) {
+        throw Error(u"集計フィールド「" + column.name + u"」: " + error.Message());
+    }
 }
 
 void TJetTableWriter::PlaceRow(const std::string& row, std::uint32_t& page, std::uint8_t& slot) {

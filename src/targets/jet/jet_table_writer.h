@@ -1,30 +1,27 @@
 // Appending rows to one table inside a transaction held in a page store: defaults, required
-// fields and auto-numbers applied, each row encoded and placed on the table's data pages the
-// way Jet fills them, long values written to the column's LVAL pages, index entries added,
-// and the definition's counters (rows, last auto-number, last complex key, distinct keys)
-// written back by Finish.
+// fields, zero-length texts, validation rules, calculated columns and auto-numbers applied, each
+// row encoded and placed on the table's data pages the way Jet fills them, long values written to
+// the column's LVAL pages, index entries added, and the definition's counters (rows, last
+// auto-number, last complex key, distinct keys) written back by Finish.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "targets/jet/access_table_rules.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_long_value_writer.h"
 #include "targets/jet/jet_page_allocator.h"
+#include "targets/jet/jet_row_encoder.h"
 #include "targets/value.h"
 
 namespace qm::jet {
 
 class TJetIndexWriter;
-
-// Throws Error naming the table and the reason when its rules, defaults or calculated columns
-// need an Access expression evaluated (this engine does not evaluate them yet). The one place
-// that decides which expressions the engine can take.
-void RefuseExpressionsNeedingEvaluation(const TJetTable& table, const TJetProperties& properties,
-                                        const std::u16string& path);
 
 class TJetTableWriter {
   public:
@@ -35,8 +32,8 @@ class TJetTableWriter {
     ~TJetTableWriter();
 
     // Appends one row; `values` follow the table's fields (TJetTable::Fields). A row that
-    // fails (a required field left empty, a duplicate key, a value too long) throws before
-    // anything of it is written.
+    // fails (a required field left empty, a broken validation rule, a duplicate key, a value
+    // too long) throws before anything of it is written.
     void Append(const std::vector<TValue>& values);
 
     // Writes the definition's counters into the store.
@@ -47,15 +44,25 @@ class TJetTableWriter {
   private:
     void PlaceRow(const std::string& row, std::uint32_t& page, std::uint8_t& slot);
     TLongValueWriter& LongValues(const TColumnDef& column);
+    // What Access does when a row is saved: defaults for the fields left empty, Required,
+    // Allow Zero Length, field rules, calculated columns, then the table's rule.
+    void ApplyFieldRules(std::vector<TValue>& byColumn) const;
+    void CheckTableRule(const std::vector<TValue>& byColumn) const;
+    TCellValue CalculatedCell(const TColumnDef& column, const TValue& result) const;
+    TExpressionContext ContextFor(const std::vector<TValue>& byColumn) const;
 
     const TJetDatabase& database_;
     const TJetTable& table_;
     const TTableDef& def_;
     TJetPageStore& store_;
     TJetPageAllocator& allocator_;
-    std::vector<std::size_t> fieldColumn_;         // field i → index into def_.columns
-    std::vector<std::optional<TValue>> defaults_;  // by column index
-    std::vector<bool> required_;                   // by column index
+    std::vector<std::size_t> fieldColumn_;                // field i → index into def_.columns
+    TTableRules rules_;                                   // parsed once, before any row
+    std::vector<const TFieldRules*> columnRules_;         // by column index; nullptr: none
+    std::vector<bool> required_;                          // by column index
+    std::vector<bool> refuseZeroLength_;                  // by column index: AllowZeroLength is No
+    std::map<std::u16string, std::size_t> columnByName_;  // upper-case name → column index
+    TDateTime now_;                                       // one clock reading for the whole import
     std::vector<std::unique_ptr<TLongValueWriter>> longValues_;  // by column index
     std::vector<std::unique_ptr<TJetIndexWriter>> indexes_;      // by physical index
     std::uint32_t currentPage_ = 0;  // the data page being filled, 0 before the first

@@ -1,5 +1,6 @@
 // Opening a .xls workbook and reading every worksheet as the engine does: the table layout
-// from its first rows, then every row's cells. Any bytes end in values or an Error.
+// from its first rows and the columns of the rows below, then every row's cells. Any bytes end in
+// values or an Error.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,7 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         out.push_back({cell.Column + 1u, std::move(cell.Value), false});
                     return true;
                 };
-                (void)qm::sheet::ReadTableLayout(rows, nullptr, u"t", book.FileName());
+                // The rows below the sampled ones are looked at as the engine does.
+                qm::sheet::TLayoutColumnScan scan = [&](std::uint32_t, std::uint32_t,
+                                                        std::vector<bool>& used) {
+                    sheet.MarkColumnsWithValues(next, used);
+                };
+                (void)qm::sheet::ReadTableLayout(rows, nullptr, u"t", book.FileName(), scan);
                 for (std::uint32_t r = 0; r < sheet.RowEnd(); ++r) {
                     sheet.ReadRow(r, cells);
                     for (const auto& cell : cells)

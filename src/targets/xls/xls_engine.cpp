@@ -89,8 +89,13 @@ class TXlsTable : public TEngineTable {
                                book_->XfKind(cell.Xf) == TStyleKind::Currency});
             return true;
         };
+        // The rows below the sampled ones only tell which columns hold values: their cell
+        // records are looked at, not decoded, and every one counts, whatever DIMENSIONS says.
+        sheet::TLayoutColumnScan scan = [&](std::uint32_t, std::uint32_t, std::vector<bool>& used) {
+            sheet_->MarkColumnsWithValues(next, used);
+        };
         layout_ = sheet::ReadTableLayout(rows, def_.Named ? &def_.Area : nullptr, def_.Name,
-                                         book_->FileName());
+                                         book_->FileName(), scan);
     }
 
     TXlsEngine& engine_;

@@ -129,6 +129,59 @@ void TXlsSheet::ReadRow(std::uint32_t row, std::vector<TXlsCell>& cells) const {
     cells.erase(cells.begin(), last.base());
 }
 
+void TXlsSheet::MarkColumnsWithValues(std::uint32_t fromRow, std::vector<bool>& used) const {
+    // One pass over the records from the first cell of those rows to the end of their last.
+    std::uint32_t begin = 0, end = 0;
+    for (std::uint32_t r = fromRow; r < spans_.size(); ++r) {
+        if (spans_[r].End == 0) continue;
+        begin = end == 0 ? spans_[r].First : std::min(begin, spans_[r].First);
+        end = std::max(end, spans_[r].End);
+    }
+    if (end == 0) return;
+    auto mark = [&used](std::uint32_t column) {  // 0-based
+        if (column + 1 >= used.size()) used.resize(column + 2);
+        used[column + 1] = true;
+    };
+    const std::u16string& file = book_.FileName();
+    TRecordReader reader(book_.Stream().substr(0, end), begin, file);
+    TRecord rec;
+    int depth = 0;  // an embedded chart's records are not the sheet's cells
+    while (reader.Next(rec)) {
+        if (rec.Id == record::kBof) ++depth;
+        if (rec.Id == record::kEof && depth > 0) --depth;
+        if (depth > 0 || !IsCellRecord(rec.Id) || rec.Body.size() < 6) continue;
+        const char* p = rec.Body.data();
+        if (ReadU16(p) < fromRow) continue;
+        std::uint16_t column = ReadU16(p + 2);
+        switch (rec.Id) {
+            case record::kNumber:
+            case record::kRk:
+            case record::kBoolErr:  // a truth value or an error's text
+                mark(column);
+                break;
+            case record::kMulRk:
+                for (std::size_t i = 0; i < (rec.Body.size() - 6) / 6; ++i)
+                    mark(column + static_cast<std::uint32_t>(i));
+                break;
+            case record::kLabelSst:
+                if (rec.Body.size() < 10) FailBiffCorrupt(file, u"文字列のセルが短すぎます");
+                if (!book_.SharedString(ReadU32(p + 6)).empty()) mark(column);
+                break;
+            case record::kLabel:
+            case record::kRichString:  // the character count comes first
+                if (rec.Body.size() < 8) FailBiffCorrupt(file, u"文字列のセルが短すぎます");
+                if (ReadU16(p + 6) != 0) mark(column);
+                break;
+            case record::kFormula:
+                if (rec.Body.size() < 14) FailBiffCorrupt(file, u"数式のセルが短すぎます");
+                if (FormulaHoldsValue(rec)) mark(column);
+                break;
+            default:  // BLANK and MULBLANK: formatted, empty cells
+                break;
+        }
+    }
+}
+
 TValue TXlsSheet::NumberValue(double number, std::uint16_t xf) const {
     return sheet::NumberCellValue(number, book_.XfKind(xf) == TStyleKind::Date, book_.Date1904());
 }
@@ -195,6 +248,33 @@ void TXlsSheet::DecodeRecord(const TRecord& rec, std::uint32_t,
             break;
         default:
             break;
+    }
+}
+
+// As FormulaValue, without building the value: a number, truth value or error holds one; a text
+// result only when its STRING record holds characters.
+bool TXlsSheet::FormulaHoldsValue(const TRecord& rec) const {
+    const char* p = rec.Body.data();
+    if (ReadU16(p + 12) != 0xFFFF) return true;
+    switch (static_cast<std::uint8_t>(p[6])) {
+        case 0: {
+            TRecordReader reader(book_.Stream(), rec.Offset + 4 + rec.Body.size(),
+                                 book_.FileName());
+            TRecord next;
+            while (reader.Next(next)) {
+                if (next.Id == record::kSharedFormula || next.Id == record::kArray ||
+                    next.Id == record::kTable)
+                    continue;
+                return next.Id == record::kString && next.Body.size() >= 2 &&
+                       ReadU16(next.Body.data()) != 0;
+            }
+            return false;
+        }
+        case 1:
+        case 2:
+            return true;
+        default:
+            return false;
     }
 }
 

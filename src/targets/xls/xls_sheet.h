@@ -27,11 +27,16 @@ class TXlsSheet {
     bool NextRowWithCells(std::uint32_t from, std::uint32_t& row) const;
     // The cells of a 0-based row in column order (empty for a row without cells).
     void ReadRow(std::uint32_t row, std::vector<TXlsCell>& cells) const;
+    // Marks the 1-based columns (used[column] = true, growing 'used' as needed) in which a cell
+    // of a row at or after 'fromRow' (0-based) holds a value, looking at the cell records
+    // without building their values: blank cells and empty text do not count.
+    void MarkColumnsWithValues(std::uint32_t fromRow, std::vector<bool>& used) const;
 
   private:
     void Scan(std::uint32_t offset);
     void DecodeRecord(const TRecord& rec, std::uint32_t row, std::vector<TXlsCell>& cells) const;
     TValue FormulaValue(const TRecord& rec) const;
+    bool FormulaHoldsValue(const TRecord& rec) const;
     TValue NumberValue(double number, std::uint16_t xf) const;
 
     // Where a row's cell records lie in the stream: from the first to the end of the last.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 
 #include "platform/error.h"
 #include "platform/file_system.h"
@@ -481,6 +482,97 @@ TEST(XlsAppendBuilt, FailuresLeaveTheFileUnchanged) {
     }
     TOpened check(path, u"台帳$");
     EXPECT_EQ(check.Table.RecordCount(), 301);
+}
+
+// A process killed anywhere in the commit (at any write, flush or rename, and at a write that
+// only half reached the disk) leaves the old workbook or the whole new one, never a mix; a
+// plain failure at any of them leaves the old one and no temporary file; and the next open
+// removes what a killed writer left beside the workbook.
+TEST(XlsAppendBuilt, ACrashAnywhereInTheCommitLeavesOldOrNewFileAndTheNextOpenCleansUp) {
+    TempDir dir;
+    const auto path = dir.Write("book.xls", BuildXls(LedgerBook()));
+    const std::string original = ReadBytes(path);
+    // Long, distinct strings, so that the new file takes several buffered writes.
+    constexpr int kRows = 12000;
+    auto import = [&] {
+        TOpened open(path, u"台帳$");
+        open.Connection.BeginTrans();
+        for (int r = 0; r < kRows; ++r)
+            open.Append({u"r" + Utf8ToUtf16(std::to_string(r)) + u"-" + std::u16string(200, u'x'),
+                         u"", u"1"});
+        open.Connection.CommitTrans();
+    };
+    auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    import();
+    const std::string committed = ReadBytes(path);
+    ASSERT_GT(committed.size(), 2u << 20);
+    if (HaveXlrd()) {
+        TXlrdBook back = Xlrd(path);
+        ASSERT_EQ(back.Error, "");
+        EXPECT_EQ(Cell(back, 0, 1, 0), "s:x");
+        for (std::uint32_t r = 0; r < kRows; ++r) {
+            ASSERT_EQ(Cell(back, 0, 2 + r, 0),
+                      "s:r" + std::to_string(r) + "-" + std::string(200, 'x'));
+            ASSERT_EQ(Cell(back, 0, 2 + r, 2), "n:1.0");
+        }
+        EXPECT_EQ(Cell(back, 0, 2 + kRows, 0), "(none)");
+        EXPECT_EQ(Cell(back, 1, 0, 0), "s:keep");
+    }
+
+    using TPoint = TFileSystemFaults::TPoint;
+    using TEffect = TFileSystemFaults::TEffect;
+    const std::pair<TPoint, TEffect> kinds[] = {
+        {TPoint::Write, TEffect::Fail},  {TPoint::Write, TEffect::Torn},
+        {TPoint::Write, TEffect::Crash}, {TPoint::Write, TEffect::TornCrash},
+        {TPoint::Flush, TEffect::Fail},  {TPoint::Flush, TEffect::Crash},
+        {TPoint::Rename, TEffect::Fail}, {TPoint::Rename, TEffect::Crash}};
+    int crashes = 0, failures = 0;
+    for (const auto& [point, effect] : kinds) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "point " << static_cast<int>(point) << " effect "
+                                            << static_cast<int>(effect) << " n " << n);
+            ASSERT_LT(n, 50);
+            dir.Write("book.xls", original);
+            TFileSystemFaults::Plan(point, n, effect);
+            bool crashed = false;
+            std::string error = "(no error)";
+            try {
+                import();
+            } catch (const TSimulatedCrash&) {
+                crashed = true;
+            } catch (const Error& e) {
+                error = Utf16ToUtf8(e.Message());
+            }
+            TFileSystemFaults::Reset();
+            const std::string now = ReadBytes(path);
+            EXPECT_TRUE(now == original || now == committed);
+            if (crashed) {
+                ++crashes;
+                EXPECT_GT(names().size(), 1u);  // the killed writer's leftovers
+                { TOpened reopen(path, u"台帳$"); }
+                EXPECT_EQ(names(), std::set<std::string>{"book.xls"});
+                continue;
+            }
+            EXPECT_EQ(names(), std::set<std::string>{"book.xls"});
+            if (error == "(no error)") {
+                EXPECT_EQ(now, committed);
+                break;
+            }
+            ++failures;
+            EXPECT_NE(error.find("book.xls"), std::string::npos) << error;
+            // A flush after the rename (the folder's) may fail with the new file in place.
+            if (point != TPoint::Flush) {
+                EXPECT_EQ(now, original);
+            }
+        }
+    }
+    EXPECT_GE(crashes, 8) << crashes;  // several writes, two flushes, one rename
+    EXPECT_GE(failures, 8) << failures;
 }
 
 std::atomic<bool> gCommitCancel{false};

@@ -222,6 +222,72 @@ TEST(XlsRead, EmptySheetAndSheetWithoutValues) {
     }
 }
 
+// A column whose header and sampled rows are empty is still a field when a row further down
+// holds a value in it, whichever cell record holds it and whatever DIMENSIONS says; blank
+// cells and empty text below make no field.
+TEST(XlsRead, EveryColumnHoldingAValueIsAField) {
+    // A-D named, E's header a formatted blank, eight rows of values in A-D; then the case's
+    // records in row 15 (0-based 14), below the rows that guess the types.
+    auto sheetWith = [](const std::string& late) {
+        std::string cells;
+        for (std::uint16_t c = 0; c < 4; ++c)
+            cells += LabelSstCell(0, c, 15, c);
+        cells += BlankCell(0, 4, 15);
+        for (std::uint16_t r = 1; r <= 9; ++r)
+            cells += RowRecord(r) + NumberCell(r, 0, 15, r) + LabelSstCell(r, 1, 15, 4);
+        return cells + RowRecord(14) + NumberCell(14, 0, 15, 14) + late;
+    };
+    std::string formulaText = FormulaSpecial(14, 4, 15, 0, 0) + StringRecord(u"calc");
+    std::string formulaEmpty = FormulaSpecial(14, 4, 15, 0, 0) + StringRecord(u"");
+    struct Case {
+        const char* name;
+        std::string late;
+        const char* lateValue;  // E15 as read; nullptr: E is no field
+    } cases[] = {
+        {"text", LabelSstCell(14, 4, 15, 5), "late"},
+        {"empty text", LabelSstCell(14, 4, 15, 6), nullptr},
+        {"blank", BlankCell(14, 4, 15), nullptr},
+        {"blanks", MulBlankCells(14, 3, 4, 15), nullptr},
+        {"number", NumberCell(14, 4, 15, 2.5), "2.5"},
+        {"rk", RkCell(14, 4, 15, (7u << 2) | 2), "7"},
+        {"mulrk",
+         MulRkCells(14, 2, {{15, (1u << 2) | 2}, {15, (2u << 2) | 2}, {15, (3u << 2) | 2}}), "3"},
+        {"label", LabelCell(14, 4, 15, u"ラベル"), "ラベル"},
+        {"empty label", LabelCell(14, 4, 15, u""), nullptr},
+        {"boolean", BoolErrCell(14, 4, 15, 1, false), "True"},
+        {"error", BoolErrCell(14, 4, 15, 0x07, true), "#DIV/0!"},
+        {"formula text", formulaText, "calc"},
+        {"formula empty text", formulaEmpty, nullptr},
+        {"formula number", FormulaNumber(14, 4, 15, 4), "4"},
+    };
+    // DIMENSIONS as Excel writes it (rows 1-15, columns A-E) and a stale one (rows 1-10,
+    // columns A-D) as other programs leave it.
+    std::string exact, stale;
+    PutU32(exact, 0), PutU32(exact, 15), PutU16(exact, 0), PutU16(exact, 5), PutU16(exact, 0);
+    PutU32(stale, 0), PutU32(stale, 10), PutU16(stale, 0), PutU16(stale, 4), PutU16(stale, 0);
+    TempDir dir;
+    for (const Case& c : cases) {
+        for (const std::string* dimensions : {&exact, &stale}) {
+            SCOPED_TRACE(testing::Message() << c.name << (dimensions == &stale ? " stale" : ""));
+            TBiffWorkbook book;
+            book.Strings = {u"a", u"b", u"c", u"d", u"x", u"late", u""};
+            book.Sheets = {{u"S", sheetWith(c.late), 0, 0, *dimensions}};
+            auto path = dir.Write("late.xls", BuildXls(book));
+            TOpened opened(path, u"S$");
+            std::vector<std::string> fields = opened.Fields();
+            EXPECT_EQ(fields.size(), c.lateValue ? 5u : 4u);
+            if (fields.size() != (c.lateValue ? 5u : 4u)) continue;
+            EXPECT_EQ(fields[0].substr(0, 2), "a:");
+            std::vector<std::string> rows = opened.Rows();
+            ASSERT_EQ(rows.size(), 14u);
+            if (!c.lateValue) continue;
+            EXPECT_EQ(fields[4].substr(0, 3), "F5:");
+            EXPECT_EQ(rows[13].substr(rows[13].rfind('|') + 1), c.lateValue) << rows[13];
+            EXPECT_EQ(rows[0], "1|x|||");
+        }
+    }
+}
+
 TEST(XlsRead, RefusesWhatItCannotRead) {
     TBiffWorkbook good;
     good.Strings = {u"a"};

@@ -41,6 +41,7 @@
 #include "grids/qt_text.h"
 #include "platform/program_path.h"
 #include "project/project.h"
+#include "targets/import_files.h"
 
 namespace qm {
 

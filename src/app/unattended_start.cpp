@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 
 #include "app/error_handler.h"
@@ -14,6 +13,7 @@
 #include "platform/yield.h"
 #include "project/project.h"
 #include "targets/connection.h"
+#include "targets/import_files.h"
 #include "targets/import_run.h"
 #include "targets/target_access.h"
 #include "text/unicode.h"
@@ -95,33 +95,6 @@ int Fail(std::FILE* messages, const std::u16string& text, int status) {
     return status;
 }
 
-// Connects and opens the named worksheet or table; unattended, a row must never land in one
-// nobody named (the window would open the first one instead). Throws Error.
-void OpenTarget(const TProject& project, TConnection& connection, TTable& table) {
-    if (project.ExcelFile.empty())
-        throw Error(u"登録先のExcelブックまたはAccessデータベースを指定してください（-e=）。");
-    connection.SetConnectionString(GetConnectionString(project.ExcelFile));
-    std::vector<std::u16string> names;
-    connection.GetTableNames(names, false);
-    bool found = false;
-    for (const std::u16string& name : names)
-        found = found || name == project.ExcelSheet;
-    if (!found) throw Error(SheetNotFoundMessage(project.ExcelSheet, names, project.ExcelFile));
-    table.SetTableName(u"[" + project.ExcelSheet + u"]");
-    table.Open();
-}
-
-// Null when no CSV file is named (the run's check then says so). Throws Error.
-std::unique_ptr<TCsv> LoadCsv(const std::u16string& path) {
-    if (path.empty()) return nullptr;
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(ToNativePath(path), ignored))
-        throw Error(u"指定されたCSVファイルが見つかりませんでした。\n" + path);
-    auto csv = std::make_unique<TCsv>();
-    if (!csv->LoadFromFile(path)) throw Error(u"CSVファイルの読み込みに失敗しました。\n" + path);
-    return csv;
-}
-
 }  // namespace
 
 std::vector<std::u16string> ProgramArguments(int argc, char** argv) {
@@ -142,16 +115,6 @@ bool IsProjectFileStart(const std::vector<std::u16string>& arguments) {
     return arguments.size() == 2 && !arguments[1].empty() && !IsOption(arguments[1]);
 }
 
-std::u16string SheetNotFoundMessage(const std::u16string& sheet,
-                                    const std::vector<std::u16string>& names,
-                                    const std::u16string& file) {
-    std::u16string listed;
-    for (const std::u16string& name : names)
-        listed += (listed.empty() ? u"" : u"、") + name;
-    return u"ワークシートまたはテーブル「" + sheet + u"」が見つかりません（あるもの: " + listed +
-           u"）。\n" + file;
-}
-
 int RunHeadlessImport(const std::vector<std::u16string>& arguments, std::FILE* messages) {
     TProject project(u"", u"", u"", false);
     try {
@@ -162,8 +125,8 @@ int RunHeadlessImport(const std::vector<std::u16string>& arguments, std::FILE* m
     try {
         TConnection connection;
         TTable table(connection);
-        OpenTarget(project, connection, table);
-        const std::unique_ptr<TCsv> csv = LoadCsv(project.CsvFile);
+        OpenImportTarget(project.ExcelFile, project.ExcelSheet, connection, table);
+        const std::unique_ptr<TCsv> csv = LoadImportCsv(project.CsvFile);
         Print(messages, u"登録を開始します: " + project.CsvFile + u" → " + project.ExcelFile +
                             u" [" + project.ExcelSheet + u"]");
 

@@ -23,12 +23,6 @@ bool IsUnattendedStart(const std::vector<std::u16string>& arguments);
 // the path of a project file, as the desktop passes it when such a file is opened.
 bool IsProjectFileStart(const std::vector<std::u16string>& arguments);
 
-// The refusal of a worksheet or table that the target does not hold (letter case counts); the
-// command-line import gives the same text.
-std::u16string SheetNotFoundMessage(const std::u16string& sheet,
-                                    const std::vector<std::u16string>& names,
-                                    const std::u16string& file);
-
 // The import without a window; returns the exit status. Progress and the outcome are written to
 // 'messages'; a failure is also appended to error.log.
 int RunHeadlessImport(const std::vector<std::u16string>& arguments, std::FILE* messages);

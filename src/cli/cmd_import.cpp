@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +22,7 @@
 #include "platform/yield.h"
 #include "project/project.h"
 #include "targets/connection.h"
+#include "targets/import_files.h"
 #include "targets/import_run.h"
 #include "targets/target_access.h"
 #include "text/unicode.h"
@@ -184,39 +184,6 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, bool&
     return true;
 }
 
-// Connects to the project's target and opens its worksheet or table. Throws Error.
-void OpenTarget(const TProject& project, TConnection& connection, TTable& table) {
-    if (project.ExcelFile.empty())
-        throw Error(u"登録先のExcelブックまたはAccessデータベースを指定してください（-e=）。");
-    ConnectTarget(connection, project.ExcelFile);
-    std::vector<std::u16string> names;
-    connection.GetTableNames(names, false);
-    bool found = false;
-    for (const std::u16string& name : names)
-        found = found || name == project.ExcelSheet;
-    // The desktop program would open the first entry instead; unattended, a row must never land
-    // in a worksheet nobody named.
-    if (!found) {
-        std::u16string listed;
-        for (const std::u16string& name : names)
-            listed += (listed.empty() ? u"" : u"、") + name;
-        throw Error(u"ワークシートまたはテーブル「" + project.ExcelSheet +
-                    u"」が見つかりません（あるもの: " + listed + u"）。\n" + project.ExcelFile);
-    }
-    OpenTargetTable(table, project.ExcelSheet);
-}
-
-// Null when no CSV file is named (the run's check then says so). Throws Error.
-std::unique_ptr<TCsv> LoadCsv(const std::u16string& path) {
-    if (path.empty()) return nullptr;
-    if (!PathExists(path)) throw Error(u"指定されたCSVファイルが見つかりませんでした。\n" + path);
-    // A FIFO, a device or a folder is named as what it is, at once.
-    RefuseIfNotRegularFile(path);
-    auto csv = std::make_unique<TCsv>();
-    if (!csv->LoadFromFile(path)) throw Error(u"CSVファイルの読み込みに失敗しました。\n" + path);
-    return csv;
-}
-
 // The per-row turn of the run passes a Ctrl-C on as the cancel request while this lives.
 class TCancelOnInterrupt {
   public:
@@ -318,8 +285,8 @@ int RunImport(const std::vector<std::string>& args) {
     try {
         TConnection connection;
         TTable table(connection);
-        OpenTarget(project, connection, table);
-        std::unique_ptr<TCsv> csv = LoadCsv(project.CsvFile);
+        OpenImportTarget(project.ExcelFile, project.ExcelSheet, connection, table);
+        std::unique_ptr<TCsv> csv = LoadImportCsv(project.CsvFile);
         return options.dryRun ? DryRun(connection, table, project, csv.get())
                               : Import(connection, table, project, csv.get());
     } catch (const Error& e) {

@@ -125,21 +125,47 @@ std::string ReadSmallFile(const std::string& path) {
 
 namespace fs_detail {
 
-ssize_t CountedRead(int fd, void* data, std::size_t size, off_t offset) {
-    const int n = ++Counters().reads;
-    if (const TEffect* effect = Due(TPoint::Read, n)) {
-        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
-        errno = EIO;
-        return -1;
+namespace {
+
+// Counts one operation of a kind and says whether, and how, a test wants it to fail: the
+// counters of Reset fail it plainly, a Plan gives its effect.
+std::optional<TEffect> NextFault(int& counter, int failAt, TPoint point) {
+    const int n = ++counter;
+    if (n == failAt) return TEffect::Fail;
+    if (const TEffect* effect = Due(point, n)) return *effect;
+    return std::nullopt;
+}
+
+// The fault of an operation that lands whole or not at all: a crash, or a failure with `error`.
+int FailWhole(TEffect effect, int error) {
+    if (effect == TEffect::Crash || effect == TEffect::TornCrash) Crash();
+    errno = error;
+    return -1;
+}
+
+// The fault of a write: a torn one first puts its first half on the disk with `writeHalf`.
+template <typename TWriteHalf>
+ssize_t FailWrite(TEffect effect, TWriteHalf writeHalf) {
+    if (effect == TEffect::Crash) Crash();
+    if (effect == TEffect::Torn || effect == TEffect::TornCrash) {
+        if (writeHalf() < 0) return -1;
+        if (effect == TEffect::TornCrash) Crash();
     }
+    errno = ENOSPC;
+    return -1;
+}
+
+}  // namespace
+
+ssize_t CountedRead(int fd, void* data, std::size_t size, off_t offset) {
+    if (const auto fault = NextFault(Counters().reads, 0, TPoint::Read))
+        return FailWhole(*fault, EIO);
     return ::pread(fd, data, size, offset);
 }
 
 void* CountedMap(int fd, std::size_t size) {
-    const int n = ++Counters().reads;
-    if (const TEffect* effect = Due(TPoint::Read, n)) {
-        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
-        errno = EIO;
+    if (const auto fault = NextFault(Counters().reads, 0, TPoint::Read)) {
+        FailWhole(*fault, EIO);
         return MAP_FAILED;
     }
     return ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -147,55 +173,23 @@ void* CountedMap(int fd, std::size_t size) {
 
 ssize_t CountedWrite(int fd, const void* data, std::size_t size) {
     TCounters& c = Counters();
-    const int n = ++c.writes;
-    if (n == c.failWriteAt) {
-        errno = ENOSPC;
-        return -1;
-    }
-    if (const TEffect* effect = Due(TPoint::Write, n)) {
-        if (*effect == TEffect::Crash) Crash();
-        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
-            if (::write(fd, data, size / 2) < 0) return -1;
-            if (*effect == TEffect::TornCrash) Crash();
-        }
-        errno = ENOSPC;
-        return -1;
-    }
+    if (const auto fault = NextFault(c.writes, c.failWriteAt, TPoint::Write))
+        return FailWrite(*fault, [&] { return ::write(fd, data, size / 2); });
     return ::write(fd, data, size);
 }
 
 ssize_t CountedWriteAt(int fd, const void* data, std::size_t size, off_t offset) {
     TCounters& c = Counters();
-    const int n = ++c.writes;
-    if (n == c.failWriteAt) {
-        errno = ENOSPC;
-        return -1;
-    }
-    if (const TEffect* effect = Due(TPoint::Write, n)) {
-        if (*effect == TEffect::Crash) Crash();
-        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
-            if (::pwrite(fd, data, size / 2, offset) < 0) return -1;
-            if (*effect == TEffect::TornCrash) Crash();
-        }
-        errno = ENOSPC;
-        return -1;
-    }
+    if (const auto fault = NextFault(c.writes, c.failWriteAt, TPoint::Write))
+        return FailWrite(*fault, [&] { return ::pwrite(fd, data, size / 2, offset); });
     return ::pwrite(fd, data, size, offset);
 }
 
 int CountedClone(int to, int from) {
     TCounters& c = Counters();
-    const int n = ++c.writes;
-    if (n == c.failWriteAt) {
-        errno = ENOSPC;
-        return -1;
-    }
-    if (const TEffect* effect = Due(TPoint::Write, n)) {
-        // A clone reaches the disk whole or not at all: a torn one is a failed one.
-        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
-        errno = ENOSPC;
-        return -1;
-    }
+    // A clone reaches the disk whole or not at all: a torn one is a failed one.
+    if (const auto fault = NextFault(c.writes, c.failWriteAt, TPoint::Write))
+        return FailWhole(*fault, ENOSPC);
     if (::ioctl(to, FICLONE, from) == 0) return 0;
     if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EXDEV || errno == EINVAL ||
         errno == ENOSYS || errno == EPERM)
@@ -205,21 +199,10 @@ int CountedClone(int to, int from) {
 
 ssize_t CountedCopyRange(int from, int to, std::size_t size, off_t offset) {
     TCounters& c = Counters();
-    const int n = ++c.writes;
-    if (n == c.failWriteAt) {
-        errno = ENOSPC;
-        return -1;
-    }
     loff_t in = offset, out = offset;
-    if (const TEffect* effect = Due(TPoint::Write, n)) {
-        if (*effect == TEffect::Crash) Crash();
-        if (*effect == TEffect::Torn || *effect == TEffect::TornCrash) {
-            if (::copy_file_range(from, &in, to, &out, size / 2, 0) < 0) return -1;
-            if (*effect == TEffect::TornCrash) Crash();
-        }
-        errno = ENOSPC;
-        return -1;
-    }
+    if (const auto fault = NextFault(c.writes, c.failWriteAt, TPoint::Write))
+        return FailWrite(*fault,
+                         [&] { return ::copy_file_range(from, &in, to, &out, size / 2, 0); });
     errno = 0;
     const ssize_t copied = ::copy_file_range(from, &in, to, &out, size, 0);
     if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -230,31 +213,15 @@ ssize_t CountedCopyRange(int from, int to, std::size_t size, off_t offset) {
 
 int CountedSync(int fd) {
     TCounters& c = Counters();
-    const int n = ++c.flushes;
-    if (n == c.failFlushAt) {
-        errno = EIO;
-        return -1;
-    }
-    if (const TEffect* effect = Due(TPoint::Flush, n)) {
-        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
-        errno = EIO;
-        return -1;
-    }
+    if (const auto fault = NextFault(c.flushes, c.failFlushAt, TPoint::Flush))
+        return FailWhole(*fault, EIO);
     return ::fsync(fd);
 }
 
 int CountedRename(const char* from, const char* to) {
     TCounters& c = Counters();
-    const int n = ++c.renames;
-    if (n == c.failRenameAt) {
-        errno = EIO;
-        return -1;
-    }
-    if (const TEffect* effect = Due(TPoint::Rename, n)) {
-        if (*effect == TEffect::Crash || *effect == TEffect::TornCrash) Crash();
-        errno = EIO;
-        return -1;
-    }
+    if (const auto fault = NextFault(c.renames, c.failRenameAt, TPoint::Rename))
+        return FailWhole(*fault, EIO);
     return ::rename(from, to);
 }
 

@@ -8,26 +8,6 @@ constexpr char kAscendingNull = 0x00;
 constexpr char kDescendingValue = static_cast<char>(0x80);
 constexpr char kDescendingNull = static_cast<char>(0xFF);
 
-bool Supported(std::uint8_t type) {
-    switch (type) {
-        case kTypeBoolean:
-        case kTypeByte:
-        case kTypeInteger:
-        case kTypeLong:
-        case kTypeCurrency:
-        case kTypeBigInt:
-        case kTypeComplex:
-        case kTypeSingle:
-        case kTypeDouble:
-        case kTypeDateTime:
-        case kTypeGuid:
-        case kTypeBinary:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Little-endian stored bytes reversed to big-endian.
 std::string BigEndian(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.rbegin(), bytes.rend());
@@ -78,10 +58,31 @@ std::string GroupedKey(std::span<const std::uint8_t> bytes, bool descending) {
 
 }  // namespace
 
+bool IndexKeyTypeSupported(std::uint8_t type) {
+    switch (type) {
+        case kTypeBoolean:
+        case kTypeByte:
+        case kTypeInteger:
+        case kTypeLong:
+        case kTypeCurrency:
+        case kTypeBigInt:
+        case kTypeComplex:
+        case kTypeSingle:
+        case kTypeDouble:
+        case kTypeDateTime:
+        case kTypeGuid:
+        case kTypeBinary:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool CanEncodeIndexKey(const TTableDef& def, const TPhysicalIndex& index) {
     for (const auto& ic : index.columns) {
         const TColumnDef* column = def.ColumnByNumber(ic.column);
-        if (column == nullptr || !Supported(column->type) || column->IsCalculated()) return false;
+        if (column == nullptr || !IndexKeyTypeSupported(column->type) || column->IsCalculated())
+            return false;
     }
     return true;
 }
@@ -91,7 +92,7 @@ std::optional<std::string> EncodeIndexKey(const TTableDef& def, const TPhysicalI
     std::string key;
     for (const auto& ic : index.columns) {
         const TColumnDef* column = def.ColumnByNumber(ic.column);
-        if (column == nullptr || !Supported(column->type)) return std::nullopt;
+        if (column == nullptr || !IndexKeyTypeSupported(column->type)) return std::nullopt;
         if (column->type == kTypeBoolean) {
             // Never NULL: one byte, Yes before No when ascending.
             const bool yes = row.Flag(*column);

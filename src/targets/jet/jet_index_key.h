@@ -12,6 +12,9 @@
 
 namespace qm::jet {
 
+// True when keys of a column of this type do not depend on a sort order and can be built here.
+bool IndexKeyTypeSupported(std::uint8_t type);
+
 // True when EncodeIndexKey can build keys for every column of the index.
 bool CanEncodeIndexKey(const TTableDef& def, const TPhysicalIndex& index);
 

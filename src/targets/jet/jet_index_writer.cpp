@@ -62,24 +62,7 @@ std::size_t Prefix(const TJetIndexWriter::TNode& node) {
 }  // namespace
 
 bool IndexKeyWritable(const TColumnDef& column) {
-    if (column.IsCalculated()) return false;
-    switch (column.type) {
-        case kTypeBoolean:
-        case kTypeByte:
-        case kTypeInteger:
-        case kTypeLong:
-        case kTypeCurrency:
-        case kTypeBigInt:
-        case kTypeComplex:
-        case kTypeSingle:
-        case kTypeDouble:
-        case kTypeDateTime:
-        case kTypeGuid:
-        case kTypeBinary:
-            return true;
-        default:
-            return false;
-    }
+    return !column.IsCalculated() && IndexKeyTypeSupported(column.type);
 }
 
 std::size_t TJetIndexWriter::UsedBytes(const TNode& node) {

@@ -151,7 +151,7 @@ class TJetEngineTable : public TEngineTable {
     std::int64_t end_ = -1;                           // the row count once the end was seen
 };
 
-class TJetEngine : public TEngine, public TJetWriteSession {
+class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndexes {
   public:
     TJetEngine(std::unique_ptr<TJetDatabase> database, TFileIdentity identity)
         : database_(std::move(database)), identity_(identity) {}
@@ -236,11 +236,22 @@ class TJetEngine : public TEngine, public TJetWriteSession {
         auto found = writers_.find(table.Def().page);
         if (found == writers_.end()) {
             auto own = database_->OpenTableAtPage(table.Name(), table.Def().page);
-            auto writer = std::make_unique<TJetTableWriter>(*database_, *own, *store_, *allocator_);
+            auto writer = std::make_unique<TJetTableWriter>(*database_, *own, *store_, *allocator_,
+                                                            static_cast<TParentIndexes*>(this));
             found = writers_.emplace(table.Def().page, TWriter{std::move(own), std::move(writer)})
                         .first;
         }
         return *found->second.writer;
+    }
+
+    // The key of a referenced table: through its writer when this transaction appends to it
+    // too (its new rows count as parents), else from the file.
+    bool HasKey(std::uint32_t tdefPage, std::size_t physical, const std::string& key) override {
+        const auto found = writers_.find(tdefPage);
+        if (found != writers_.end()) return found->second.writer->IndexHasKey(physical, key);
+        if (!fileParents_)
+            fileParents_ = std::make_unique<TFileParentIndexes>(*database_, *allocator_);
+        return fileParents_->HasKey(tdefPage, physical, key);
     }
 
     // A database whose bookkeeping already disagrees with itself is never written: appending
@@ -312,6 +323,7 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     }
 
     void Discard() {
+        fileParents_.reset();
         writers_.clear();
         allocator_.reset();
         store_.reset();
@@ -330,6 +342,7 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     std::unique_ptr<TJetPageStore> store_;
     std::unique_ptr<TJetPageAllocator> allocator_;
     std::map<std::uint32_t, TWriter> writers_;
+    std::unique_ptr<TFileParentIndexes> fileParents_;  // referenced tables not written
     std::vector<TJetEngineTable*> tables_;
 };
 

@@ -244,6 +244,15 @@ void TTable::CheckCanAppend() {
     engineTable_->CheckCanAppend();
 }
 
+void TTable::CheckMappedFields(const std::vector<int>& fieldNumbers) {
+    if (!Active()) FailClosed();
+    std::vector<std::size_t> fields;
+    for (const int number : fieldNumbers)
+        if (number >= 1 && number <= FieldCount())
+            fields.push_back(static_cast<std::size_t>(number - 1));
+    engineTable_->CheckMappedFields(fields);
+}
+
 void TTable::Cancel() {
     inserting_ = false;
     assigned_ = false;

@@ -95,6 +95,12 @@ class TEngineTable {
     // that a dry run reports it and a failed import does not blame a CSV row for it. The
     // default takes rows; limits that depend on the rows (a full sheet) are AppendRow's.
     virtual void CheckCanAppend() {}
+
+    // Throws, before any row, when the import fills a field that can never take a value from
+    // text (an AutoNumber, an attachment), naming the table and the field, so that the refusal
+    // does not wait for the first non-empty cell. `fields` are the 0-based numbers of the fields
+    // the relation fills from a column of the CSV file. The default takes every field.
+    virtual void CheckMappedFields(const std::vector<std::size_t>& fields) { (void)fields; }
 };
 
 class TEngine {

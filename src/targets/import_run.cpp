@@ -26,6 +26,17 @@ std::u16string RowLocation(const TCsv& csv, std::uint32_t row, std::u16string_vi
     return text + u"）";
 }
 
+// The fields the relation fills from a column the CSV file has; an entry naming no column
+// gives every row an empty cell and fills nothing.
+std::vector<int> MappedFieldNumbers(TTable& table, const TCsv& csv, const TRelation& relation) {
+    std::vector<int> numbers;
+    for (const auto& [name, column] : relation) {
+        if (column < 0 || static_cast<std::uint32_t>(column) >= csv.GetFieldCount()) continue;
+        if (const TField* field = table.FindField(name)) numbers.push_back(field->FieldNo());
+    }
+    return numbers;
+}
+
 void RollbackQuietly(TConnection& connection) {
     // A roll-back only drops what the transaction holds in memory; should it fail, the
     // error that caused it is still the one to report.
@@ -70,6 +81,7 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
         // A target that takes no rows at all is refused before the first row, so that the
         // message blames the target and not a line of the CSV file.
         table_.CheckCanAppend();
+        table_.CheckMappedFields(MappedFieldNumbers(table_, *csv, relation));
         const std::uint32_t maximum = inserter.RowCount();
         if (OnProgress) OnProgress(0, maximum);
         while (inserter.HasRow()) {
@@ -130,8 +142,10 @@ TDryRunResult DryRunImport(TConnection& connection, TTable& table, const TCsv* c
         }
     } rollback{connection, table};
     try {
-        // Raises the table's "not open" error, or the refusal of a target that takes no rows.
+        // Raises the table's "not open" error, the refusal of a target that takes no rows, or
+        // that of a field the CSV file may not fill.
         table.CheckCanAppend();
+        table.CheckMappedFields(MappedFieldNumbers(table, *csv, relation));
     } catch (const Error& error) {
         result.CheckMessage = error.Message();
         return result;

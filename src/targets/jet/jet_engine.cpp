@@ -74,6 +74,7 @@ class TJetWriteSession {
     // Throws the refusal that appending to `table` would meet before any row (a table this
     // engine cannot write soundly, an inconsistent database), writing nothing.
     virtual void CheckCanAppend(const TJetTable& table) = 0;
+    virtual const std::u16string& DatabasePath() const = 0;
     // Open tables are told when a commit replaced the file, so that they show its rows.
     virtual void Register(TJetEngineTable* table) = 0;
     virtual void Unregister(TJetEngineTable* table) = 0;
@@ -139,6 +140,26 @@ class TJetEngineTable : public TEngineTable {
         session_.AppendRow(*table_, values);
     }
     void CheckCanAppend() override { session_.CheckCanAppend(*table_); }
+
+    // Columns the engine fills itself or that hold no text: the provider refuses a value for
+    // them, and so does the import, before its first row.
+    void CheckMappedFields(const std::vector<std::size_t>& fields) override {
+        for (const std::size_t i : fields) {
+            if (i >= table_->Fields().size()) continue;
+            const TColumnDef& column = *table_->Fields()[i].column;
+            const char16_t* kind = column.IsAutoNumber() ? u"オートナンバー型"
+                                   : column.type == kTypeComplex ? u"添付ファイル型または複数値"
+                                   : column.type == kTypeOle ? u"OLEオブジェクト型"
+                                   : column.IsCalculated()   ? u"集計型"
+                                                             : nullptr;
+            if (kind == nullptr) continue;
+            FailWithFile(u"テーブル「" + table_->Name() + u"」のフィールド「" + column.name +
+                             u"」は" + kind +
+                             u"のフィールドのため、CSVの値を登録できません。"
+                             u"このフィールドの関連付けを外してください。",
+                         session_.DatabasePath());
+        }
+    }
 
   private:
     std::unique_ptr<TJetTable> table_;
@@ -317,6 +338,7 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
             Reopen(/*ours=*/false);
     }
 
+    const std::u16string& DatabasePath() const override { return database_->File().Path(); }
     void Register(TJetEngineTable* table) override { tables_.push_back(table); }
     void Unregister(TJetEngineTable* table) override {
         tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());

@@ -253,6 +253,16 @@ void TTable::CheckMappedFields(const std::vector<int>& fieldNumbers) {
     engineTable_->CheckMappedFields(fields);
 }
 
+void TTable::CheckImportVolume(TImportVolume volume) {
+    if (!Active()) FailClosed();
+    std::erase_if(volume.Fields, [this](const TImportVolume::TFieldVolume& field) {
+        return field.Field < 1 || field.Field > static_cast<std::size_t>(FieldCount());
+    });
+    for (auto& field : volume.Fields)
+        --field.Field;
+    engineTable_->CheckImportVolume(volume);
+}
+
 void TTable::Cancel() {
     inserting_ = false;
     assigned_ = false;

@@ -37,6 +37,31 @@ std::vector<int> MappedFieldNumbers(TTable& table, const TCsv& csv, const TRelat
     return numbers;
 }
 
+// The rows and the characters the import gives each field it fills (field numbers from 1).
+TImportVolume VolumeOf(TTable& table, const TCsv& csv, const TRelation& relation,
+                       bool firstLineIsTitle) {
+    TImportVolume volume;
+    const std::uint32_t first = firstLineIsTitle ? 1 : 0;
+    const std::uint32_t rows = csv.GetRowCount();
+    volume.Rows = rows > first ? rows - first : 0;
+    for (const auto& [name, column] : relation) {
+        if (column < 0 || static_cast<std::uint32_t>(column) >= csv.GetFieldCount()) continue;
+        const TField* field = table.FindField(name);
+        if (field == nullptr) continue;
+        TImportVolume::TFieldVolume counted{static_cast<std::size_t>(field->FieldNo()), 0, 0};
+        for (std::uint32_t row = first; row < rows; ++row) {
+            const std::u16string_view cell =
+                csv.GetCellView(row, static_cast<std::uint32_t>(column));
+            if (cell.empty()) continue;
+            ++counted.Cells;
+            counted.Characters += cell.size() + static_cast<std::uint64_t>(
+                                                    std::count(cell.begin(), cell.end(), u'\n'));
+        }
+        volume.Fields.push_back(counted);
+    }
+    return volume;
+}
+
 void RollbackQuietly(TConnection& connection) {
     // A roll-back only drops what the transaction holds in memory; should it fail, the
     // error that caused it is still the one to report.
@@ -82,6 +107,7 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
         // message blames the target and not a line of the CSV file.
         table_.CheckCanAppend();
         table_.CheckMappedFields(MappedFieldNumbers(table_, *csv, relation));
+        table_.CheckImportVolume(VolumeOf(table_, *csv, relation, firstLineIsTitle));
         const std::uint32_t maximum = inserter.RowCount();
         if (OnProgress) OnProgress(0, maximum);
         while (inserter.HasRow()) {
@@ -142,10 +168,11 @@ TDryRunResult DryRunImport(TConnection& connection, TTable& table, const TCsv* c
         }
     } rollback{connection, table};
     try {
-        // Raises the table's "not open" error, the refusal of a target that takes no rows, or
-        // that of a field the CSV file may not fill.
+        // Raises the table's "not open" error, the refusal of a target that takes no rows, that
+        // of a field the CSV file may not fill, or that of an import too big for the target.
         table.CheckCanAppend();
         table.CheckMappedFields(MappedFieldNumbers(table, *csv, relation));
+        table.CheckImportVolume(VolumeOf(table, *csv, relation, firstLineIsTitle));
     } catch (const Error& error) {
         result.CheckMessage = error.Message();
         return result;

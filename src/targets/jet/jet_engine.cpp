@@ -11,6 +11,7 @@
 #include "targets/jet/jet_commit.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_field_type.h"
+#include "targets/jet/jet_import_volume.h"
 #include "targets/jet/jet_page_allocator.h"
 #include "targets/jet/jet_table_writer.h"
 #include "text/unicode.h"
@@ -74,6 +75,8 @@ class TJetWriteSession {
     // Throws the refusal that appending to `table` would meet before any row (a table this
     // engine cannot write soundly, an inconsistent database), writing nothing.
     virtual void CheckCanAppend(const TJetTable& table) = 0;
+    // Throws when the import surely passes the database's size limit (jet_import_volume.h).
+    virtual void CheckImportVolume(const TJetTable& table, const TImportVolume& volume) = 0;
     virtual const std::u16string& DatabasePath() const = 0;
     // Open tables are told when a commit replaced the file, so that they show its rows.
     virtual void Register(TJetEngineTable* table) = 0;
@@ -140,6 +143,10 @@ class TJetEngineTable : public TEngineTable {
         session_.AppendRow(*table_, values);
     }
     void CheckCanAppend() override { session_.CheckCanAppend(*table_); }
+
+    void CheckImportVolume(const TImportVolume& volume) override {
+        session_.CheckImportVolume(*table_, volume);
+    }
 
     // Columns the engine fills itself or that hold no text: the provider refuses a value for
     // them, and so does the import, before its first row.
@@ -339,6 +346,9 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
     }
 
     const std::u16string& DatabasePath() const override { return database_->File().Path(); }
+    void CheckImportVolume(const TJetTable& table, const TImportVolume& volume) override {
+        RefuseOversizedImport(*database_, table, volume);
+    }
     void Register(TJetEngineTable* table) override { tables_.push_back(table); }
     void Unregister(TJetEngineTable* table) override {
         tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());

@@ -157,6 +157,26 @@ TEST(JetRelationships, ParentsAddedInTheSameTransactionCount) {
     ExpectConsistent(file);
 }
 
+// The dry run lists every row the import would refuse; a refused row is not kept, so a later
+// row that takes it as its parent is refused too.
+TEST(JetRelationships, TheDryRunListsEveryRowWithoutItsParent) {
+    test::TempDir dir;
+    const fs::path file = CompanyDatabase(dir);
+    const std::string bytes = test::ReadBytes(file);
+    const auto csv =
+        dir.Write("社員.csv", "ID,部門,上司\n100,1,\n101,9,\n102,1,101\n100,2,\n103,2,100\n");
+    const auto dry = test::RunCli("import '-e=" + file.string() + "' -w=社員 '-c=" + csv.string() +
+                                  "' -f=-1 '-r=ID=0,部門ID=1,上司ID=2' --dry-run");
+    EXPECT_EQ(dry.status, 1) << dry.out;
+    for (const char* part :
+         {"3行目: リレーションシップ「部門社員」", "4行目: リレーションシップ「社員社員」",
+          "5行目: 索引「PrimaryKey」", "登録できない行: 3 行"})
+        EXPECT_NE(dry.out.find(part), std::string::npos) << part << "\n" << dry.out;
+    EXPECT_EQ(dry.out.find("2行目:"), std::string::npos) << dry.out;
+    EXPECT_EQ(dry.out.find("6行目:"), std::string::npos) << dry.out;
+    EXPECT_TRUE(test::ReadBytes(file) == bytes);
+}
+
 // indexTestV2003's Table1 references Table2 (otherfk1) and Table3 (otherfk2), as Access made
 // them; through the command line, so that messages carry the CSV line, and with --dry-run,
 // which lists every row a missing parent refuses.

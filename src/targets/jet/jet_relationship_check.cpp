@@ -124,7 +124,8 @@ void TRelationshipCheck::Check(const TRowLayout& row,
         if (anyNull) continue;
         const TRowIndexKey key = EncodeRowIndexKey(def, relationship.probe, row, *decoder_);
         if (key.refusal)
-            throw Error(TextKeyRefusalMessage(*key.refusal, relationship.name,
+            throw Error(u"リレーションシップ「" + relationship.name + u"」の値を照合できません。" +
+                        TextKeyRefusalMessage(*key.refusal, relationship.name,
                                               key.column ? key.column->name : u"", key.value));
         if (!key.Ok())
             throw Error(u"リレーションシップ「" + relationship.name + u"」のキーを作れません。");

@@ -311,8 +311,61 @@ void TJetBuilder::PlaceRow(std::size_t tableIndex, std::uint32_t owner, const st
 
 void TJetBuilder::AddRow(std::size_t table, const std::vector<TJetValue>& values) {
     TTableState& state = tables_.at(table + 1);
-    if (!state.def.indexes.empty()) throw Error(u"索引のあるテーブルには行を追加できません。");
+    if (!PhysicalIndexes(table + 1).empty())
+        throw Error(u"索引のあるテーブルには行を追加できません。");
     PlaceRow(table + 1, state.tdefPage, EncodeRow(state, values));
+}
+
+void TJetBuilder::AddRelationship(TBuildRelationship relationship) {
+    ++relationship.child;
+    ++relationship.parent;
+    if (relationship.child >= tables_.size() || relationship.parent >= tables_.size() ||
+        relationship.parentIndex >= tables_[relationship.parent].def.indexes.size())
+        throw Error(u"リレーションシップのテーブルまたは索引がありません。");
+    relationships_.push_back(std::move(relationship));
+}
+
+std::vector<TJetBuilder::TPhysicalSpec> TJetBuilder::PhysicalIndexes(std::size_t t) const {
+    std::vector<TPhysicalSpec> specs;
+    for (const auto& index : tables_[t].def.indexes)
+        specs.push_back({index.columns, index.primary, index.unique});
+    for (const auto& relationship : relationships_)
+        if (relationship.child == t) specs.push_back({relationship.childColumns, false, false});
+    return specs;
+}
+
+// Numbers of the foreign-key logical indexes: after the table's own indexes come those of the
+// relationships in which it holds the key, then those in which it is referenced.
+std::uint32_t TJetBuilder::ForeignLogicalNumber(std::size_t r, bool childSide) const {
+    const std::size_t t = childSide ? relationships_[r].child : relationships_[r].parent;
+    std::uint32_t number = static_cast<std::uint32_t>(tables_[t].def.indexes.size());
+    for (std::size_t i = 0; i < relationships_.size(); ++i)
+        if (relationships_[i].child == t && (!childSide || i < r)) ++number;
+    if (!childSide)
+        for (std::size_t i = 0; i < r; ++i)
+            if (relationships_[i].parent == t) ++number;
+    return number;
+}
+
+std::vector<TJetBuilder::TLogicalSpec> TJetBuilder::LogicalIndexes(std::size_t t) const {
+    std::vector<TLogicalSpec> specs;
+    const auto& indexes = tables_[t].def.indexes;
+    for (std::size_t i = 0; i < indexes.size(); ++i)
+        specs.push_back({indexes[i].name, static_cast<std::uint32_t>(i),
+                         static_cast<std::uint8_t>(indexes[i].primary ? 1 : 0)});
+    std::uint32_t physical = static_cast<std::uint32_t>(indexes.size());
+    for (std::size_t r = 0; r < relationships_.size(); ++r)
+        if (relationships_[r].child == t)
+            specs.push_back({relationships_[r].name, physical++, 2, 2,
+                             static_cast<std::int32_t>(ForeignLogicalNumber(r, false)),
+                             tables_[relationships_[r].parent].tdefPage});
+    for (std::size_t r = 0; r < relationships_.size(); ++r)
+        if (relationships_[r].parent == t)
+            specs.push_back({u".r" + std::u16string(1, static_cast<char16_t>(u'B' + r)),
+                             static_cast<std::uint32_t>(relationships_[r].parentIndex), 2, 1,
+                             static_cast<std::int32_t>(ForeignLogicalNumber(r, true)),
+                             tables_[relationships_[r].child].tdefPage});
+    return specs;
 }
 
 std::string TJetBuilder::Finish() {
@@ -389,7 +442,8 @@ std::string TJetBuilder::Finish() {
                                  (kMapHolderPage << 8) | freeSlot);
         // Each index: an empty leaf as its root, and a map that holds it.
         std::vector<std::pair<std::uint32_t, std::uint32_t>> indexes;
-        for (std::size_t i = 0; i < table.def.indexes.size(); ++i) {
+        const std::size_t physicalCount = PhysicalIndexes(indexPointers.size()).size();
+        for (std::size_t i = 0; i < physicalCount; ++i) {
             const std::uint32_t root = NewPage();
             pages_[root].assign(kPageSize, '\0');
             pages_[root][0] = kPageIndexLeaf;
@@ -407,7 +461,8 @@ std::string TJetBuilder::Finish() {
     // Table definitions (one page each).
     for (std::size_t t = 0; t < tables_.size(); ++t) {
         const TTableState& table = tables_[t];
-        const auto& indexes = table.def.indexes;
+        const std::vector<TPhysicalSpec> indexes = PhysicalIndexes(t);
+        const std::vector<TLogicalSpec> logical = LogicalIndexes(t);
         std::string def(63 + 12 * indexes.size(), '\0');
         def[0] = kPageTableDef;
         def[1] = 1;
@@ -422,7 +477,7 @@ std::string TJetBuilder::Finish() {
         SetU16(def, 41, columns);
         SetU16(def, 43, table.varCount);
         SetU16(def, 45, columns);
-        SetU32(def, 47, static_cast<std::uint32_t>(indexes.size()));
+        SetU32(def, 47, static_cast<std::uint32_t>(logical.size()));
         SetU32(def, 51, static_cast<std::uint32_t>(indexes.size()));
         SetU32(def, 55, mapPointers[t].first);
         SetU32(def, 59, mapPointers[t].second);
@@ -461,18 +516,21 @@ std::string TJetBuilder::Finish() {
                                       (indexes[i].unique ? 0x01 : 0));
             def += d;
         }
-        for (std::size_t i = 0; i < indexes.size(); ++i) {
+        for (std::size_t i = 0; i < logical.size(); ++i) {
             std::string d(28, '\0');
             SetU32(d, 0, 1625);
             SetU32(d, 4, static_cast<std::uint32_t>(i));
-            SetU32(d, 8, static_cast<std::uint32_t>(i));
-            SetU32(d, 13, 0xFFFFFFFF);
-            d[21] = 4;
-            d[22] = 4;
-            d[23] = indexes[i].primary ? 1 : 0;
+            SetU32(d, 8, logical[i].physical);
+            d[12] = static_cast<char>(logical[i].role);
+            SetU32(d, 13, static_cast<std::uint32_t>(logical[i].otherIndex));
+            SetU32(d, 17, logical[i].otherTable);
+            // Cascades are off (0) on foreign keys; other indexes show 4 here.
+            d[21] = logical[i].kind == 2 ? 0 : 4;
+            d[22] = logical[i].kind == 2 ? 0 : 4;
+            d[23] = static_cast<char>(logical[i].kind);
             def += d;
         }
-        for (const auto& index : indexes)
+        for (const auto& index : logical)
             AppendName(def, index.name);
         PutU16(def, 0xFFFF);  // no long-value columns
         if (def.size() > kPageSize) throw Error(u"テーブル定義が長すぎます。");

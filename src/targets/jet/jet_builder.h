@@ -47,6 +47,19 @@ struct TBuildIndex {
     bool unique = false;
 };
 
+// An enforced relationship (referential integrity): the columns `childColumns` of table
+// `child` reference the unique index `parentIndex` of table `parent` (tables, columns and
+// indexes by their position in what the builder was given). Both tables get the foreign-key
+// logical index Access adds: the child a non-unique physical index of its own on the columns,
+// the parent one that shares the unique index. A table may reference itself.
+struct TBuildRelationship {
+    std::u16string name;
+    std::size_t child = 0;
+    std::vector<std::size_t> childColumns;
+    std::size_t parent = 0;
+    std::size_t parentIndex = 0;
+};
+
 // The file format written: Jet 4 (.mdb), ACE 12 (.accdb of Access 2007) or the ACE 17 level
 // of Access 2019 and later (.accdb, needed for Date/Time Extended columns).
 enum class TBuildFormat { Jet4, Ace12, Ace17 };
@@ -68,6 +81,8 @@ class TJetBuilder {
     // makes values of any shape, damaged ones included.
     void AddRow(std::size_t table, const std::vector<TJetValue>& values);
 
+    void AddRelationship(TBuildRelationship relationship);
+
     // The bytes of the finished database file.
     std::string Finish();
 
@@ -87,9 +102,29 @@ class TJetBuilder {
     void PlaceRow(std::size_t tableIndex, std::uint32_t owner, const std::string& row);
     std::uint32_t NewPage();
 
+    // The physical and logical indexes of table `t` (0: the catalogue): its own, then the
+    // foreign-key ones of its relationships.
+    struct TPhysicalSpec {
+        std::vector<std::size_t> columns;
+        bool primary = false;
+        bool unique = false;
+    };
+    struct TLogicalSpec {
+        std::u16string name;
+        std::uint32_t physical = 0;
+        std::uint8_t kind = 0;
+        std::uint8_t role = 0;
+        std::int32_t otherIndex = -1;
+        std::uint32_t otherTable = 0;
+    };
+    std::vector<TPhysicalSpec> PhysicalIndexes(std::size_t t) const;
+    std::vector<TLogicalSpec> LogicalIndexes(std::size_t t) const;
+    std::uint32_t ForeignLogicalNumber(std::size_t relationship, bool childSide) const;
+
     TBuildFormat format_ = TBuildFormat::Jet4;
     std::vector<TTableState> tables_;
-    std::vector<std::string> pages_;  // every page of the file, 4096 bytes each
+    std::vector<TBuildRelationship> relationships_;  // tables counted from 1 (0: catalogue)
+    std::vector<std::string> pages_;                 // every page of the file, 4096 bytes each
 };
 
 }  // namespace qm::jet

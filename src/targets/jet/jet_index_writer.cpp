@@ -242,6 +242,21 @@ void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key,
                     u"の行は追加できません（同じ値の行がすでにあります）。");
 }
 
+bool TJetIndexWriter::Contains(const std::string& key) {
+    // The least sort key with this key: entries of the key follow it directly.
+    const std::string probe = key + std::string(4, '\0');
+    const std::uint32_t leaf = Descend(probe).back().page;
+    const TNode& node = Node(leaf);
+    const auto position =
+        static_cast<std::size_t>(std::lower_bound(node.entries.begin(), node.entries.end(), probe,
+                                                  [](const TEntry& entry, const std::string& k) {
+                                                      return entry.sortKey < k;
+                                                  }) -
+                                 node.entries.begin());
+    const TEntry* next = After(leaf, position);
+    return next != nullptr && KeyPart(next->sortKey) == key;
+}
+
 void TJetIndexWriter::Insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
     const std::string sortKey = SortKeyOf(key, page, row);
     std::vector<TStep> path = Descend(sortKey);

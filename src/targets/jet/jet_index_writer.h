@@ -42,6 +42,10 @@ class TJetIndexWriter {
 
     void Insert(const std::string& key, std::uint32_t page, std::uint8_t row);
 
+    // Whether an entry with exactly this key is in the index (the rows inserted so far
+    // included).
+    bool Contains(const std::string& key);
+
     // Encodes the changed pages into the store.
     void Finish();
 

@@ -128,11 +128,6 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
             RefuseTable(table, path,
                         u"フィールド「" + column.name + u"」のデータ型（" +
                             Utf8ToUtf16(std::to_string(column.type)) + u"）には対応していません。");
-    for (const auto& logical : def.logicalIndexes)
-        if (logical.kind == kIndexForeign && logical.foreignRole == 2)
-            RefuseTable(table, path,
-                        u"参照整合性が設定されたリレーションシップ「" + logical.name +
-                            u"」の確認にはまだ対応していません。");
     for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
         std::u16string name = Utf8ToUtf16(std::to_string(i));
         for (const auto& logical : def.logicalIndexes)
@@ -159,10 +154,26 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
 }  // namespace
 
 TJetTableWriter::TJetTableWriter(const TJetDatabase& database, const TJetTable& table,
-                                 TJetPageStore& store, TJetPageAllocator& allocator)
-    : database_(database), table_(table), def_(table.Def()), store_(store), allocator_(allocator) {
+                                 TJetPageStore& store, TJetPageAllocator& allocator,
+                                 TParentIndexes* parents)
+    : database_(database),
+      table_(table),
+      def_(table.Def()),
+      store_(store),
+      allocator_(allocator),
+      parents_(parents) {
     const std::u16string& path = database.File().Path();
     RefuseUnwritableTable(database, table);
+    // Relationships whose keys cannot be compared refuse the table before any row.
+    try {
+        relationships_ = std::make_unique<TRelationshipCheck>(database, table);
+    } catch (const Error& error) {
+        RefuseTable(table, path, error.Message());
+    }
+    if (parents_ == nullptr) {
+        fileParents_ = std::make_unique<TFileParentIndexes>(database, allocator);
+        parents_ = fileParents_.get();
+    }
     TJetProperties properties = database.TableProperties(def_.page);
     // Columns that never take a default from this engine: AutoNumbers (GenGUID() and the
     // like are the file's own business), complex and OLE columns, calculated columns.
@@ -317,6 +328,7 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
             keys[i] = indexes_[i]->KeyOf(layout);
             indexes_[i]->RefuseDuplicate(keys[i], layout);
         }
+        if (!relationships_->Empty()) relationships_->Check(layout, keys, *this);
     }
     bool stored = false;
     for (std::size_t i = 0; i < columns; ++i)
@@ -334,6 +346,17 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     lastAutoNumber_ = autoNumber;
     lastComplexKey_ = complexKey;
     ++appended_;
+}
+
+bool TJetTableWriter::IndexHasKey(std::size_t physical, const std::string& key) {
+    return physical < indexes_.size() && indexes_[physical]->Contains(key);
+}
+
+// A relationship of this table with itself finds its parents among this table's entries, the
+// rows appended so far included; other tables go to `parents_`.
+bool TJetTableWriter::HasKey(std::uint32_t tdefPage, std::size_t physical, const std::string& key) {
+    if (tdefPage == def_.page) return IndexHasKey(physical, key);
+    return parents_->HasKey(tdefPage, physical, key);
 }
 
 TExpressionContext TJetTableWriter::ContextFor(const std::vector<TValue>& byColumn) const {

@@ -433,7 +433,7 @@ std::string TJetBuilder::Finish() {
             SetU32(d, 1, 1625);
             SetU16(d, 5, static_cast<std::uint32_t>(i));
             SetU16(d, 7, table.varIndex[i]);
-            if (column.type == kTypeText) SetU16(d, 11, 1033);
+            if (column.type == kTypeText) SetU16(d, 11, column.sortOrder);
             const bool variable = column.type == kTypeText || column.type == kTypeOle;
             d[15] = static_cast<char>(variable ? 0x02 : column.autoNumber ? 0x07 : 0x03);
             if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
@@ -453,7 +453,7 @@ std::string TJetBuilder::Finish() {
                 const bool used = c < indexes[i].columns.size();
                 SetU16(d, 4 + 3 * c,
                        used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
-                d[6 + 3 * c] = used ? 1 : 0;
+                d[6 + 3 * c] = used ? (indexes[i].descending ? 2 : 1) : 0;
             }
             SetU32(d, 34, indexPointers[t][i].first);
             SetU32(d, 38, indexPointers[t][i].second);

@@ -38,13 +38,15 @@ struct TBuildColumn {
     // column's Expression property, when the test gives one.
     bool calculated = false;
     std::vector<TBuildProperty> properties = {};
+    std::uint16_t sortOrder = 1033;  // Text: the LCID of the column's sort order (version 0)
 };
 
 struct TBuildIndex {
     std::u16string name;
-    std::vector<std::size_t> columns = {};  // indexes into the table's columns, ascending keys
+    std::vector<std::size_t> columns = {};  // indexes into the table's columns
     bool primary = false;                   // the primary key (unique, required)
     bool unique = false;
+    bool descending = false;  // every column's key in descending order
 };
 
 // The file format written: Jet 4 (.mdb), ACE 12 (.accdb of Access 2007) or the ACE 17 level

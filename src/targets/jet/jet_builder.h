@@ -29,8 +29,9 @@ struct TBuildProperty {
 struct TBuildColumn {
     std::u16string name;
     std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
-                                    // DateTime, BigInt, Guid (text form), Text or
-                                    // DateTimeExtended (its 42-character stored form as text)
+                                    // DateTime, BigInt, Guid (text form), Text, Memo
+                                    // (kept inside the row) or DateTimeExtended (its
+                                    // 42-character stored form as text)
     std::uint16_t textLength = 0;   // Text: maximum characters
     bool autoNumber = false;        // Long: an AutoNumber column
     // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper

@@ -120,6 +120,7 @@ std::vector<TValue> RowOf(const std::vector<TFieldDef>& fields, const TTextCase&
         const TFieldDef& field = fields[f];
         switch (field.DataType) {
             case ftWideString:
+            case ftFixedWideChar:
                 if (f > 0 && c.nullEvery > 0 && row % c.nullEvery == c.nullEvery - 1)
                     values.emplace_back();
                 else
@@ -166,6 +167,9 @@ TEST(JetTextIndexWriter, SampleTablesTakeTextKeysEqualToTheKeysRebuiltFromTheirR
         {"testUnicodeCompV2003.mdb", u"Table", &kGeneralLegacy, 60, 5, 240},
         // General (1033/1): a unique and a plain text index.
         {"testV2010.accdb", u"Table1", &kGeneral, 200},
+        {"fixedTextTestV2003.mdb", u"users", &kGeneralLegacy, 100},
+        {"bigIndexTestV2003.mdb", u"Table1", &kGeneralLegacy, 100, 0, 200},
+        {"test2V2003.mdb", u"MSP_PROJECTS", &kGeneralLegacy, 50},
     };
     std::size_t mostLeaves = 0;
     for (const auto& c : cases) {

@@ -229,8 +229,9 @@ TEST(JetTextIndexWriter, LongTextKeysTakeTheFirst255Characters) {
     EXPECT_EQ(check.keysCompared, 3 * 5u);
     {
         const auto db = TJetDatabase::Open(Utf8ToUtf16(file.string()));
-        const auto& index = db->OpenTable(u"記録")->Def().physicalIndexes[1];
-        const auto entries = WalkIndexTree(db->File(), index.rootPage).leafEntries;
+        const auto table = db->OpenTable(u"記録");
+        const auto entries =
+            WalkIndexTree(db->File(), table->Def().physicalIndexes[1].rootPage).leafEntries;
         ASSERT_EQ(entries.size(), 5u);
         // The value with a space as its 255th character keys as the 254 before it, first; the
         // other four share their first 255 characters and their key.

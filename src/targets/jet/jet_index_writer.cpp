@@ -222,7 +222,7 @@ std::u16string TJetIndexWriter::Fields() const {
 // The index's values of the row an entry points to, as Values shows them; empty when they
 // cannot be shown for sure (Long Text values: a row of this transaction keeps them in pages
 // the file does not have yet).
-std::u16string TJetIndexWriter::StoredValues(const std::string& sortKey) const {
+std::u16string TJetIndexWriter::StoredValues(std::string_view sortKey) const {
     const std::size_t n = sortKey.size();
     const std::uint32_t page = (std::uint32_t{static_cast<std::uint8_t>(sortKey[n - 4])} << 16) |
                                (std::uint32_t{static_cast<std::uint8_t>(sortKey[n - 3])} << 8) |
@@ -275,9 +275,14 @@ void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key, con
                                                   }) -
                                  node.entries.begin());
     const TEntry* next = After(leaf, position);
-    if (next == nullptr || KeyPart(next->sortKey) != *key) return;
+    if (next != nullptr && KeyPart(next->sortKey) == *key)
+        FailDuplicate(next->sortKey, row, pending);
+}
+
+void TJetIndexWriter::FailDuplicate(std::string_view existing, const TRowLayout& row,
+                                    const TPendingText& pending) const {
     const std::u16string values = Values(row, pending);
-    const std::u16string stored = StoredValues(next->sortKey);
+    const std::u16string stored = StoredValues(existing);
     std::u16string why = u"同じ値の行がすでにあります";
     if (!stored.empty() && stored != values)
         why = u"キーが同じになる値" + stored +

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -80,7 +81,10 @@ class TJetIndexWriter {
     const TEntry* After(std::uint32_t leaf, std::size_t position);
     std::u16string Fields() const;
     std::u16string Values(const TRowLayout& row, const TPendingText& pending) const;
-    std::u16string StoredValues(const std::string& sortKey) const;
+    std::u16string StoredValues(std::string_view sortKey) const;
+    // Throws the duplicate-key error of `row`, whose key the entry `existing` already has.
+    [[noreturn]] void FailDuplicate(std::string_view existing, const TRowLayout& row,
+                                    const TPendingText& pending) const;
 
     TJetPageAllocator& allocator_;
     const TJetTable& table_;

@@ -108,6 +108,7 @@ std::uint16_t FixedBytes(std::uint8_t type) {
         case kTypeDateTimeExtended:
             return 42;
         case kTypeText:
+        case kTypeMemo:
         case kTypeOle:
             return 0;
         default:
@@ -184,7 +185,8 @@ TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables, TBuildFormat format) :
             i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
         for (const auto& column : state.def.columns) {
             const std::uint16_t bytes = ColumnBytes(column);  // refuses what it cannot write
-            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            const bool variable =
+                column.type == kTypeText || column.type == kTypeMemo || column.type == kTypeOle;
             state.fixedOffset.push_back(variable ? 0 : state.fixedSize);
             state.varIndex.push_back(variable ? state.varCount : 0);
             if (variable)
@@ -218,6 +220,18 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
             if (v.kind != TJetValue::Kind::Bytes) throw Error(u"長いデータは作成できません。");
             mask[i / 8] |= 1u << (i % 8);
             varData[table.varIndex[i]] = InlineLongValue(v.bytes);
+            continue;
+        }
+        if (type == kTypeMemo) {
+            // Long Text kept inside the row, in plain UTF-16LE.
+            if (v.kind != TJetValue::Kind::Text) throw Error(u"長いテキストしか作成できません。");
+            std::string bytes;
+            for (const char16_t c : v.text) {
+                bytes.push_back(static_cast<char>(c & 0xFF));
+                bytes.push_back(static_cast<char>(c >> 8));
+            }
+            mask[i / 8] |= 1u << (i % 8);
+            varData[table.varIndex[i]] = InlineLongValue(bytes);
             continue;
         }
         mask[i / 8] |= 1u << (i % 8);
@@ -488,15 +502,18 @@ std::string TJetBuilder::Finish() {
             SetU32(d, 1, 1625);
             SetU16(d, 5, static_cast<std::uint32_t>(i));
             SetU16(d, 7, table.varIndex[i]);
-            if (column.type == kTypeText) SetU16(d, 11, 1033);
-            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            if (column.type == kTypeText || column.type == kTypeMemo)
+                SetU16(d, 11, column.sortOrder);
+            const bool variable =
+                column.type == kTypeText || column.type == kTypeMemo || column.type == kTypeOle;
             d[15] = static_cast<char>(variable ? 0x02 : column.autoNumber ? 0x07 : 0x03);
             if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
             SetU16(d, 21, table.fixedOffset[i]);
             SetU16(d, 23,
-                   column.type == kTypeText  ? column.textLength * 2u
-                   : column.type == kTypeOle ? 0u
-                                             : std::max<std::uint16_t>(1, ColumnBytes(column)));
+                   column.type == kTypeText ? column.textLength * 2u
+                   : column.type == kTypeOle || column.type == kTypeMemo
+                       ? 0u
+                       : std::max<std::uint16_t>(1, ColumnBytes(column)));
             def += d;
         }
         for (const auto& column : table.def.columns)
@@ -508,7 +525,7 @@ std::string TJetBuilder::Finish() {
                 const bool used = c < indexes[i].columns.size();
                 SetU16(d, 4 + 3 * c,
                        used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
-                d[6 + 3 * c] = used ? 1 : 0;
+                d[6 + 3 * c] = used ? (indexes[i].descending ? 2 : 1) : 0;
             }
             SetU32(d, 34, indexPointers[t][i].first);
             SetU32(d, 38, indexPointers[t][i].second);

@@ -29,8 +29,9 @@ struct TBuildProperty {
 struct TBuildColumn {
     std::u16string name;
     std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
-                                    // DateTime, BigInt, Guid (text form), Text or
-                                    // DateTimeExtended (its 42-character stored form as text)
+                                    // DateTime, BigInt, Guid (text form), Text, Memo
+                                    // (kept inside the row) or DateTimeExtended (its
+                                    // 42-character stored form as text)
     std::uint16_t textLength = 0;   // Text: maximum characters
     bool autoNumber = false;        // Long: an AutoNumber column
     // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper
@@ -38,13 +39,15 @@ struct TBuildColumn {
     // column's Expression property, when the test gives one.
     bool calculated = false;
     std::vector<TBuildProperty> properties = {};
+    std::uint16_t sortOrder = 1033;  // Text: the LCID of the column's sort order (version 0)
 };
 
 struct TBuildIndex {
     std::u16string name;
-    std::vector<std::size_t> columns = {};  // indexes into the table's columns, ascending keys
+    std::vector<std::size_t> columns = {};  // indexes into the table's columns
     bool primary = false;                   // the primary key (unique, required)
     bool unique = false;
+    bool descending = false;  // every column's key in descending order
 };
 
 // An enforced relationship (referential integrity): the columns `childColumns` of table

@@ -11,6 +11,7 @@
 #include "targets/jet/jet_field_type.h"
 #include "targets/jet/jet_index_writer.h"
 #include "targets/jet/jet_row_encoder.h"
+#include "targets/jet/jet_row_index_key.h"
 #include "targets/jet/jet_text.h"
 #include "targets/jet/jet_usage_map.h"
 #include "text/unicode.h"
@@ -118,6 +119,21 @@ bool WritableType(std::uint8_t type) {
     }
 }
 
+// An index column whose keys cannot be built at all (single values the text encoder cannot
+// key are refused row by row instead).
+[[noreturn]] void RefuseIndexColumn(const TJetTable& table, const std::u16string& path,
+                                    const std::u16string& index, const TColumnDef& column,
+                                    const TIndexColumn& ic) {
+    const bool text = column.type == kTypeText || column.type == kTypeMemo;
+    std::u16string what = u"列「" + column.name + u"」の索引「" + index + u"」";
+    if (text && !column.IsCalculated() && !ic.ascending)
+        what = u"テキスト型の列「" + column.name + u"」の降順の索引「" + index + u"」";
+    else if (text && !column.IsCalculated())
+        what = u"並べ替え順序 " + SortOrderName({column.sortOrder, column.sortVersion}) +
+               u" のテキスト型の列「" + column.name + u"」の索引「" + index + u"」";
+    RefuseTable(table, path, what + u"への書き込みにはまだ対応していません。");
+}
+
 // Everything about a table that this engine cannot yet write soundly, found before a row is
 // written.
 void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table) {
@@ -139,14 +155,7 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
             const TColumnDef* column = def.ColumnByNumber(ic.column);
             if (column == nullptr)
                 RefuseTable(table, path, u"索引「" + name + u"」の列が見つかりません。");
-            if (column->type == kTypeText || column->type == kTypeMemo)
-                RefuseTable(table, path,
-                            u"テキスト型の列「" + column->name + u"」の索引「" + name +
-                                u"」への書き込みにはまだ対応していません。");
-            if (!IndexKeyWritable(*column))
-                RefuseTable(table, path,
-                            u"列「" + column->name + u"」の索引「" + name +
-                                u"」への書き込みにはまだ対応していません。");
+            if (!IndexColumnKeyable(*column, ic)) RefuseIndexColumn(table, path, name, *column, ic);
         }
     }
 }
@@ -324,9 +333,15 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     {
         const TRowLayout layout(store_.File(), def_,
                                 {reinterpret_cast<const std::uint8_t*>(row.data()), row.size()});
+        // Long Text values are keyed from the row's text: the row holds stand-ins for them.
+        const TPendingText pending = [&](const TColumnDef& column) -> const std::u16string* {
+            const auto i = static_cast<std::size_t>(&column - def_.columns.data());
+            if (i >= columns || column.type != kTypeMemo || !cells[i].present) return nullptr;
+            return std::get_if<std::u16string>(&byColumn[i]);
+        };
         for (std::size_t i = 0; i < indexes_.size(); ++i) {
-            keys[i] = indexes_[i]->KeyOf(layout);
-            indexes_[i]->RefuseDuplicate(keys[i], layout);
+            keys[i] = indexes_[i]->KeyOf(layout, pending);
+            indexes_[i]->RefuseDuplicate(keys[i], layout, pending);
         }
         if (!relationships_->Empty()) relationships_->Check(layout, keys, *this);
     }

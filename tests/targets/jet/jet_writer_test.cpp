@@ -431,7 +431,6 @@ TEST(JetWriter, RefusedTablesNameTheReasonAndLeaveTheFileAlone) {
         const char* reason;
     };
     const TCase cases[] = {
-        {"testV2003.mdb", u"Table1", "テキスト型の列「A」の索引「PrimaryKey」"},
         {"calcFieldTestV2010.accdb", u"Table1", "集計フィールド「AllNames」の式"},
     };
     for (const auto& c : cases) {

@@ -342,9 +342,10 @@ void TJetBuilder::AddRelationship(TBuildRelationship relationship) {
 std::vector<TJetBuilder::TPhysicalSpec> TJetBuilder::PhysicalIndexes(std::size_t t) const {
     std::vector<TPhysicalSpec> specs;
     for (const auto& index : tables_[t].def.indexes)
-        specs.push_back({index.columns, index.primary, index.unique});
+        specs.push_back({index.columns, index.primary, index.unique, index.descending});
     for (const auto& relationship : relationships_)
-        if (relationship.child == t) specs.push_back({relationship.childColumns, false, false});
+        if (relationship.child == t)
+            specs.push_back({relationship.childColumns, false, false, false});
     return specs;
 }
 

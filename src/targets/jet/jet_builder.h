@@ -111,6 +111,7 @@ class TJetBuilder {
         std::vector<std::size_t> columns;
         bool primary = false;
         bool unique = false;
+        bool descending = false;
     };
     struct TLogicalSpec {
         std::u16string name;

@@ -33,6 +33,12 @@ TSheetReader::TSheetReader(const TPackage& package, const std::string& part)
     reader_ = std::make_unique<TXmlReader>(*input_, package.FileName(), part);
 }
 
+TSheetReader::TSheetReader(const TPackage& package, const std::string& part,
+                           std::unique_ptr<TXmlInput> input)
+    : package_(package), part_(part), input_(std::move(input)) {
+    reader_ = std::make_unique<TXmlReader>(*input_, package.FileName(), part);
+}
+
 TSheetReader::~TSheetReader() = default;
 
 void TSheetReader::EnterSheetData() {

@@ -51,6 +51,9 @@ struct TSheetLayout {
 class TSheetReader {
   public:
     TSheetReader(const TPackage& package, const std::string& part);
+    // Reads the part's content from 'input' (inflating it as it notes more, for instance).
+    TSheetReader(const TPackage& package, const std::string& part,
+                 std::unique_ptr<TXmlInput> input);
     ~TSheetReader();
 
     // The next <row> of <sheetData>; false when there are no more rows.

@@ -1,0 +1,156 @@
+// Appending to a large deflated sheet keeps the old compressed blocks between its head and its
+// end: the result must read, with our reader, openpyxl and LibreOffice, exactly as the result of
+// rewriting the whole sheet (made here from the same sheet stored uncompressed, which nothing
+// can keep).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+
+#include "libreoffice_csv.h"
+#include "platform/yield.h"
+#include "targets/xlsx/zip_archive.h"
+#include "xlsx_builder.h"
+#include "xlsx_test_util.h"
+
+namespace qm {
+namespace {
+
+constexpr int kRows = 20000;
+
+// A header, kRows rows of text, numbers and dates, and an autofilter over them.
+std::vector<test::TZipPart> LargeBookParts(bool deflateSheet, int level) {
+    test::TTestWorkbook book;
+    std::string rows = "<row r=\"1\">" + test::InlineCell("A1", "品名") +
+                       test::InlineCell("B1", "数量") + test::InlineCell("C1", "日付") + "</row>";
+    for (int r = 2; r <= kRows + 1; ++r) {
+        std::string n = std::to_string(r);
+        rows += "<row r=\"" + n + "\">" + test::InlineCell("A" + n, "商品 " + n) +
+                test::NumberCell("B" + n, std::to_string(r * 37 % 1000)) +
+                test::NumberCell("C" + n, std::to_string(40000 + r % 3000), 1) + "</row>";
+    }
+    std::string last = std::to_string(kRows + 1);
+    book.Sheets = {{"データ", rows, "<autoFilter ref=\"A1:C" + last + "\"/>", "A1:C" + last},
+                   {"Other", "<row r=\"1\">" + test::InlineCell("A1", "keep") + "</row>"}};
+    std::vector<test::TZipPart> parts = test::WorkbookParts(book);
+    for (auto& part : parts) {
+        if (part.Name != "xl/worksheets/sheet1.xml") continue;
+        part.Deflate = deflateSheet;
+        part.Level = level;
+    }
+    return parts;
+}
+
+void AppendRows(const std::filesystem::path& path, const std::atomic<bool>* cancel = nullptr) {
+    test::TOpenTable open(path, u"データ$");
+    open.Connection.BeginTrans();
+    open.Append({u"追加 <1> & \"x\"", u"12.5", u"2024/02/29"});
+    open.Append({u"  two  ", u"-3", u""});
+    open.Append({u"三", u"", u"1999-12-31 23:59:59"});
+    open.Connection.CommitTrans(cancel);
+}
+
+std::map<std::string, std::pair<std::uint64_t, std::string>> Entries(
+    const std::filesystem::path& path) {
+    auto source = std::make_shared<xlsx::TFileByteSource>(test::U16(path));
+    xlsx::TZipArchive archive(source);
+    std::map<std::string, std::pair<std::uint64_t, std::string>> entries;
+    for (const auto& entry : archive.Entries())
+        entries[entry.Name] = {
+            entry.CompressedSize,
+            entry.Name == "xl/worksheets/sheet1.xml"
+                ? archive.ReadAll(entry, 1u << 30)
+                : source->ReadString(entry.DataOffset,
+                                     static_cast<std::size_t>(entry.CompressedSize))};
+    return entries;
+}
+
+TEST(XlsxTailAppend, KeptBlocksReadExactlyAsAWholeRewrite) {
+    test::TempDir dir;
+    const auto rewritten = dir.Write("rewritten.xlsx", test::BuildZip(LargeBookParts(false, 0)));
+    AppendRows(rewritten);
+    const auto rewrittenEntries = Entries(rewritten);
+    const std::string& expectedSheet = rewrittenEntries.at("xl/worksheets/sheet1.xml").second;
+    ASSERT_NE(expectedSheet.find("<autoFilter ref=\"A1:C20004\"/>"), std::string::npos);
+
+    std::vector<std::filesystem::path> books;
+    for (int level : {1, 9}) {
+        SCOPED_TRACE(level);
+        const auto path = dir.Write("kept" + std::to_string(level) + ".xlsx",
+                                    test::BuildZip(LargeBookParts(true, level)));
+        const auto before = Entries(path);
+        AppendRows(path);
+        const auto after = Entries(path);
+        // The same content as the whole rewrite, in about the old compressed size: the blocks
+        // of level 9 were kept, not compressed again at the rewrite's level 1.
+        const auto& sheet = after.at("xl/worksheets/sheet1.xml");
+        EXPECT_TRUE(sheet.second == expectedSheet);
+        EXPECT_LT(sheet.first, before.at("xl/worksheets/sheet1.xml").first + 4096);
+        if (level == 9) {
+            EXPECT_LT(sheet.first * 10, rewrittenEntries.at("xl/worksheets/sheet1.xml").first * 9);
+        }
+        for (const auto& [name, entry] : before) {
+            if (name != "xl/worksheets/sheet1.xml") {
+                EXPECT_EQ(after.at(name), entry) << name;
+            }
+        }
+        test::TOpenTable check(path, u"データ$");
+        std::vector<std::string> rows = check.Rows();
+        ASSERT_EQ(rows.size(), kRows + 3u);
+        EXPECT_EQ(rows.back(), "三||1999/12/31 23:59:59");
+        books.push_back(path);
+    }
+
+    if (test::HaveOpenpyxl()) {
+        std::vector<std::string> expected = test::OpenpyxlRows(rewritten, "データ");
+        ASSERT_EQ(expected.size(), kRows + 4u) << expected.front();
+        EXPECT_EQ(expected.back(), "s:\"三\"\t~\td:1999-12-31T23:59:59");
+        for (const auto& book : books)
+            EXPECT_TRUE(test::OpenpyxlRows(book, "データ") == expected) << book;
+    }
+    if (test::HaveLibreOffice()) {
+        const auto out = dir.Path() / "csv";
+        books.push_back(rewritten);
+        ASSERT_TRUE(test::LibreOfficeToCsv(books, out));
+        const std::string expected = test::ReadBytes(out / "rewritten-データ.csv");
+        EXPECT_NE(expected.find("\n  two  ,-3,\n三,,12/31/1999 23:59:59\n"), std::string::npos)
+            << expected.substr(expected.size() - 200);
+        EXPECT_EQ(test::ReadBytes(out / "kept1-データ.csv"), expected);
+        EXPECT_EQ(test::ReadBytes(out / "kept9-データ.csv"), expected);
+    }
+}
+
+// A cancel at any turn of a commit that keeps blocks leaves the file as it was.
+std::atomic<bool> gCancel{false};
+int gTurns = 0;
+void CancelAtTurn() {
+    if (--gTurns == 0) gCancel.store(true);
+}
+
+TEST(XlsxTailAppend, CancelAtAnyTurnLeavesTheFileUnchanged) {
+    test::TempDir dir;
+    const auto path = dir.Write("book.xlsx", test::BuildZip(LargeBookParts(true, 6)));
+    const std::string original = test::ReadBytes(path);
+    TYieldHook previous = SetYieldHook(&CancelAtTurn);
+    int n = 1;
+    for (;; ++n) {
+        SCOPED_TRACE(n);
+        gCancel.store(false);
+        gTurns = n;
+        const std::string error = test::ErrorOf([&] { AppendRows(path, &gCancel); });
+        if (!gCancel.load()) {
+            EXPECT_EQ(error, "(no error)");
+            break;
+        }
+        EXPECT_EQ(error, "キャンセルされました。");
+        EXPECT_EQ(test::ReadBytes(path), original);
+        ASSERT_LT(n, 200);
+    }
+    SetYieldHook(previous);
+    EXPECT_GT(n, 3);
+    test::TOpenTable check(path, u"データ$");
+    EXPECT_EQ(check.Rows().size(), kRows + 3u);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,5 +1,7 @@
 #include "targets/xlsx/sheet_reader.h"
 
+#include <array>
+
 #include "platform/error.h"
 #include "targets/xlsx/ooxml_names.h"
 #include "targets/xlsx/zip_xml_input.h"
@@ -80,6 +82,9 @@ void TSheetReader::EnterSheetData() {
                 r.Next();
             layout_.DimensionEnd = r.TokenEnd();
         } else if (IsSheetElement(r, "sheetData")) {
+            std::string prefix = r.Prefix().empty() ? std::string() : std::string(r.Prefix()) + ":";
+            rowName_ = prefix + "row";
+            cellName_ = prefix + "c";
             layout_.SheetDataStart = r.TokenStart();
             layout_.SheetDataEnd = r.TokenEnd();
             if (r.SelfClosing()) {
@@ -173,9 +178,221 @@ void TSheetReader::ReadCell(TCell& cell, std::uint32_t row) {
     }
 }
 
+namespace {
+
+// One tag of the quick scan: its name, attributes and end, as TXmlReader would parse it.
+struct TSkimTag {
+    std::string_view Name;
+    bool End = false, SelfClosing = false;
+    std::size_t Next = 0;  // just after the ">"
+    std::string_view R, S;
+    bool HasR = false, HasS = false;
+};
+
+// Parses the tag at text[at] ('<'). False for what the quick scan leaves to the reader: a tag
+// not wholly in 'text', comments, CDATA, instructions, namespace declarations, references,
+// and anything the reader would refuse.
+bool SkimTag(std::string_view text, std::size_t at, TSkimTag& tag) {
+    // The bytes that end a run of plain tag text.
+    static const auto kStop = [] {
+        std::array<bool, 256> stop{};
+        for (unsigned char c : std::string_view("><&\"'"))
+            stop[c] = true;
+        return stop;
+    }();
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = at + 1;
+    for (;;) {
+        while (i < text.size() && !kStop[bytes[i]])
+            ++i;
+        if (i >= text.size()) return false;
+        char c = text[i];
+        if (c == '>') break;
+        if (c == '<' || c == '&') return false;
+        std::size_t close = text.find(c, i + 1);  // the quoted value's end
+        if (close == std::string_view::npos) return false;
+        for (std::size_t k = i + 1; k < close; ++k)
+            if (text[k] == '<' || text[k] == '&') return false;
+        i = close + 1;
+    }
+    std::string_view body = text.substr(at + 1, i - at - 1);
+    // Field by field: assigning a fresh TSkimTag stalls on its copy through the stack.
+    tag.End = tag.SelfClosing = tag.HasR = tag.HasS = false;
+    tag.Next = i + 1;
+    if (body.empty() || body.front() == '!' || body.front() == '?') return false;
+    if (body.front() == '/') {
+        body.remove_prefix(1);
+        while (!body.empty() && space(body.back()))
+            body.remove_suffix(1);
+        tag.End = true;
+        tag.Name = body;
+        return !body.empty() && body.find_first_of(" \t\n\r") == std::string_view::npos;
+    }
+    if (body.back() == '/') {
+        tag.SelfClosing = true;
+        body.remove_suffix(1);
+    }
+    std::size_t p = 0;
+    while (p < body.size() && !space(body[p]))
+        ++p;
+    if (p == 0) return false;
+    tag.Name = body.substr(0, p);
+    for (;;) {
+        while (p < body.size() && space(body[p]))
+            ++p;
+        if (p >= body.size()) return true;
+        std::size_t nameStart = p;
+        while (p < body.size() && body[p] != '=' && !space(body[p]))
+            ++p;
+        std::string_view name = body.substr(nameStart, p - nameStart);
+        while (p < body.size() && space(body[p]))
+            ++p;
+        if (p >= body.size() || body[p] != '=' || name.empty() || name.substr(0, 5) == "xmlns")
+            return false;
+        ++p;
+        while (p < body.size() && space(body[p]))
+            ++p;
+        if (p >= body.size() || (body[p] != '"' && body[p] != '\'')) return false;
+        char q = body[p++];
+        std::size_t valueEnd = body.find(q, p);
+        if (valueEnd == std::string_view::npos) return false;
+        std::string_view value = body.substr(p, valueEnd - p);
+        if (name == "r" && !tag.HasR) {
+            tag.R = value;
+            tag.HasR = true;
+        } else if (name == "s" && !tag.HasS) {
+            tag.S = value;
+            tag.HasS = true;
+        }
+        p = valueEnd + 1;
+    }
+}
+
+// Whether every reference in the text is one the reader decodes (as TXmlReader::Decode).
+bool ReferencesDecode(std::string_view text) {
+    for (std::size_t amp = text.find('&'); amp != std::string_view::npos;
+         amp = text.find('&', amp + 1)) {
+        std::size_t semi = text.find(';', amp);
+        if (semi == std::string_view::npos || semi - amp > 12) return false;
+        std::string_view entity = text.substr(amp + 1, semi - amp - 1);
+        if (entity == "lt" || entity == "gt" || entity == "amp" || entity == "quot" ||
+            entity == "apos")
+            continue;
+        if (entity.size() < 2 || entity[0] != '#') return false;
+        bool hex = entity[1] == 'x';
+        std::string_view digits = entity.substr(hex ? 2 : 1);
+        if (digits.empty()) return false;
+        std::uint32_t cp = 0;
+        for (char d : digits) {
+            std::uint32_t v;
+            if (d >= '0' && d <= '9')
+                v = static_cast<std::uint32_t>(d - '0');
+            else if (hex && d >= 'a' && d <= 'f')
+                v = static_cast<std::uint32_t>(d - 'a' + 10);
+            else if (hex && d >= 'A' && d <= 'F')
+                v = static_cast<std::uint32_t>(d - 'A' + 10);
+            else
+                return false;
+            cp = cp * (hex ? 16 : 10) + v;
+            if (cp > 0x10FFFF) return false;
+        }
+        if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool TSheetReader::SkimRow(TRow& row) {
+    // Rows longer than this are read by the reader.
+    constexpr std::size_t kLook = 64 * 1024;
+    std::string_view text = reader_->Buffered(kLook);
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    std::size_t i = 0;
+    while (i < text.size() && space(text[i]))
+        ++i;
+    TSkimTag tag;
+    if (i >= text.size() || text[i] != '<' || !SkimTag(text, i, tag) || tag.End ||
+        tag.Name != rowName_)
+        return false;
+    bool ok = true;
+    std::uint32_t number = previousRow_ + 1;
+    if (tag.HasR) number = ParseUnsigned(tag.R, ok);
+    if (!ok || number == 0 || number > kMaxRows) return false;
+    std::size_t count = 0;
+    i = tag.Next;
+    if (!tag.SelfClosing) {
+        std::uint32_t previousColumn = 0;
+        for (;;) {
+            while (i < text.size() && space(text[i]))
+                ++i;
+            if (i >= text.size() || text[i] != '<' || !SkimTag(text, i, tag)) return false;
+            i = tag.Next;
+            if (tag.End) {
+                if (tag.Name != rowName_) return false;
+                break;
+            }
+            if (tag.Name != cellName_) return false;
+            std::uint32_t column = previousColumn + 1, style = 0;
+            if (tag.HasR) {
+                TCellRef ref;
+                if (!ParseCellRef(tag.R, ref) || ref.Column == 0 ||
+                    (ref.Row != 0 && ref.Row != number))
+                    return false;
+                column = ref.Column;
+            }
+            if (tag.HasS) {
+                style = ParseUnsigned(tag.S, ok);
+                if (!ok) return false;
+            }
+            if (column > kMaxColumns || count >= kMaxColumns) return false;
+            if (!tag.SelfClosing) {
+                // The cell's content up to its end tag: text without references, elements
+                // whose end tags match.
+                std::string_view open[8];
+                std::size_t depth = 0;
+                for (;;) {
+                    std::size_t lt = text.find('<', i);
+                    if (lt == std::string_view::npos || !ReferencesDecode(text.substr(i, lt - i)) ||
+                        !SkimTag(text, lt, tag))
+                        return false;
+                    i = tag.Next;
+                    if (tag.End) {
+                        if (depth == 0) {
+                            if (tag.Name != cellName_) return false;
+                            break;
+                        }
+                        if (tag.Name != open[depth - 1]) return false;
+                        --depth;
+                    } else if (!tag.SelfClosing) {
+                        if (depth == std::size(open)) return false;
+                        open[depth++] = tag.Name;
+                    }
+                }
+            }
+            if (count == row.Cells.size()) row.Cells.emplace_back();
+            TCell& cell = row.Cells[count++];
+            cell.Column = column;
+            cell.Style = style;
+            cell.Type = 'n';
+            cell.HasValue = cell.HasFormula = false;
+            cell.Value.clear();
+            previousColumn = column;
+        }
+    }
+    reader_->Skip(i);
+    row.Number = number;
+    row.CellCount = count;
+    previousRow_ = number;
+    if (number > lastRow_) lastRow_ = number;
+    return true;
+}
+
 bool TSheetReader::NextRow(TRow& row) {
     if (!inSheetData_ && !doneSheetData_) EnterSheetData();
     if (doneSheetData_) return false;
+    if (shapesOnly_ && SkimRow(row)) return true;
     TXmlReader& r = *reader_;
     for (;;) {
         if (r.Next() == TXmlReader::TToken::End)

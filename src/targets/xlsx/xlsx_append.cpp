@@ -179,6 +179,8 @@ TSheetAppend& TXlsxEngine::AppendState(int sheet) {
     }
     TSheetReader reader = input ? TSheetReader(package, info.PartName, std::move(input))
                                 : TSheetReader(package, info.PartName);
+    // Only each column's last style counts here.
+    reader.ShapesOnly();
     TRow row;
     while (reader.NextRow(row)) {
         for (std::size_t i = 0; i < row.CellCount; ++i) {

@@ -1,6 +1,7 @@
 #include "targets/xlsx/deflate_continue.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/error.h"
 #include "text/unicode.h"
@@ -17,6 +18,9 @@ constexpr std::uint64_t kHeadKeep = 4u << 20;
 // The last megabytes, for the end: kept between kTailKeep and twice that.
 constexpr std::size_t kTailKeep = 8u << 20;
 constexpr std::size_t kCopyPiece = 4u << 20;
+// What the inflating thread hands over at a time, and how many it may have waiting.
+constexpr std::size_t kChunk = 1u << 20;
+constexpr std::size_t kChunksAhead = 4;
 
 }  // namespace
 
@@ -43,10 +47,83 @@ TMappingZipInput::TMappingZipInput(const TZipArchive& archive, const TZipEntry& 
     crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     map_ = TStreamMap();
     map_.Blocks.push_back({0, 0, crc_});
+    try {
+        worker_ = std::thread([this] { Inflate(); });
+    } catch (...) {
+        inflateEnd(&z_);
+        throw;
+    }
 }
 
 TMappingZipInput::~TMappingZipInput() {
+    Stop();
     inflateEnd(&z_);
+}
+
+void TMappingZipInput::Stop() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void TMappingZipInput::Inflate() {
+    try {
+        for (;;) {
+            std::string chunk;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || ready_.size() < kChunksAhead; });
+                if (stop_) return;
+                if (!spare_.empty()) {
+                    chunk = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            chunk.resize(kChunk);
+            chunk.resize(InflateInto(chunk.data(), chunk.size()));
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!chunk.empty()) ready_.push_back(std::move(chunk));
+            if (finished_) done_ = true;
+            changed_.notify_all();
+            if (done_) return;
+        }
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = std::current_exception();
+        done_ = true;
+        changed_.notify_all();
+    }
+}
+
+std::size_t TMappingZipInput::Read(char* out, std::size_t size) {
+    std::size_t given = 0;
+    while (given < size) {
+        if (currentUsed_ == current_.size()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!current_.empty()) spare_.push_back(std::move(current_));
+            current_.clear();
+            currentUsed_ = 0;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return !ready_.empty() || done_; });
+            if (ready_.empty()) {
+                std::exception_ptr error = error_;
+                lock.unlock();
+                if (worker_.joinable()) worker_.join();
+                if (error) std::rethrow_exception(error);
+                return given;
+            }
+            current_ = std::move(ready_.front());
+            ready_.pop_front();
+        }
+        std::size_t n = std::min(size - given, current_.size() - currentUsed_);
+        std::memcpy(out + given, current_.data() + currentUsed_, n);
+        currentUsed_ += n;
+        given += n;
+    }
+    return given;
 }
 
 void TMappingZipInput::Fail(std::u16string_view reason) const {
@@ -67,7 +144,7 @@ void TMappingZipInput::Keep(const char* data, std::size_t size) {
     }
 }
 
-std::size_t TMappingZipInput::Read(char* out, std::size_t size) {
+std::size_t TMappingZipInput::InflateInto(char* out, std::size_t size) {
     if (finished_ || size == 0) return 0;
     const std::size_t asked = std::min<std::size_t>(size, 1u << 30);
     z_.next_out = reinterpret_cast<Bytef*>(out);

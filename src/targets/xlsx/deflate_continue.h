@@ -10,10 +10,15 @@
 // CRC-32 of the kept content comes from those noted at the block starts.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "targets/xlsx/xml_reader.h"
@@ -41,6 +46,8 @@ struct TStreamMap {
 };
 
 // The XML reader's input from a deflated zip entry that fills a TStreamMap as it inflates.
+// A second thread inflates a few megabytes ahead of the reader, so that inflating and reading
+// share the two cores; the map is complete once Read has returned 0.
 class TMappingZipInput : public TXmlInput {
   public:
     // The entry must be deflated (method 8); 'map' must outlive the input.
@@ -49,11 +56,15 @@ class TMappingZipInput : public TXmlInput {
     TMappingZipInput(const TMappingZipInput&) = delete;
     TMappingZipInput& operator=(const TMappingZipInput&) = delete;
 
+    // Throws what the inflating thread met (a damaged stream, a failed read).
     std::size_t Read(char* out, std::size_t size) override;
 
   private:
+    void Inflate();  // the inflating thread
+    std::size_t InflateInto(char* out, std::size_t size);
     void Keep(const char* data, std::size_t size);
     [[noreturn]] void Fail(std::u16string_view reason) const;
+    void Stop() noexcept;
 
     const TZipArchive& archive_;
     const TZipEntry& entry_;
@@ -63,6 +74,16 @@ class TMappingZipInput : public TXmlInput {
     std::uint64_t compressedRead_ = 0;
     std::uint32_t crc_ = 0;
     bool finished_ = false;
+
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> ready_;  // inflated, not yet read
+    std::vector<std::string> spare_;
+    bool done_ = false, stop_ = false;
+    std::exception_ptr error_;
+    std::string current_;  // being read
+    std::size_t currentUsed_ = 0;
 };
 
 // The old blocks a changed stream keeps: from Keep up to (not including) Resume.

@@ -184,7 +184,6 @@ TEST(DeflateContinue, NothingIsKeptWhenTheChangesAreCloserThanTheWindow) {
     xlsx::TStreamMap map;
     xlsx::TMappingZipInput input(archive, *archive.Find("sheet.xml"), map);
     xlsx::TSplicePlan plan;
-    EXPECT_FALSE(xlsx::PlanSplice(map, 5, map.Size - 1, plan));  // not read to the end yet
     std::string buffer(1 << 16, '\0');
     while (input.Read(buffer.data(), buffer.size()) != 0) {
     }

@@ -9,6 +9,8 @@
 
 #include "libreoffice_csv.h"
 #include "platform/yield.h"
+#include "targets/xlsx/package.h"
+#include "targets/xlsx/sheet_reader.h"
 #include "targets/xlsx/zip_archive.h"
 #include "xlsx_builder.h"
 #include "xlsx_test_util.h"
@@ -150,6 +152,117 @@ TEST(XlsxTailAppend, CancelAtAnyTurnLeavesTheFileUnchanged) {
     EXPECT_GT(n, 3);
     test::TOpenTable check(path, u"データ$");
     EXPECT_EQ(check.Rows().size(), kRows + 3u);
+}
+
+// The rows' numbers and their cells' columns and styles, the layout after them, and whether
+// every cell with a value was found by the quick scan (which does not read values); or the
+// error.
+std::string Shapes(const xlsx::TPackage& package, const std::string& part, bool quick,
+                   bool& allQuick) {
+    allQuick = true;
+    std::string out;
+    std::string error = test::ErrorOf([&] {
+        xlsx::TSheetReader reader(package, part);
+        if (quick) reader.ShapesOnly();
+        xlsx::TRow row;
+        while (reader.NextRow(row)) {
+            out += std::to_string(row.Number) + ":";
+            for (std::size_t i = 0; i < row.CellCount; ++i) {
+                out += " " + std::to_string(row.Cells[i].Column) + "/" +
+                       std::to_string(row.Cells[i].Style);
+                if (row.Cells[i].HasValue) allQuick = false;
+            }
+            out += "\n";
+        }
+        reader.Finish();
+        const xlsx::TSheetLayout& layout = reader.Layout();
+        out += "last " + std::to_string(reader.LastRowNumber()) + " close " +
+               std::to_string(layout.SheetDataClose) + " filter " +
+               std::to_string(layout.AutoFilterStart) + "-" + std::to_string(layout.AutoFilterEnd);
+    });
+    return error == "(no error)" ? out : error;
+}
+
+TEST(XlsxTailAppend, QuickScanFindsTheRowsTheXmlReaderFinds) {
+    const std::string plain =
+        "<row r=\"1\" spans=\"1:3\"><c r=\"A1\" s=\"3\" t=\"s\"><v>0</v></c>"
+        "<c r=\"C1\"><f>1+1</f><v>2</v></c></row>\n  <row r=\"4\"><c r=\"B4\" "
+        "s=\"12\"><v>1.5</v></c></row>";
+    struct TCase {
+        const char* Name;
+        std::string Rows;
+        bool Quick;  // every cell goes through the quick scan
+    };
+    const TCase cases[] = {
+        {"plain", plain, true},
+        {"no references", "<row><c><v>1</v></c><c s=\"2\"><v>2</v></c></row><row><c/></row>", true},
+        {"entities",
+         "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>a&amp;b&#x41;&#12354;&lt;</t>"
+         "</is></c></row>",
+         true},
+        {"rich text",
+         "<row r=\"2\"><c r=\"B2\" t=\"inlineStr\"><is><r><rPr><b/></rPr><t "
+         "xml:space='preserve'> a </t></r><r><t>b</t></r><rPh sb=\"0\"><t>x</t></rPh>"
+         "</is></c></row>",
+         true},
+        {"quoted >", "<row r='3'><c r='C3' s='5' x='a>b'><v>1</v></c></row>", true},
+        {"self-closing", "<row r=\"3\"/><row r=\"5\"><c r=\"E5\" s=\"4\"/></row>", true},
+        {"unknown entity", "<row r=\"2\"><c r=\"A2\"><v>&foo;</v></c></row>", false},
+        {"CDATA",
+         "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t><![CDATA[a<c r=\"Z9\"/>]]></t>"
+         "</is></c></row>",
+         false},
+        {"comment", "<row r=\"2\"><!-- <c r=\"Z2\"/> --><c r=\"A2\"><v>1</v></c></row>", false},
+        {"namespace declared", "<row r=\"2\"><c xmlns:q=\"urn:q\" r=\"A2\"><q:c/></c></row>",
+         false},
+        {"extension in a row", "<row r=\"2\"><c r=\"A2\"/><extLst><ext uri=\"u\"/></extLst></row>",
+         false},
+        {"text in a row", "<row r=\"2\">x<c r=\"A2\"/></row>", false},
+        {"reference in an attribute", "<row r=\"2\"><c r=\"A2\" x=\"&amp;\"/></row>", false},
+        {"row mismatch", "<row r=\"2\"><c r=\"A3\"><v>1</v></c></row>", false},
+        {"bad style", "<row r=\"2\"><c r=\"A2\" s=\"x\"><v>1</v></c></row>", false},
+        {"bad row number", "<row r=\"0\"><c r=\"A1\"/></row>", false},
+        {"mismatched end", "<row r=\"2\"><c r=\"A2\"><v>1</x></c></row>", false},
+        {"cut short", "<row r=\"2\"><c r=\"A2\"><v>1</v>", false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TTestWorkbook book;
+        book.Sheets = {{"S", c.Rows, "<autoFilter ref=\"A1:C4\"/>", "A1:C4"}};
+        std::string zip = test::BuildWorkbook(book);
+        // A workbook that does not even open is no case for the rows.
+        std::unique_ptr<xlsx::TPackage> package;
+        std::string error = test::ErrorOf([&] {
+            package =
+                std::make_unique<xlsx::TPackage>(std::make_shared<xlsx::TMemoryByteSource>(zip));
+        });
+        ASSERT_EQ(error, "(no error)");
+        bool quickAll = false, fullAll = false;
+        std::string quick = Shapes(*package, package->Sheets()[0].PartName, true, quickAll);
+        std::string full = Shapes(*package, package->Sheets()[0].PartName, false, fullAll);
+        EXPECT_EQ(quick, full);
+        if (c.Quick) {
+            EXPECT_TRUE(quickAll) << quick;
+        }
+    }
+    QM_REQUIRE_FIXTURES();
+    for (const auto& file : std::filesystem::directory_iterator(test::FixturesDir() / "excel")) {
+        if (file.path().extension() != ".xlsx" && file.path().extension() != ".xlsm") continue;
+        SCOPED_TRACE(file.path().filename().string());
+        std::string zip = test::ReadBytes(file.path());
+        std::unique_ptr<xlsx::TPackage> package;
+        if (test::ErrorOf([&] {
+                package = std::make_unique<xlsx::TPackage>(
+                    std::make_shared<xlsx::TMemoryByteSource>(zip));
+            }) != "(no error)")
+            continue;
+        for (const auto& sheet : package->Sheets()) {
+            bool quickAll = false, fullAll = false;
+            EXPECT_EQ(Shapes(*package, sheet.PartName, true, quickAll),
+                      Shapes(*package, sheet.PartName, false, fullAll))
+                << sheet.PartName;
+        }
+    }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ constexpr std::uint64_t kWindow = 32768;
 // The first megabytes are kept for the change of the head (a <dimension> lies in the first
 // kilobyte; the first block start 32 KB after it lies within a block or two).
 constexpr std::uint64_t kHeadKeep = 4u << 20;
-// The last megabytes, for the end: kept between kTailKeep and twice that.
+// The last megabytes, for the end.
 constexpr std::size_t kTailKeep = 8u << 20;
 constexpr std::size_t kCopyPiece = 4u << 20;
 // What the inflating thread hands over at a time, and how many it may have waiting.
@@ -136,12 +136,14 @@ void TMappingZipInput::Keep(const char* data, std::size_t size) {
     if (at < kHeadKeep)
         map_.Head.append(data,
                          static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadKeep - at)));
-    map_.Tail.append(data, size);
-    if (map_.Tail.size() > 2 * kTailKeep) {
-        std::size_t drop = map_.Tail.size() - kTailKeep;
-        map_.Tail.erase(0, drop);
-        map_.TailOffset += drop;
-    }
+    // The last kTailKeep bytes by the declared size (the stream may not outgrow it; one that
+    // falls short fails at its end).
+    const std::uint64_t from =
+        entry_.UncompressedSize > kTailKeep ? entry_.UncompressedSize - kTailKeep : 0;
+    if (at + size <= from) return;
+    std::size_t skip = static_cast<std::size_t>(from > at ? from - at : 0);
+    if (map_.Tail.empty()) map_.TailOffset = at + skip;
+    map_.Tail.append(data + skip, size - skip);
 }
 
 std::size_t TMappingZipInput::InflateInto(char* out, std::size_t size) {

@@ -189,84 +189,97 @@ struct TSkimTag {
     bool HasR = false, HasS = false;
 };
 
-// Parses the tag at text[at] ('<'). False for what the quick scan leaves to the reader: a tag
-// not wholly in 'text', comments, CDATA, instructions, namespace declarations, references,
-// and anything the reader would refuse.
+inline bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Short names compared in line (a call to memcmp costs more than the comparison).
+inline bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Parses the tag at text[at] ('<') in one pass. False for what the quick scan leaves to the
+// reader: a tag not wholly in 'text', comments, CDATA, instructions, namespace declarations,
+// references, and anything unusual the reader might read otherwise or refuse.
 bool SkimTag(std::string_view text, std::size_t at, TSkimTag& tag) {
-    // The bytes that end a run of plain tag text.
-    static const auto kStop = [] {
-        std::array<bool, 256> stop{};
-        for (unsigned char c : std::string_view("><&\"'"))
-            stop[c] = true;
-        return stop;
-    }();
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = at + 1;
-    for (;;) {
-        while (i < text.size() && !kStop[bytes[i]])
-            ++i;
-        if (i >= text.size()) return false;
-        char c = text[i];
-        if (c == '>') break;
-        if (c == '<' || c == '&') return false;
-        std::size_t close = text.find(c, i + 1);  // the quoted value's end
-        if (close == std::string_view::npos) return false;
-        for (std::size_t k = i + 1; k < close; ++k)
-            if (text[k] == '<' || text[k] == '&') return false;
-        i = close + 1;
-    }
-    std::string_view body = text.substr(at + 1, i - at - 1);
+    const char* p = text.data();
+    const std::size_t n = text.size();
     // Field by field: assigning a fresh TSkimTag stalls on its copy through the stack.
     tag.End = tag.SelfClosing = tag.HasR = tag.HasS = false;
-    tag.Next = i + 1;
-    if (body.empty() || body.front() == '!' || body.front() == '?') return false;
-    if (body.front() == '/') {
-        body.remove_prefix(1);
-        while (!body.empty() && space(body.back()))
-            body.remove_suffix(1);
+    std::size_t i = at + 1;
+    if (i >= n) return false;
+    auto odd = [](char c) { return c == '<' || c == '&' || c == '"' || c == '\'' || c == '='; };
+    if (p[i] == '/') {
+        std::size_t start = ++i;
+        while (i < n && p[i] != '>' && !IsXmlSpace(p[i])) {
+            if (odd(p[i]) || p[i] == '/') return false;
+            ++i;
+        }
+        std::size_t nameEnd = i;
+        while (i < n && IsXmlSpace(p[i]))
+            ++i;
+        if (i >= n || p[i] != '>' || nameEnd == start) return false;
         tag.End = true;
-        tag.Name = body;
-        return !body.empty() && body.find_first_of(" \t\n\r") == std::string_view::npos;
+        tag.Name = std::string_view(p + start, nameEnd - start);
+        tag.Next = i + 1;
+        return true;
     }
-    if (body.back() == '/') {
-        tag.SelfClosing = true;
-        body.remove_suffix(1);
+    std::size_t start = i;
+    while (i < n && p[i] != '>' && p[i] != '/' && !IsXmlSpace(p[i])) {
+        if (odd(p[i]) || p[i] == '!' || p[i] == '?') return false;
+        ++i;
     }
-    std::size_t p = 0;
-    while (p < body.size() && !space(body[p]))
-        ++p;
-    if (p == 0) return false;
-    tag.Name = body.substr(0, p);
+    if (i == start) return false;
+    tag.Name = std::string_view(p + start, i - start);
     for (;;) {
-        while (p < body.size() && space(body[p]))
-            ++p;
-        if (p >= body.size()) return true;
-        std::size_t nameStart = p;
-        while (p < body.size() && body[p] != '=' && !space(body[p]))
-            ++p;
-        std::string_view name = body.substr(nameStart, p - nameStart);
-        while (p < body.size() && space(body[p]))
-            ++p;
-        if (p >= body.size() || body[p] != '=' || name.empty() || name.substr(0, 5) == "xmlns")
-            return false;
-        ++p;
-        while (p < body.size() && space(body[p]))
-            ++p;
-        if (p >= body.size() || (body[p] != '"' && body[p] != '\'')) return false;
-        char q = body[p++];
-        std::size_t valueEnd = body.find(q, p);
-        if (valueEnd == std::string_view::npos) return false;
-        std::string_view value = body.substr(p, valueEnd - p);
-        if (name == "r" && !tag.HasR) {
+        while (i < n && IsXmlSpace(p[i]))
+            ++i;
+        if (i >= n) return false;
+        if (p[i] == '>') break;
+        if (p[i] == '/') {
+            if (i + 1 >= n || p[i + 1] != '>') return false;
+            tag.SelfClosing = true;
+            ++i;
+            break;
+        }
+        std::size_t nameStart = i;
+        while (i < n && p[i] != '=' && !IsXmlSpace(p[i])) {
+            if (odd(p[i]) || p[i] == '>' || p[i] == '/') return false;
+            ++i;
+        }
+        std::string_view name(p + nameStart, i - nameStart);
+        while (i < n && IsXmlSpace(p[i]))
+            ++i;
+        if (i >= n || p[i] != '=') return false;
+        ++i;
+        while (i < n && IsXmlSpace(p[i]))
+            ++i;
+        if (i >= n || (p[i] != '"' && p[i] != '\'')) return false;
+        const char quote = p[i++];
+        std::size_t valueStart = i;
+        while (i < n && p[i] != quote) {
+            if (p[i] == '<' || p[i] == '&') return false;
+            ++i;
+        }
+        if (i >= n) return false;
+        std::string_view value(p + valueStart, i - valueStart);
+        ++i;
+        // Attributes must be apart, as the reader reads them.
+        if (i < n && !IsXmlSpace(p[i]) && p[i] != '>' && p[i] != '/') return false;
+        if (name.size() >= 5 && SameName(name.substr(0, 5), "xmlns")) return false;
+        if (name.size() == 1 && name[0] == 'r' && !tag.HasR) {
             tag.R = value;
             tag.HasR = true;
-        } else if (name == "s" && !tag.HasS) {
+        } else if (name.size() == 1 && name[0] == 's' && !tag.HasS) {
             tag.S = value;
             tag.HasS = true;
         }
-        p = valueEnd + 1;
     }
+    tag.Next = i + 1;
+    return true;
 }
 
 // Whether every reference in the text is one the reader decodes (as TXmlReader::Decode).
@@ -308,13 +321,12 @@ bool TSheetReader::SkimRow(TRow& row) {
     // Rows longer than this are read by the reader.
     constexpr std::size_t kLook = 64 * 1024;
     std::string_view text = reader_->Buffered(kLook);
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     std::size_t i = 0;
-    while (i < text.size() && space(text[i]))
+    while (i < text.size() && IsXmlSpace(text[i]))
         ++i;
     TSkimTag tag;
     if (i >= text.size() || text[i] != '<' || !SkimTag(text, i, tag) || tag.End ||
-        tag.Name != rowName_)
+        !SameName(tag.Name, rowName_))
         return false;
     bool ok = true;
     std::uint32_t number = previousRow_ + 1;
@@ -322,18 +334,20 @@ bool TSheetReader::SkimRow(TRow& row) {
     if (!ok || number == 0 || number > kMaxRows) return false;
     std::size_t count = 0;
     i = tag.Next;
+    // Elements open inside a cell (made once a row: clearing it is not free).
+    std::string_view open[8];
     if (!tag.SelfClosing) {
         std::uint32_t previousColumn = 0;
         for (;;) {
-            while (i < text.size() && space(text[i]))
+            while (i < text.size() && IsXmlSpace(text[i]))
                 ++i;
             if (i >= text.size() || text[i] != '<' || !SkimTag(text, i, tag)) return false;
             i = tag.Next;
             if (tag.End) {
-                if (tag.Name != rowName_) return false;
+                if (!SameName(tag.Name, rowName_)) return false;
                 break;
             }
-            if (tag.Name != cellName_) return false;
+            if (!SameName(tag.Name, cellName_)) return false;
             std::uint32_t column = previousColumn + 1, style = 0;
             if (tag.HasR) {
                 TCellRef ref;
@@ -350,20 +364,25 @@ bool TSheetReader::SkimRow(TRow& row) {
             if (!tag.SelfClosing) {
                 // The cell's content up to its end tag: text without references, elements
                 // whose end tags match.
-                std::string_view open[8];
                 std::size_t depth = 0;
                 for (;;) {
-                    std::size_t lt = text.find('<', i);
-                    if (lt == std::string_view::npos || !ReferencesDecode(text.substr(i, lt - i)) ||
+                    // Text runs in cells are short: scanned in line, references checked
+                    // only where there are some.
+                    std::size_t lt = i;
+                    bool references = false;
+                    while (lt < text.size() && text[lt] != '<')
+                        references |= text[lt++] == '&';
+                    if (lt >= text.size() ||
+                        (references && !ReferencesDecode(text.substr(i, lt - i))) ||
                         !SkimTag(text, lt, tag))
                         return false;
                     i = tag.Next;
                     if (tag.End) {
                         if (depth == 0) {
-                            if (tag.Name != cellName_) return false;
+                            if (!SameName(tag.Name, cellName_)) return false;
                             break;
                         }
-                        if (tag.Name != open[depth - 1]) return false;
+                        if (!SameName(tag.Name, open[depth - 1])) return false;
                         --depth;
                     } else if (!tag.SelfClosing) {
                         if (depth == std::size(open)) return false;

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "libreoffice_csv.h"
+#include "platform/file_system.h"
 #include "platform/yield.h"
 #include "targets/xlsx/package.h"
 #include "targets/xlsx/sheet_reader.h"
@@ -152,6 +153,46 @@ TEST(XlsxTailAppend, CancelAtAnyTurnLeavesTheFileUnchanged) {
     EXPECT_GT(n, 3);
     test::TOpenTable check(path, u"データ$");
     EXPECT_EQ(check.Rows().size(), kRows + 3u);
+}
+
+// A crash at any write, flush or rename of a commit that keeps blocks leaves the old file or
+// the complete new one.
+TEST(XlsxTailAppend, ACrashAnywhereInTheCommitLeavesOldOrNewFile) {
+    test::TempDir dir;
+    const auto path = dir.Write("book.xlsx", test::BuildZip(LargeBookParts(true, 6)));
+    const std::string original = test::ReadBytes(path);
+    AppendRows(path);
+    const std::string committed = test::ReadBytes(path);
+    ASSERT_NE(committed, original);
+    using TPoint = TFileSystemFaults::TPoint;
+    using TEffect = TFileSystemFaults::TEffect;
+    const std::pair<TPoint, TEffect> kinds[] = {{TPoint::Write, TEffect::Crash},
+                                                {TPoint::Write, TEffect::TornCrash},
+                                                {TPoint::Flush, TEffect::Crash},
+                                                {TPoint::Rename, TEffect::Crash}};
+    int crashes = 0;
+    for (const auto& [point, effect] : kinds) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "point " << static_cast<int>(point) << " effect "
+                                            << static_cast<int>(effect) << " n " << n);
+            ASSERT_LT(n, 50);
+            dir.Write("book.xlsx", original);
+            TFileSystemFaults::Plan(point, n, effect);
+            bool crashed = false;
+            try {
+                AppendRows(path);
+            } catch (const TSimulatedCrash&) {
+                crashed = true;
+            }
+            TFileSystemFaults::Reset();
+            const std::string now = test::ReadBytes(path);
+            EXPECT_TRUE(now == original || now == committed);
+            if (!crashed) break;
+            ++crashes;
+            { test::TOpenTable reopen(path, u"データ$"); }
+        }
+    }
+    EXPECT_GE(crashes, 4) << crashes;
 }
 
 // The rows' numbers and their cells' columns and styles, the layout after them, and whether

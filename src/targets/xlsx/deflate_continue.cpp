@@ -46,7 +46,7 @@ TMappingZipInput::TMappingZipInput(const TZipArchive& archive, const TZipEntry& 
     if (inflateInit2(&z_, -MAX_WBITS) != Z_OK) throw Error(u"メモリが足りません。");
     crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     map_ = TStreamMap();
-    map_.Blocks.push_back({0, 0, crc_});
+    map_.Blocks.push_back({0, 0, crc_, false});
     try {
         worker_ = std::thread([this] { Inflate(); });
     } catch (...) {
@@ -146,6 +146,23 @@ void TMappingZipInput::Keep(const char* data, std::size_t size) {
     map_.Tail.append(data + skip, size - skip);
 }
 
+bool TMappingZipInput::StoredBlockAt(std::uint64_t bit) {
+    // The block header's type: bits 1 and 2 after 'bit', from the data read or from the file.
+    const std::uint64_t first = bit / 8;
+    const std::uint64_t bufferStart = compressedRead_ - input_.size();
+    unsigned char bytes[2] = {0, 0};
+    const std::size_t n = static_cast<std::size_t>(
+        std::min<std::uint64_t>(2, entry_.CompressedSize - std::min(entry_.CompressedSize, first)));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (first + i >= bufferStart && first + i < compressedRead_)
+            bytes[i] = static_cast<unsigned char>(input_[first + i - bufferStart]);
+        else
+            archive_.Source().ReadAt(entry_.DataOffset + first + i, bytes + i, 1);
+    }
+    const unsigned header = (bytes[0] | (static_cast<unsigned>(bytes[1]) << 8)) >> (bit % 8);
+    return ((header >> 1) & 3) == 0;
+}
+
 std::size_t TMappingZipInput::InflateInto(char* out, std::size_t size) {
     if (finished_ || size == 0) return 0;
     const std::size_t asked = std::min<std::size_t>(size, 1u << 30);
@@ -184,7 +201,8 @@ std::size_t TMappingZipInput::InflateInto(char* out, std::size_t size) {
         int bits = z_.data_type & 63;
         if ((z_.data_type & 128) && bits < 8) {
             std::uint64_t bit = (compressedRead_ - z_.avail_in) * 8 - static_cast<unsigned>(bits);
-            if (map_.Blocks.back().Bit != bit) map_.Blocks.push_back({bit, map_.Size, crc_});
+            if (map_.Blocks.back().Bit != bit)
+                map_.Blocks.push_back({bit, map_.Size, crc_, StoredBlockAt(bit)});
         }
     }
     if (finished_) {
@@ -198,15 +216,25 @@ std::size_t TMappingZipInput::InflateInto(char* out, std::size_t size) {
 bool PlanSplice(const TStreamMap& map, std::uint64_t headEnd, std::uint64_t tailStart,
                 TSplicePlan& plan) {
     if (!map.Complete || headEnd > tailStart) return false;
-    // The first block far enough from the head's change that it cannot refer to it.
-    auto keep = std::find_if(map.Blocks.begin(), map.Blocks.end(),
-                             [&](const TBlockStart& b) { return b.Offset >= headEnd + kWindow; });
-    if (keep == map.Blocks.end() || keep->Offset > map.Head.size()) return false;
     // The last block that starts before the tail's change.
     auto resume = std::find_if(map.Blocks.rbegin(), map.Blocks.rend(),
                                [&](const TBlockStart& b) { return b.Offset < tailStart; });
-    if (resume == map.Blocks.rend() || resume->Bit <= keep->Bit || resume->Offset < keep->Offset)
-        return false;
+    if (resume == map.Blocks.rend()) return false;
+    const std::size_t resumeAt = static_cast<std::size_t>(map.Blocks.rend() - resume) - 1;
+    // A stored block among the kept ones pins them to their bit position modulo 8 (the head
+    // compressed again ends on a byte): the last one before the resume.
+    std::size_t storedEnd = 0;  // one past the last stored block before the resume
+    for (std::size_t i = 0; i < resumeAt; ++i)
+        if (map.Blocks[i].Stored) storedEnd = i + 1;
+    // The first block far enough from the head's change that it cannot refer to it, and that
+    // can be moved: it starts on a byte, or no stored block follows it.
+    std::size_t keepAt = 0;
+    while (keepAt < resumeAt && (map.Blocks[keepAt].Offset < headEnd + kWindow ||
+                                 (map.Blocks[keepAt].Bit % 8 != 0 && keepAt < storedEnd)))
+        ++keepAt;
+    if (keepAt >= resumeAt) return false;
+    const TBlockStart* keep = &map.Blocks[keepAt];
+    if (keep->Offset > map.Head.size() || resume->Offset < keep->Offset) return false;
     // The end is compressed again from the content before the change and the 32 KB before it.
     std::string_view rest;
     if (!map.Content(resume->Offset - kWindow, map.Size, rest)) return false;

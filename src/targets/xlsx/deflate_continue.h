@@ -30,6 +30,9 @@ struct TBlockStart {
     std::uint64_t Bit = 0;     // position in the compressed data
     std::uint64_t Offset = 0;  // of the content
     std::uint32_t Crc = 0;     // CRC-32 of the content before Offset
+    // The block is stored (type 0): its data starts on the next byte boundary, so that it
+    // cannot be moved by a number of bits that is not a multiple of 8.
+    bool Stored = false;
 };
 
 // What one reading of a zip entry's raw deflate stream noted.
@@ -63,6 +66,7 @@ class TMappingZipInput : public TXmlInput {
     void Inflate();  // the inflating thread
     std::size_t InflateInto(char* out, std::size_t size);
     void Keep(const char* data, std::size_t size);
+    bool StoredBlockAt(std::uint64_t bit);
     [[noreturn]] void Fail(std::u16string_view reason) const;
     void Stop() noexcept;
 

@@ -123,6 +123,24 @@ TEST(XlsxTailAppend, KeptBlocksReadExactlyAsAWholeRewrite) {
     }
 }
 
+// Appends in turn: each keeps blocks of a stream that earlier appends made, whose sync-flush
+// markers (empty stored blocks) sit on byte boundaries that the kept blocks must keep.
+TEST(XlsxTailAppend, AppendsInTurnKeepEveryStreamReadable) {
+    test::TempDir dir;
+    const auto path = dir.Write("book.xlsx", test::BuildZip(LargeBookParts(true, 6)));
+    for (int round = 1; round <= 4; ++round) {
+        SCOPED_TRACE(round);
+        AppendRows(path);
+        std::string command =
+            "/usr/bin/python3 -c 'import sys, zipfile\n"
+            "sys.exit(0 if zipfile.ZipFile(sys.argv[1]).testzip() is None else 1)' '" +
+            path.string() + "' 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << "Python's zlib cannot inflate the workbook";
+        test::TOpenTable check(path, u"データ$");
+        EXPECT_EQ(check.Rows().size(), kRows + 3u * round);
+    }
+}
+
 // A cancel at any turn of a commit that keeps blocks leaves the file as it was.
 std::atomic<bool> gCancel{false};
 int gTurns = 0;

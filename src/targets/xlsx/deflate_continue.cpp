@@ -221,25 +221,34 @@ bool PlanSplice(const TStreamMap& map, std::uint64_t headEnd, std::uint64_t tail
                                [&](const TBlockStart& b) { return b.Offset < tailStart; });
     if (resume == map.Blocks.rend()) return false;
     const std::size_t resumeAt = static_cast<std::size_t>(map.Blocks.rend() - resume) - 1;
-    // A stored block among the kept ones pins them to their bit position modulo 8 (the head
-    // compressed again ends on a byte): the last one before the resume.
-    std::size_t storedEnd = 0;  // one past the last stored block before the resume
-    for (std::size_t i = 0; i < resumeAt; ++i)
-        if (map.Blocks[i].Stored) storedEnd = i + 1;
-    // The first block far enough from the head's change that it cannot refer to it, and that
-    // can be moved: it starts on a byte, or no stored block follows it.
-    std::size_t keepAt = 0;
-    while (keepAt < resumeAt && (map.Blocks[keepAt].Offset < headEnd + kWindow ||
-                                 (map.Blocks[keepAt].Bit % 8 != 0 && keepAt < storedEnd)))
-        ++keepAt;
-    if (keepAt >= resumeAt) return false;
-    const TBlockStart* keep = &map.Blocks[keepAt];
-    if (keep->Offset > map.Head.size() || resume->Offset < keep->Offset) return false;
-    // The end is compressed again from the content before the change and the 32 KB before it.
-    std::string_view rest;
-    if (!map.Content(resume->Offset - kWindow, map.Size, rest)) return false;
-    plan.Keep = *keep;
-    plan.Resume = *resume;
+    // A stored block pins the blocks from it on to their bit position modulo 8 (its data
+    // starts on a byte boundary, and the head compressed again ends on one): blocks that start
+    // within a byte are kept only up to the next stored block. Of the blocks far enough from
+    // the head's change that none can refer to it, the start that keeps the most is chosen.
+    const std::size_t count = map.Blocks.size();
+    std::vector<std::size_t> nextStored(count + 1, count);
+    for (std::size_t i = count; i-- > 0;)
+        nextStored[i] = map.Blocks[i].Stored ? i : nextStored[i + 1];
+    std::size_t keepAt = count, stopAt = count;
+    std::uint64_t best = 0;
+    for (std::size_t i = 0; i < resumeAt; ++i) {
+        const TBlockStart& b = map.Blocks[i];
+        if (b.Offset < headEnd + kWindow) continue;
+        if (b.Offset > map.Head.size()) break;
+        std::size_t stop = b.Bit % 8 == 0 ? resumeAt : std::min(resumeAt, nextStored[i]);
+        std::string_view rest;
+        if (stop <= i || map.Blocks[stop].Offset < kWindow ||
+            !map.Content(map.Blocks[stop].Offset - kWindow, map.Size, rest))
+            continue;
+        if (map.Blocks[stop].Bit - b.Bit > best) {
+            best = map.Blocks[stop].Bit - b.Bit;
+            keepAt = i;
+            stopAt = stop;
+        }
+    }
+    if (best == 0) return false;
+    plan.Keep = map.Blocks[keepAt];
+    plan.Resume = map.Blocks[stopAt];
     return true;
 }
 

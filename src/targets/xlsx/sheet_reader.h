@@ -51,10 +51,17 @@ struct TSheetLayout {
 class TSheetReader {
   public:
     TSheetReader(const TPackage& package, const std::string& part);
+    // Reads the part's content from 'input' (inflating it as it notes more, for instance).
+    TSheetReader(const TPackage& package, const std::string& part,
+                 std::unique_ptr<TXmlInput> input);
     ~TSheetReader();
 
     // The next <row> of <sheetData>; false when there are no more rows.
     bool NextRow(TRow& row);
+    // From now on, rows of the plain shape producers write carry each cell's column and style
+    // only (type and value are not read), found by a quick scan of the bytes; other rows are
+    // read whole as before.
+    void ShapesOnly() noexcept { shapesOnly_ = true; }
     // Reads to the end of the part, so that the layout is complete.
     void Finish();
     const TSheetLayout& Layout() const noexcept { return layout_; }
@@ -64,6 +71,8 @@ class TSheetReader {
   private:
     void EnterSheetData();
     void ReadCell(TCell& cell, std::uint32_t row);
+    // A row of the plain shape read by the quick scan; false (nothing read) for any other.
+    bool SkimRow(TRow& row);
 
     const TPackage& package_;
     std::string part_;
@@ -75,6 +84,8 @@ class TSheetReader {
     std::uint32_t previousRow_ = 0;
     std::uint32_t lastRow_ = 0;
     std::string scratch_;
+    bool shapesOnly_ = false;
+    std::string rowName_, cellName_;  // as <sheetData> names them, with its prefix
 };
 
 }  // namespace qm::xlsx

@@ -171,7 +171,16 @@ TSheetAppend& TXlsxEngine::AppendState(int sheet) {
     auto state = std::make_unique<TSheetAppend>();
     state->Sheet = sheet;
     state->StyleAbove.assign(kMaxColumns + 1, -1);
-    TSheetReader reader(package, info.PartName);
+    const TZipEntry* entry = package.FindPart(info.PartName);
+    std::unique_ptr<TXmlInput> input;
+    if (entry && entry->Method == 8) {
+        state->Stream = std::make_unique<TStreamMap>();
+        input = std::make_unique<TMappingZipInput>(package.Archive(), *entry, *state->Stream);
+    }
+    TSheetReader reader = input ? TSheetReader(package, info.PartName, std::move(input))
+                                : TSheetReader(package, info.PartName);
+    // Only each column's last style counts here.
+    reader.ShapesOnly();
     TRow row;
     while (reader.NextRow(row)) {
         for (std::size_t i = 0; i < row.CellCount; ++i) {

@@ -81,11 +81,81 @@ struct TEdit {
     bool RefOnly = false;      // keep the old tag, with its ref set to Text
 };
 
+// Feeds the content [base, base + text.size()) through 'edits' (in order, all inside it) to
+// 'out', which becomes 'after' at the edit the rows follow.
+void FeedEdited(std::string_view text, std::uint64_t base, const std::vector<TEdit>& edits,
+                TDeflater*& out, TDeflater* after) {
+    std::uint64_t at = base;
+    for (const TEdit& edit : edits) {
+        out->Add(text.substr(static_cast<std::size_t>(at - base),
+                             static_cast<std::size_t>(edit.Start - at)));
+        std::string_view old = text.substr(static_cast<std::size_t>(edit.Start - base),
+                                           static_cast<std::size_t>(edit.End - edit.Start));
+        out->Add(edit.RefOnly ? WithRef(old, edit.Text) : edit.Text);
+        if (edit.Rows) out = after;
+        at = edit.End;
+    }
+    out->Add(text.substr(static_cast<std::size_t>(at - base)));
+}
+
+// The sheet with its edits, keeping the old compressed blocks between the first edit (the
+// dimension, near the start) and the others (near the end) as they are: only the head and the
+// end are compressed again. False when the old stream does not allow it (a small part, or
+// edits that are not apart); the caller then rewrites the part whole.
+bool SpliceSheet(const TPackage& package, const TZipEntry& entry, const std::vector<TEdit>& edits,
+                 TSheetAppend& state, const std::atomic<bool>* cancel, TNewPart& part) {
+    if (!state.Stream || edits.size() < 2 || edits.front().Rows) return false;
+    const TStreamMap& map = *state.Stream;
+    TSplicePlan plan;
+    if (!PlanSplice(map, edits.front().End, edits[1].Start, plan)) return false;
+    std::string_view head, tail, window;
+    if (!map.Content(0, plan.Keep.Offset, head) ||
+        !map.Content(plan.Resume.Offset, map.Size, tail) ||
+        !map.Content(plan.Resume.Offset - std::min<std::uint64_t>(plan.Resume.Offset, 32768),
+                     plan.Resume.Offset, window))
+        return false;
+
+    TDeflater headOut(6);
+    TDeflater* out = &headOut;
+    FeedEdited(head, 0, {edits.front()}, out, nullptr);
+    headOut.Flush(false);
+    CommitTurn(cancel);
+    TKeptBlocks kept =
+        CopyKeptBlocks(package.Archive(), entry, plan, [cancel] { CommitTurn(cancel); });
+    TDeflater before(6), after(6);
+    before.Continue(window, kept.LastBitCount, kept.LastBits);
+    out = &before;
+    FeedEdited(tail, plan.Resume.Offset, std::vector<TEdit>(edits.begin() + 1, edits.end()), out,
+               &after);
+    state.Rows->Add(state.Pending);
+    state.Pending.clear();
+    state.Rows->Flush(false);
+    before.Flush(false);
+    after.Flush(true);
+
+    part.Take(headOut);
+    for (std::string& piece : kept.Pieces)
+        part.Owned.push_back(std::move(piece));
+    part.Take(before);
+    part.Take(*state.Rows);
+    part.Take(after);
+    part.Seal();
+    std::uint32_t crc = CombineCrc(headOut.Crc(), kept.Crc, kept.Size);
+    crc = CombineCrc(crc, before.Crc(), before.InputSize());
+    crc = CombineCrc(crc, state.Rows->Crc(), state.Rows->InputSize());
+    part.Crc = CombineCrc(crc, after.Crc(), after.InputSize());
+    part.Size = headOut.InputSize() + kept.Size + before.InputSize() + state.Rows->InputSize() +
+                after.InputSize();
+    return true;
+}
+
 // Streams the sheet part through its edits: segment before the rows, the rows, the rest.
 TNewPart RewriteSheet(const TPackage& package, const TZipEntry& entry, std::vector<TEdit> edits,
                       TSheetAppend& state, const std::atomic<bool>* cancel) {
     std::sort(edits.begin(), edits.end(),
               [](const TEdit& a, const TEdit& b) { return a.Start < b.Start; });
+    TNewPart spliced;
+    if (SpliceSheet(package, entry, edits, state, cancel, spliced)) return spliced;
     TZipEntryReader reader(package.Archive(), entry);
     std::string buffer(256u << 10, '\0');
     std::size_t have = 0, used = 0;

@@ -11,6 +11,7 @@
 #include "targets/sheet/sheet_table.h"
 #include "targets/xlsx/byte_source.h"
 #include "targets/xlsx/cell_ref.h"
+#include "targets/xlsx/deflate_continue.h"
 #include "targets/xlsx/package.h"
 #include "targets/xlsx/sheet_reader.h"
 #include "targets/xlsx/zip_writer.h"
@@ -51,6 +52,9 @@ struct TSheetAppend {
     std::string RowBuffer;                   // the row being built
     std::vector<std::string> ColumnLetters;  // "A", "B", ... by column, filled as used
     std::uint64_t RowCount = 0;
+    // Where the sheet part's deflate blocks start, for a commit that keeps most of them; null
+    // when the part is not deflated.
+    std::unique_ptr<TStreamMap> Stream;
 };
 
 class TXlsxEngine : public TEngine {

@@ -79,6 +79,12 @@ bool TXmlReader::Fill(std::size_t need) {
     return true;
 }
 
+std::string_view TXmlReader::Buffered(std::size_t want) {
+    if (pendingEnd_) return {};
+    Fill(want);
+    return std::string_view(data_ + pos_, Available());
+}
+
 std::size_t TXmlReader::FindInBuffer(std::string_view what, std::size_t from) {
     for (;;) {
         if (Available() >= from + what.size()) {

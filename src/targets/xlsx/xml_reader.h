@@ -79,6 +79,14 @@ class TXmlReader {
     // Decodes entity and character references (throws on an unknown entity).
     void Decode(std::string_view raw, std::string& out, bool normaliseLineEnds) const;
 
+    // For a caller that scans plain content faster itself: the bytes after the current token
+    // that are in memory, at least 'want' of them when the document has them (empty while a
+    // self-closing element's end is still to come); Skip(n) moves past n of them. The caller
+    // skips only whole elements and text it checked as the reader would (no namespace
+    // declarations, nothing to decode), so that the depth and the bindings stay true.
+    std::string_view Buffered(std::size_t want);
+    void Skip(std::size_t n) noexcept { pos_ += n; }
+
     [[noreturn]] void Fail(std::u16string_view reason) const;
 
   private:

@@ -155,6 +155,15 @@ void TDeflater::Run(int flush) {
     }
 }
 
+void TDeflater::Continue(std::string_view dictionary, int bitCount, unsigned bits) {
+    auto* z = static_cast<z_stream*>(stream_);
+    if (dictionary.size() > 32768) dictionary.remove_prefix(dictionary.size() - 32768);
+    if (deflateSetDictionary(z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                             static_cast<uInt>(dictionary.size())) != Z_OK ||
+        (bitCount > 0 && deflatePrime(z, bitCount, static_cast<int>(bits)) != Z_OK))
+        throw Error(u"データを圧縮できません。");
+}
+
 void TDeflater::Add(std::string_view data) {
     if (data.empty()) return;
     auto* z = static_cast<z_stream*>(stream_);

@@ -48,6 +48,10 @@ class TDeflater {
     TDeflater(const TDeflater&) = delete;
     TDeflater& operator=(const TDeflater&) = delete;
 
+    // Before the first Add: continues a stream whose content so far ends with 'dictionary'
+    // (its last 32 KB are used) and whose data ends with 'bitCount' (0..7) bits that do not
+    // fill a byte, given in the low bits of 'bits'.
+    void Continue(std::string_view dictionary, int bitCount, unsigned bits);
     void Add(std::string_view data);
     // final: ends the stream; otherwise ends the segment on a byte boundary (sync flush).
     void Flush(bool final);

@@ -10,9 +10,9 @@ namespace qm::test {
 
 namespace {
 
-std::string Deflate(const std::string& data) {
+std::string Deflate(const std::string& data, int level) {
     z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&z, data.size()) + 16, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = static_cast<uInt>(data.size());
@@ -32,7 +32,7 @@ std::string BuildZip(const std::vector<TZipPart>& parts) {
         std::uint32_t crc =
             static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(part.Data.data()),
                                              static_cast<uInt>(part.Data.size())));
-        std::string data = part.Deflate ? Deflate(part.Data) : part.Data;
+        std::string data = part.Deflate ? Deflate(part.Data, part.Level) : part.Data;
         std::uint32_t offset = static_cast<std::uint32_t>(out.size());
         std::uint16_t flags = part.Descriptor ? 0x0008 : 0;
         PutU32(out, 0x04034b50);

@@ -14,6 +14,7 @@ struct TZipPart {
     std::string Data;
     bool Deflate = true;
     bool Descriptor = false;  // sizes in a data descriptor after the data (flag bit 3)
+    int Level = 6;            // zlib's compression level
 };
 
 // A zip archive of the parts, in order.

@@ -43,23 +43,6 @@ TPageBuffer& TPageBuffer::operator=(TPageBuffer&& other) noexcept {
     return *this;
 }
 
-void TPageBuffer::Populate(std::size_t offset, std::size_t length) noexcept {
-    if (offset >= size_) return;
-    if (length > size_ - offset) length = size_ - offset;
-    const std::size_t page = PageSize();
-    const std::size_t first = offset / page * page;
-    const std::size_t end = RoundUpToPage(offset + length);
-#if defined(MADV_POPULATE_WRITE)
-    if (madvise(data_ + first, end - first, MADV_POPULATE_WRITE) == 0) return;
-#endif
-    // Older kernels: one write per page does the same. The pages hold nothing yet that a
-    // volatile read and write back could disturb, and nobody else writes them at this time.
-    for (std::size_t at = first; at < end; at += page) {
-        volatile unsigned char* p = data_ + at;
-        *p = *p;
-    }
-}
-
 void TPageBuffer::Shrink(std::size_t keep) noexcept {
     if (keep >= size_) return;
     const std::size_t kept = RoundUpToPage(keep);

@@ -1,9 +1,10 @@
 // A large block of memory straight from the kernel, for a whole file's text.
 //
 // Unlike a std::u16string, its pages are not cleared by the program before use (the kernel
-// hands out cleared pages anyway), the part left unused at the end can be given back, and
-// filling in its pages can be asked for ahead of time from any thread, so that the cost of
-// first touching fresh memory is paid where it does not hold up the work.
+// hands out cleared pages anyway), each page is filled in by whichever thread first writes it,
+// and the part left unused at the end can be given back. No huge pages are asked for: on
+// virtual machines that hand large free blocks back to their host, huge pages come from those
+// blocks and cost a fault in the host each, which made loads of the same file vary threefold.
 #pragma once
 
 #include <cstddef>
@@ -24,9 +25,6 @@ class TPageBuffer {
     unsigned char* data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
 
-    // Has the kernel back bytes [offset, offset + length) with memory now (a hint: touching
-    // the memory later does the same).
-    void Populate(std::size_t offset, std::size_t length) noexcept;
     // Gives back every whole page after the first keep bytes; the buffer's size becomes keep.
     void Shrink(std::size_t keep) noexcept;
     void Release() noexcept;

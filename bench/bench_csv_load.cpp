@@ -1,5 +1,5 @@
-// TCsv::LoadFromFile on large generated files (bench/make-data.sh makes them), and the parse
-// alone on text decoded beforehand. Throughput is per byte of the file.
+// TCsv::LoadFromFile on large generated files (bench/make-data.sh makes them), the same load on
+// one thread, and the parse alone on text decoded beforehand. Throughput is per byte of the file.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -45,6 +45,30 @@ void LoadFromFile(benchmark::State& state, const std::string& name) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
     state.counters["rows"] = rows;
     state.counters["peakRSS_MB"] = PeakResidentMegabytes();
+}
+
+// The same on the calling thread alone: what the second thread gains.
+void LoadSerially(benchmark::State& state, const std::string& name) {
+    const auto path = DataFile(name);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        state.SkipWithError(("missing " + path.string() + ": run bench/make-data.sh").c_str());
+        return;
+    }
+    const std::u16string widePath = qm::FromNativePath(path.string());
+    for (auto _ : state) {
+        qm::TFileStream stream(widePath);
+        qm::TCsv csv;
+        qm::TCsvLoadPieces pieces;
+        pieces.parallel = false;
+        if (!csv.LoadFromStream(stream, nullptr, pieces)) {
+            state.SkipWithError("load failed");
+            return;
+        }
+        benchmark::DoNotOptimize(csv.GetRowCount());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
 void ParseOnly(benchmark::State& state, const std::string& name) {
@@ -94,6 +118,10 @@ BENCHMARK_CAPTURE(LoadFromFile, utf8_quoted, std::string("utf8-quoted.csv"))
 BENCHMARK_CAPTURE(LoadFromFile, cp932_plain, std::string("cp932-plain.csv"))
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LoadFromFile, cp932_quoted, std::string("cp932-quoted.csv"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadSerially, utf8_plain, std::string("utf8-plain.csv"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadSerially, cp932_plain, std::string("cp932-plain.csv"))
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ParseOnly, utf8_plain, std::string("utf8-plain.csv"))
     ->Unit(benchmark::kMillisecond);

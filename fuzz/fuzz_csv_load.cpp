@@ -42,5 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // only by text in them or after them.
     Check(total <= length);
     Check(csv.GetRowCount() == 0 || rowHasText);
+
+    // Loading in small pieces, on one thread or two, gives the same table.
+    const bool parallel = size % 2 == 1;
+    qm::TMemoryStream again(std::string(reinterpret_cast<const char*>(data), size));
+    qm::TCsv pieces;
+    qm::TCsvLoadInfo info;
+    Check(pieces.LoadFromStream(again, &info, qm::TCsvLoadPieces{16 + size % 23, parallel}));
+    Check(info.encoding == decoded.encoding && info.codePage == decoded.codePage);
+    Check(pieces.GetRowCount() == csv.GetRowCount());
+    Check(pieces.GetFieldCount() == csv.GetFieldCount());
+    for (std::uint32_t r = 0; r < csv.GetRowCount(); ++r)
+        for (std::uint32_t f = 0; f < csv.GetFieldCount(); ++f)
+            Check(pieces.GetCellView(r, f) == csv.GetCellView(r, f));
     return 0;
 }

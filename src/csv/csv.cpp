@@ -1,370 +1,12 @@
 #include "csv/csv.h"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "platform/yield.h"
+#include "csv/csv_parser.h"
 
 namespace qm {
-
-namespace {
-
-// What the parser does with a code unit below U+0100; every unit above is ordinary text.
-enum TUnitClass : std::uint8_t {
-    kOrdinary,     // text in any field
-    kQuote,        // U+0022
-    kComma,        // U+002C
-    kLineFeed,     // U+000A
-    kVerticalTab,  // U+000B, read as a line feed
-    kReturn,       // U+000D: a line end, or nothing when a line feed follows it
-    kDropped,      // other controls, U+007F and U+0080: removed before parsing
-};
-
-constexpr std::array<TUnitClass, 256> MakeClassTable() {
-    std::array<TUnitClass, 256> table{};
-    for (unsigned c = 0; c < 256; ++c) {
-        TUnitClass cls = kOrdinary;
-        if (c == 0x0D)
-            cls = kReturn;
-        else if (c <= 0x80 && c != 0x09 && c != 0x0A && c != 0x0B && (c < 0x20 || c > 0x7E))
-            cls = kDropped;
-        else if (c == 0x0A)
-            cls = kLineFeed;
-        else if (c == 0x0B)
-            cls = kVerticalTab;
-        else if (c == 0x22)
-            cls = kQuote;
-        else if (c == 0x2C)
-            cls = kComma;
-        table[c] = cls;
-    }
-    return table;
-}
-
-constexpr std::array<TUnitClass, 256> kClass = MakeClassTable();
-
-// Units that a plain field copies unchanged in bulk (quotes are text there). Controls are
-// left to the state machine: the few that a run keeps (tab) are rare.
-constexpr std::array<bool, 256> MakePlainRunTable() {
-    std::array<bool, 256> table{};
-    for (unsigned c = 0x20; c < 256; ++c)
-        table[c] = kClass[c] == kOrdinary || kClass[c] == kQuote;
-    return table;
-}
-
-// Units that the inside of quotes copies unchanged in bulk (commas are text there; line
-// feeds too, but they go through the state machine with the other controls).
-constexpr std::array<bool, 256> MakeQuotedRunTable() {
-    std::array<bool, 256> table{};
-    for (unsigned c = 0x20; c < 256; ++c)
-        table[c] = kClass[c] == kOrdinary || kClass[c] == kComma;
-    return table;
-}
-
-constexpr std::array<bool, 256> kPlainRun = MakePlainRunTable();
-
-// Units that begin a plain field and are appended as they are.
-constexpr std::array<bool, 256> MakePlainStartTable() {
-    std::array<bool, 256> table{};
-    for (unsigned c = 0x20; c < 256; ++c)
-        table[c] = kClass[c] == kOrdinary;
-    return table;
-}
-
-constexpr std::array<bool, 256> kPlainStart = MakePlainStartTable();
-constexpr std::array<bool, 256> kQuotedRun = MakeQuotedRunTable();
-
-inline TUnitClass ClassOf(char16_t c) {
-    return c < 0x100 ? kClass[c] : kOrdinary;
-}
-
-// Moves the run of units at text[read..] that the run table admits to text[write..]
-// (write <= read; nothing moves while they are equal) and advances both past it. The
-// table admits every unit from U+0020 up except the separator (a comma in plain fields, a
-// double quote inside quotes), U+007F and U+0080; eight units are tested at a time.
-template <bool kQuoted>
-[[gnu::always_inline]] inline void MoveRun(char16_t* text, std::size_t size, std::size_t& read,
-                                           std::size_t& write) {
-    constexpr const std::array<bool, 256>& table = kQuoted ? kQuotedRun : kPlainRun;
-    std::size_t r = read;
-    std::size_t w = write;
-#if defined(__SSE2__)
-    const __m128i belowSpace = _mm_set1_epi16(0x1F);
-    const __m128i separator = _mm_set1_epi16(kQuoted ? 0x22 : 0x2C);
-    const __m128i del = _mm_set1_epi16(0x7F);
-    const __m128i pad = _mm_set1_epi16(0x80);
-    const __m128i zero = _mm_setzero_si128();
-    while (r + 8 <= size) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + r));
-        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(units, belowSpace), zero);
-        const __m128i stop =
-            _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi16(units, separator)),
-                         _mm_or_si128(_mm_cmpeq_epi16(units, del), _mm_cmpeq_epi16(units, pad)));
-        if (const int mask = _mm_movemask_epi8(stop); mask != 0) {
-            // The run ends inside this block, before unit k.
-            const std::size_t k = static_cast<std::size_t>(__builtin_ctz(mask)) >> 1;
-            if (r - w >= 8) {
-                // Far enough behind: the whole block fits below r and clobbers nothing unread.
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(text + w), units);
-            } else if (w != r) {
-                for (std::size_t i = 0; i < k; ++i)
-                    text[w + i] = text[r + i];
-            }
-            read = r + k;
-            write = w + k;
-            return;
-        }
-        // The store ends at or before r + 8: it covers only units already loaded.
-        if (w != r) _mm_storeu_si128(reinterpret_cast<__m128i*>(text + w), units);
-        r += 8;
-        w += 8;
-    }
-#endif
-    if (w == r) {
-        while (r < size && (text[r] >= 0x100 || table[text[r]]))
-            ++r;
-        w = r;
-    } else {
-        while (r < size) {
-            const char16_t c = text[r];
-            if (c < 0x100 && !table[c]) break;
-            text[w++] = c;
-            ++r;
-        }
-    }
-    read = r;
-    write = w;
-}
-
-// The state machine over one buffer. Output is written into the same buffer behind the read
-// position: every unit read yields at most one unit written, so writing never overtakes
-// reading.
-class TInPlaceParser {
-  public:
-    TInPlaceParser(char16_t* text, std::size_t size, TOffsetList& cellStarts,
-                   TOffsetList& rowFirstCell)
-        : text_(text), size_(size), cellStarts_(cellStarts), rowFirstCell_(rowFirstCell) {}
-
-    // Returns the length of the cells' text and the widest row's field count.
-    std::pair<std::size_t, std::uint32_t> Run() {
-        while (read_ < size_) {
-            if (fieldStart_) {
-                // Plain fields and empty fields, by far the most common, without the general
-                // step: the same transitions, fewer branches per cell.
-                const char16_t c = text_[read_];
-                if (c >= 0x100 || kPlainStart[c]) {
-                    plain_ = true;
-                    inQuotes_ = false;
-                    OpenCell();
-                    fieldStart_ = false;
-                    MovePlainField();
-                    continue;
-                }
-                if (c == u'"' && !HasYieldHook()) {
-                    ++read_;
-                    plain_ = false;
-                    inQuotes_ = true;
-                    fieldStart_ = false;
-                    MoveQuotedField();
-                    continue;
-                }
-                if (c == u',' || c == u'\n') {
-                    ++read_;
-                    plain_ = true;
-                    inQuotes_ = false;
-                    if (c == u',')
-                        NextField();
-                    else
-                        NextRow();
-                    continue;
-                }
-            } else if (cellOpen_) {
-                CopyRun();
-                if (read_ == size_) break;
-            }
-            Step(text_[read_++]);
-        }
-        return {write_, fieldCount_};
-    }
-
-  private:
-    // The rest of a plain field whose first unit is at the read position: its runs and the
-    // separator that ends it (a comma, or a line end: LF, CR LF or a lone CR). Anything else
-    // goes to the general step.
-    void MovePlainField() {
-        MoveRun<false>(text_, size_, read_, write_);
-        if (read_ == size_) return;
-        const char16_t c = text_[read_];
-        if (c == u',') {
-            ++read_;
-            NextField();
-        } else if (c == u'\n') {
-            ++read_;
-            NextRow();
-        } else if (c == u'\r') {
-            SkipLineEnd();
-            NextRow();
-        }
-    }
-
-    // Steps past a line end that begins with a CR at the read position: CR LF or a lone CR.
-    void SkipLineEnd() {
-        ++read_;
-        if (read_ < size_ && text_[read_] == u'\n') ++read_;
-    }
-
-    // The inside of a quoted field after its opening quote, for when nobody waits for a turn
-    // per character: runs, line feeds and carriage returns inside the quotes, doubled
-    // quotes, and the closing quote with the separator after it. Anything else goes to the
-    // general step.
-    void MoveQuotedField() {
-        for (;;) {
-            if (read_ == size_) return;
-            char16_t c = text_[read_];
-            if (c >= 0x100 || kQuotedRun[c]) {
-                if (!cellOpen_) OpenCell();
-                MoveRun<true>(text_, size_, read_, write_);
-                if (read_ == size_) return;
-                c = text_[read_];
-            }
-            if (c == u'\n' || c == u'\r') {
-                // CR LF, LF and a lone CR are all one line break of the cell, kept as LF.
-                Append(u'\n');
-                if (c == u'\r')
-                    SkipLineEnd();
-                else
-                    ++read_;
-            } else if (c == u'"' && read_ + 1 < size_ && text_[read_ + 1] == u'"') {
-                // A doubled quote: the first closes, the second reopens and is text.
-                Append(c);
-                read_ += 2;
-            } else if (c == u'"') {
-                ++read_;
-                inQuotes_ = false;
-                if (read_ < size_ && text_[read_] == u',') {
-                    ++read_;
-                    NextField();
-                } else if (read_ < size_ && text_[read_] == u'\r') {
-                    SkipLineEnd();
-                    NextRow();
-                } else if (read_ < size_ && text_[read_] == u'\n') {
-                    ++read_;
-                    NextRow();
-                }
-                return;
-            } else {
-                return;
-            }
-        }
-    }
-
-    // Appends a run of units that the current state appends unchanged. Inside quotes that is
-    // only allowed when nobody waits for a turn per character.
-    void CopyRun() {
-        if (plain_)
-            MoveRun<false>(text_, size_, read_, write_);
-        else if (inQuotes_ && !HasYieldHook())
-            MoveRun<true>(text_, size_, read_, write_);
-    }
-
-    // Handles the unit c just read (the read position is past it).
-    void Step(char16_t c) {
-        TUnitClass cls = ClassOf(c);
-        if (cls == kDropped) return;
-        if (cls == kReturn) {
-            // CR LF is one line end: the CR is dropped and the LF that follows handled. A
-            // lone CR, as old Macintosh programs end lines, is a line end itself.
-            if (read_ < size_ && text_[read_] == u'\n') return;
-            cls = kVerticalTab;
-        }
-        if (cls == kVerticalTab) {
-            c = u'\n';
-            cls = kLineFeed;
-        }
-        if (fieldStart_) {
-            plain_ = cls != kQuote;
-            inQuotes_ = false;
-        }
-        if (plain_) {
-            if (cls == kLineFeed)
-                NextRow();
-            else if (cls == kComma)
-                NextField();
-            else
-                Append(c);
-            return;
-        }
-        if (cls == kQuote) inQuotes_ = !inQuotes_;
-        if (inQuotes_) {
-            if (!(cls == kQuote && fieldStart_)) Append(c);
-            fieldStart_ = false;
-        } else if (cls == kComma) {
-            NextField();
-        } else if (cls == kLineFeed) {
-            NextRow();
-        } else if (cls != kQuote) {
-            Append(c);
-        }
-        ProcessMessages();
-    }
-
-    void NextRow() {
-        ++row_;
-        field_ = 0;
-        fieldStart_ = true;
-        cellOpen_ = false;
-    }
-
-    void NextField() {
-        ++field_;
-        fieldStart_ = true;
-        cellOpen_ = false;
-    }
-
-    void Append(char16_t c) {
-        if (!cellOpen_) OpenCell();
-        text_[write_++] = c;
-        fieldStart_ = false;
-    }
-
-    // Creates the missing rows up to the current one and the missing cells of the current row
-    // up to the current field, all empty and starting at the write position.
-    void OpenCell() {
-        while (rowFirstCell_.size() <= row_)
-            rowFirstCell_.push_back(static_cast<std::uint32_t>(cellStarts_.size()));
-        std::size_t cellsInRow = cellStarts_.size() - rowFirstCell_.back();
-        for (; cellsInRow <= field_; ++cellsInRow)
-            cellStarts_.push_back(static_cast<std::uint32_t>(write_));
-        fieldCount_ = std::max(fieldCount_, static_cast<std::uint32_t>(field_ + 1));
-        cellOpen_ = true;
-    }
-
-    char16_t* text_;
-    std::size_t size_;
-    TOffsetList& cellStarts_;
-    TOffsetList& rowFirstCell_;
-
-    std::size_t read_ = 0;
-    std::size_t write_ = 0;
-    std::size_t row_ = 0;
-    std::size_t field_ = 0;
-    bool fieldStart_ = true;
-    bool plain_ = false;
-    bool inQuotes_ = false;
-    // The cell (row_, field_) exists, so appending needs no bookkeeping.
-    bool cellOpen_ = false;
-    std::uint32_t fieldCount_ = 0;
-};
-
-}  // namespace
 
 TCsv::TCsv() = default;
 
@@ -380,26 +22,35 @@ bool TCsv::Parse(std::u16string text) {
 
     TOffsetList cellStarts;
     TOffsetList rowFirstCell;
-    TInPlaceParser parser(text.data(), text.size(), cellStarts, rowFirstCell);
-    auto [length, fieldCount] = parser.Run();
+    csv_detail::TInPlaceParser parser(text.data(), cellStarts, rowFirstCell);
+    parser.Feed(text.size(), true);
+    auto [length, fieldCount] = parser.Result();
     if (rowFirstCell.empty()) return true;  // nothing but separators: still empty
 
     text.resize(length);
+    text_ = std::move(text);
+    Adopt(text_.data(), length, fieldCount, cellStarts, rowFirstCell);
+    return true;
+}
+
+void TCsv::Adopt(const char16_t* text, std::size_t length, std::uint32_t fieldCount,
+                 TOffsetList& cellStarts, TOffsetList& rowFirstCell) {
     cellStarts.push_back(static_cast<std::uint32_t>(length));
     rowFirstCell.push_back(static_cast<std::uint32_t>(cellStarts.size() - 1));
     rowCount_ = static_cast<std::uint32_t>(rowFirstCell.size() - 1);
     fieldCount_ = fieldCount;
-    text_ = std::move(text);
+    cells_ = text;
     cellStarts_ = std::move(cellStarts);
     rowFirstCell_ = std::move(rowFirstCell);
-    return true;
 }
 
 void TCsv::Clear() noexcept {
     rowCount_ = 0;
     fieldCount_ = 0;
+    cells_ = nullptr;
     text_.clear();
     text_.shrink_to_fit();
+    pages_.Release();
     cellStarts_.clear();
     rowFirstCell_.clear();
 }
@@ -413,7 +64,7 @@ std::u16string_view TCsv::GetCellView(std::uint32_t row, std::uint32_t field) co
     std::size_t cell = std::size_t{rowFirstCell_[row]} + field;
     if (cell >= rowFirstCell_[row + 1]) return {};  // padding beyond the row's own cells
     std::size_t begin = cellStarts_[cell];
-    return std::u16string_view(text_).substr(begin, cellStarts_[cell + 1] - begin);
+    return std::u16string_view(cells_ + begin, cellStarts_[cell + 1] - begin);
 }
 
 std::u16string TCsv::GetCell(std::uint32_t row, std::uint32_t field) const {

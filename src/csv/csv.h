@@ -17,7 +17,9 @@
 #include <string_view>
 
 #include "csv/offset_list.h"
+#include "platform/stream.h"
 #include "text/encode_detect.h"
+#include "text/page_buffer.h"
 #include "text/string_utility.h"
 
 namespace qm {
@@ -26,6 +28,15 @@ namespace qm {
 struct TCsvLoadInfo {
     TDetectedEncoding encoding = deNone;
     TCodePage codePage = kNoCodePage;
+};
+
+// How a load goes through a file: in pieces of pieceBytes, decoded on a second thread while the
+// calling thread reads the next piece and splits the text decoded so far (parallel), or all on
+// the calling thread. Either way gives the same table; the defaults suit every file, and tests
+// set small pieces to put many seams between pieces into small inputs.
+struct TCsvLoadPieces {
+    std::size_t pieceBytes = std::size_t{4} << 20;
+    bool parallel = true;
 };
 
 class TCsv {
@@ -39,6 +50,9 @@ class TCsv {
     // (missing, unreadable, out of memory) and when the table is already loaded; never throws.
     // When info is given and the file was read, it receives the detection verdict and code page.
     bool LoadFromFile(const std::u16string& path, TCsvLoadInfo* info = nullptr) noexcept;
+    // The same for a stream, read from its start.
+    bool LoadFromStream(TStream& stream, TCsvLoadInfo* info = nullptr,
+                        const TCsvLoadPieces& pieces = {}) noexcept;
 
     // Parses decoded text into the table. False, with nothing changed, when the table is not
     // empty. The text is taken by value and becomes the table's storage: move it in to avoid
@@ -56,10 +70,16 @@ class TCsv {
     std::u16string_view GetCellView(std::uint32_t row, std::uint32_t field) const noexcept;
 
   private:
+    // Takes the parse's result as the table's; text holds the cells' texts.
+    void Adopt(const char16_t* text, std::size_t length, std::uint32_t fieldCount,
+               TOffsetList& cellStarts, TOffsetList& rowFirstCell);
+
     std::uint32_t rowCount_ = 0;
     std::uint32_t fieldCount_ = 0;
-    // The cells' texts, back to back.
+    // The cells' texts, back to back, in text_ or in pages_ (a loaded file's).
+    const char16_t* cells_ = nullptr;
     std::u16string text_;
+    TPageBuffer pages_;
     // Start of each cell in text_, row by row, plus one entry for the end of the last cell.
     TOffsetList cellStarts_;
     // Index in cellStarts_ of each row's first cell, plus one entry for the end.

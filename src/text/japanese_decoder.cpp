@@ -115,24 +115,16 @@ char16_t OrReplacement(char16_t unit) {
     return unit != 0 ? unit : kReplacement;
 }
 
-// The shared decoding loop. Every supported code page yields at most one UTF-16 unit per byte,
-// so the text is allocated once. An unmapped character of valid shape becomes one U+FFFD as a
-// whole; a lead byte not followed by a byte that fits becomes U+FFFD alone and the next byte is
-// read afresh.
-std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::u16string out = MakeLargeString<std::u16string>(n);
-    char16_t* o = out.data();
+// The shared decoding loop over one piece. Every supported code page yields at most one UTF-16
+// unit per byte. An unmapped character of valid shape becomes one U+FFFD as a whole; a lead
+// byte not followed by a byte that fits becomes U+FFFD alone and the next byte is read afresh.
+TDecodedPiece DecodePieceWithTable(const TLegacyTable& table, const unsigned char* s, std::size_t n,
+                                   bool last, char16_t* o) {
+    char16_t* const start = o;
     const char16_t* pairs = table.pairs.data();
     const bool hasTriples = !table.triples.empty();
     std::size_t i = 0;
-    std::size_t nextTurn = kTurnBytes;
     while (i < n) {
-        if (i >= nextTurn) {
-            ProcessMessages();
-            nextTurn = i + kTurnBytes;
-        }
         if (s[i] < 0x80 && table.asciiIsIdentity) {
             std::size_t run = CopyAsciiRun(s, i, n, o);
             i += run;
@@ -142,6 +134,10 @@ std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes
         // Japanese text comes in runs; stay here until the next ASCII byte.
         do {
             unsigned char c = s[i];
+            // A character of two or three bytes that might reach past the piece waits for the
+            // next piece.
+            if (!last && n - i < 3 && (table.lead[c] || c == 0x8F))
+                return {i, static_cast<std::size_t>(o - start)};
             if (table.lead[c]) {
                 if (i + 1 < n && table.trail[s[i + 1]]) {
                     *o++ = OrReplacement(pairs[(c << 8) | s[i + 1]]);
@@ -164,18 +160,31 @@ std::u16string DecodeWithTable(const TLegacyTable& table, std::string_view bytes
             }
         } while (i < n && (s[i] >= 0x80 || !table.asciiIsIdentity));
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
+    return {i, static_cast<std::size_t>(o - start)};
+}
+
+std::u16string DecodeWithTable(TPieceDecoder decode, std::string_view bytes) {
+    std::u16string out = MakeLargeString<std::u16string>(bytes.size());
+    out.resize(DecodeInTurns(bytes, out.data(), decode));
     return out;
 }
 
 }  // namespace
 
+TDecodedPiece DecodeCp932Piece(const unsigned char* s, std::size_t n, bool last, char16_t* o) {
+    return DecodePieceWithTable(Cp932Table(), s, n, last, o);
+}
+
+TDecodedPiece DecodeEucJpPiece(const unsigned char* s, std::size_t n, bool last, char16_t* o) {
+    return DecodePieceWithTable(EucJpTable(), s, n, last, o);
+}
+
 std::u16string DecodeCp932(std::string_view bytes) {
-    return DecodeWithTable(Cp932Table(), bytes);
+    return DecodeWithTable(DecodeCp932Piece, bytes);
 }
 
 std::u16string DecodeEucJp(std::string_view bytes) {
-    return DecodeWithTable(EucJpTable(), bytes);
+    return DecodeWithTable(DecodeEucJpPiece, bytes);
 }
 
 namespace {

@@ -1,5 +1,9 @@
 #include "text/mecs_utils.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/iconv_converter.h"
 #include "text/japanese_decoder.h"
 #include "text/large_buffer.h"
@@ -54,8 +58,13 @@ std::u16string MecsMappingFix_CP932ToUnicode(std::u16string text) {
     return text;
 }
 
-std::u16string MecsMappingFix_JISX0208ToUnicode(std::u16string text) {
-    for (char16_t& unit : text) {
+namespace {
+
+// The eight JIS X 0208 characters that converters map differently, moved to the code points
+// CP932 gives them.
+void FixJisX0208Units(char16_t* units, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        char16_t& unit = units[i];
         if (unit < 0xA2) continue;
         switch (unit) {
             case 0x00A2:
@@ -86,7 +95,34 @@ std::u16string MecsMappingFix_JISX0208ToUnicode(std::u16string text) {
                 break;
         }
     }
+}
+
+}  // namespace
+
+std::u16string MecsMappingFix_JISX0208ToUnicode(std::u16string text) {
+    FixJisX0208Units(text.data(), text.size());
     return text;
+}
+
+TDecodedPiece WidenLatin1Piece(const unsigned char* s, std::size_t n, bool, char16_t* o) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i + 8), _mm_unpackhi_epi8(chunk, zero));
+    }
+#endif
+    for (; i < n; ++i)
+        o[i] = s[i];
+    return {n, n};
+}
+
+TDecodedPiece DecodeEucJpFixedPiece(const unsigned char* s, std::size_t n, bool last, char16_t* o) {
+    const TDecodedPiece done = DecodeEucJpPiece(s, n, last, o);
+    FixJisX0208Units(o, done.written);
+    return done;
 }
 
 }  // namespace qm

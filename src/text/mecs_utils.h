@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/piece_decode.h"
 #include "text/string_utility.h"
 
 namespace qm {
@@ -17,5 +18,10 @@ std::u16string MecsMappingFix_CP932ToUnicode(std::u16string text);
 // EUC-JP and ISO-2022-JP text: the eight JIS X 0208 characters that converters map
 // differently take the code points CP932 gives them.
 std::u16string MecsMappingFix_JISX0208ToUnicode(std::u16string text);
+
+// Piece decoders (text/piece_decode.h): MecsStretchElement, and EUC-JP decoding followed by
+// the JIS X 0208 fix.
+TDecodedPiece WidenLatin1Piece(const unsigned char* s, std::size_t n, bool last, char16_t* o);
+TDecodedPiece DecodeEucJpFixedPiece(const unsigned char* s, std::size_t n, bool last, char16_t* o);
 
 }  // namespace qm

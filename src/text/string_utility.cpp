@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "text/japanese_decoder.h"
 #include "text/large_buffer.h"
 #include "text/mecs_utils.h"
+#include "text/unicode.h"
 #include "text/utf_decoder.h"
 
 namespace qm {
@@ -18,14 +20,14 @@ const std::uint8_t* AsBytes(std::string_view bytes) {
 // long ASCII prefix (common in exported data) does not hide the Japanese text that follows it
 // and get the file widened byte by byte. A tie or a failed test in the sample is a decision
 // about real multi-byte bytes and stands.
+}  // namespace
+
 bool NeedsWholeFileCheck(TDetectedEncoding verdict, const TEncodingScores& scores,
                          std::int64_t sampleLength, std::int64_t size) {
     return verdict == deNone && scores.sjis == 0 && scores.euc == 0 && scores.utf8 == 0 &&
            size > sampleLength;
 }
 
-// The verdict for a whole file held in memory: the sample's, or the whole file's when the sample
-// shows no multi-byte text.
 TDetectedEncoding DetectBytesEncoding(std::string_view bytes) {
     const auto size = static_cast<std::int64_t>(bytes.size());
     const std::int64_t sampleLength = std::min(size, kDetectionSampleSize);
@@ -35,8 +37,6 @@ TDetectedEncoding DetectBytesEncoding(std::string_view bytes) {
         verdict = CheckEncoding(AsBytes(bytes), size, 0);
     return verdict;
 }
-
-}  // namespace
 
 TCodePage EncodingToCodePage(TDetectedEncoding encoding) {
     switch (encoding) {
@@ -124,6 +124,26 @@ std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage) {
         default:
             return AnsiToUTF16(bytes, codePage);
     }
+}
+
+TPieceDecoder PieceDecoderFor(TCodePage codePage) {
+    switch (codePage) {
+        case 65001:
+            return DecodeUtf8Piece;
+        case 932:
+            return DecodeCp932Piece;
+        case 20932:
+        case 51932:
+            return DecodeEucJpFixedPiece;
+        case kNoCodePage:
+            return WidenLatin1Piece;
+        default:
+            return nullptr;
+    }
+}
+
+std::size_t DroppedMarkLength(std::string_view bytes, TCodePage codePage) {
+    return codePage == 65001 && HasUTF8BOM(bytes) ? 3 : 0;
 }
 
 TDetectedEncoding DetectStreamEncoding(TStream& stream, std::int64_t limit) {

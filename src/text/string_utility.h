@@ -7,6 +7,7 @@
 
 #include "platform/stream.h"
 #include "text/encode_detect.h"
+#include "text/piece_decode.h"
 
 namespace qm {
 
@@ -31,6 +32,18 @@ TDetectedEncoding DetectStreamEncoding(TStream& stream, std::int64_t limit);
 TCodePage EncodingToCodePage(TDetectedEncoding encoding);
 std::string ReadStreamBytes(TStream& stream);
 std::u16string DecodeBytes(std::string_view bytes, TCodePage codePage);
+// For the code pages whose decoding needs no state beyond one character (UTF-8, CP932, EUC-JP
+// and none): the piece decoder that gives what DecodeBytes gives, and how many bytes of a
+// mark DecodeBytes drops at the start of bytes. nullptr for the other code pages.
+TPieceDecoder PieceDecoderFor(TCodePage codePage);
+std::size_t DroppedMarkLength(std::string_view bytes, TCodePage codePage);
+// The verdict for a whole file held in memory: the sample's, or the whole file's when the
+// sample shows no multi-byte text (see NeedsWholeFileCheck).
+TDetectedEncoding DetectBytesEncoding(std::string_view bytes);
+// True when a verdict over the first sampleLength bytes of a file of size bytes must be made
+// again over all of it.
+bool NeedsWholeFileCheck(TDetectedEncoding verdict, const TEncodingScores& scores,
+                         std::int64_t sampleLength, std::int64_t size);
 bool HasUTF8BOM(std::string_view bytes);
 bool HasUTF16LEBOM(std::string_view bytes);
 bool HasUTF16BEBOM(std::string_view bytes);

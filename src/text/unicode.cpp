@@ -51,20 +51,10 @@ std::size_t DecodeMultiByte(const unsigned char* s, std::size_t n, std::size_t i
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    // UTF-8 never needs more UTF-16 units than bytes (a four-byte character gives two units,
-    // a replacement stands for at least one byte), so the text is allocated once.
-    std::u16string out = MakeLargeString<std::u16string>(n);
-    char16_t* o = out.data();
+TDecodedPiece DecodeUtf8Piece(const unsigned char* s, std::size_t n, bool last, char16_t* o) {
+    char16_t* const start = o;
     std::size_t i = 0;
-    std::size_t nextTurn = kTurnBytes;
     while (i < n) {
-        if (i >= nextTurn) {
-            ProcessMessages();
-            nextTurn = i + kTurnBytes;
-        }
         if (s[i] < 0x80) {
             std::size_t run = CopyAsciiRun(s, i, n, o);
             i += run;
@@ -81,6 +71,9 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
                 ++i;
                 continue;
             }
+            // A sequence spans at most four bytes: one that might reach past the piece waits
+            // for the next piece, where the bytes after it are known.
+            if (!last && n - i < 4) return {i, static_cast<std::size_t>(o - start)};
             // The common case for Japanese: a well-formed three-byte character.
             if (b0 >= 0xE1 && b0 <= 0xEF && b0 != 0xED && i + 2 < n) {
                 unsigned char b1 = s[i + 1], b2 = s[i + 2];
@@ -102,7 +95,15 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
             }
         } while (i < n);
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
+    return {i, static_cast<std::size_t>(o - start)};
+}
+
+std::u16string Utf8ToUtf16(std::string_view bytes) {
+    // UTF-8 never needs more UTF-16 units than bytes (a four-byte character gives two units,
+    // a replacement stands for at least one byte), so the text is allocated once.
+    std::u16string out = MakeLargeString<std::u16string>(bytes.size());
+    std::size_t written = DecodeInTurns(bytes, out.data(), DecodeUtf8Piece);
+    out.resize(written);
     return out;
 }
 

@@ -7,9 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "text/piece_decode.h"
+
 namespace qm {
 
 std::u16string Utf8ToUtf16(std::string_view bytes);
+// The same for one piece of the bytes (text/piece_decode.h).
+TDecodedPiece DecodeUtf8Piece(const unsigned char* s, std::size_t n, bool last, char16_t* o);
 std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace qm

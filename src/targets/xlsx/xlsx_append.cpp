@@ -193,7 +193,7 @@ TSheetAppend& TXlsxEngine::AppendState(int sheet) {
                         u"集計行を外してからやり直してください。\n" +
                         package.FileName());
     }
-    state->Rows = std::make_unique<TDeflater>(1);
+    state->Rows = std::make_unique<TParallelDeflater>(1);
     return *appends_.emplace(sheet, std::move(state)).first->second;
 }
 

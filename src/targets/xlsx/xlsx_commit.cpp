@@ -22,7 +22,8 @@ struct TNewPart {
     std::uint32_t Crc = 0;
     std::uint64_t Size = 0;
 
-    void Take(TDeflater& deflater) {
+    template <class TCompressed>
+    void Take(TCompressed& deflater) {
         for (std::string& piece : deflater.TakeOutput())
             Owned.push_back(std::move(piece));
     }

@@ -1,0 +1,244 @@
+#include "targets/xlsx/parallel_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/error.h"
+
+namespace qm::xlsx {
+
+namespace {
+
+constexpr std::size_t kWindow = 32u << 10;
+
+std::function<void(std::uint64_t)>& PieceHook() {
+    static std::function<void(std::uint64_t)> hook;
+    return hook;
+}
+
+[[noreturn]] void CannotCompress() {
+    throw Error(u"データを圧縮できません。");
+}
+
+}  // namespace
+
+// One zlib stream, reset for every piece: a piece's output depends only on its bytes and its
+// dictionary, whichever compressor made it.
+class TParallelDeflater::TCompressor {
+  public:
+    explicit TCompressor(int level) {
+        if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw Error(u"メモリが足りません。");
+    }
+    ~TCompressor() { deflateEnd(&z_); }
+    TCompressor(const TCompressor&) = delete;
+    TCompressor& operator=(const TCompressor&) = delete;
+
+    TDone Compress(const TJob& job) {
+        if (PieceHook()) PieceHook()(job.Number);
+        TDone done;
+        done.Size = job.Input.size();
+        done.Crc = static_cast<std::uint32_t>(
+            crc32_z(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(job.Input.data()),
+                    job.Input.size()));
+        if (deflateReset(&z_) != Z_OK) CannotCompress();
+        if (!job.Dictionary.empty() &&
+            deflateSetDictionary(&z_, reinterpret_cast<const Bytef*>(job.Dictionary.data()),
+                                 static_cast<uInt>(job.Dictionary.size())) != Z_OK)
+            CannotCompress();
+        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(job.Input.data()));
+        z_.avail_in = static_cast<uInt>(job.Input.size());
+        const int flush = job.Final ? Z_FINISH : Z_SYNC_FLUSH;
+        // Compressed into a buffer kept for the next piece, then copied out at its size: the
+        // output of a million rows stays as small as it compresses.
+        std::size_t used = 0;
+        std::size_t room = deflateBound(&z_, static_cast<uLong>(job.Input.size())) + 64;
+        for (;;) {
+            if (scratch_.size() < used + room) scratch_.resize(used + room);
+            z_.next_out = reinterpret_cast<Bytef*>(scratch_.data() + used);
+            z_.avail_out = static_cast<uInt>(room);
+            const int status = deflate(&z_, flush);
+            used += room - z_.avail_out;
+            if (status == Z_STREAM_ERROR) CannotCompress();
+            if (job.Final ? status == Z_STREAM_END : (z_.avail_out != 0 && z_.avail_in == 0)) break;
+            room = 64u << 10;
+        }
+        done.Output.assign(scratch_.data(), used);
+        return done;
+    }
+
+  private:
+    z_stream z_{};
+    std::string scratch_;
+};
+
+void TParallelDeflater::SetPieceHookForTests(std::function<void(std::uint64_t)> hook) {
+    PieceHook() = std::move(hook);
+}
+
+unsigned DefaultDeflateThreads() {
+    if (const char* text = std::getenv("QUILLOMAT_DEFLATE_THREADS")) {
+        unsigned value = 0;
+        const char* end = text + std::strlen(text);
+        auto result = std::from_chars(text, end, value);
+        if (result.ec == std::errc() && result.ptr == end && value >= 1 && value <= 64)
+            return value;
+    }
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+TParallelDeflater::TParallelDeflater(int level, unsigned threads)
+    : level_(level),
+      threads_(threads == 0 ? DefaultDeflateThreads() : threads),
+      crc_(static_cast<std::uint32_t>(crc32(0, nullptr, 0))) {
+    if (threads_ == 1) {
+        inlineCompressor_ = new TCompressor(level_);
+        return;
+    }
+    // The zlib streams are made before any thread starts, so that a failure throws here.
+    std::vector<std::unique_ptr<TCompressor>> compressors;
+    for (unsigned i = 0; i < threads_; ++i)
+        compressors.push_back(std::make_unique<TCompressor>(level_));
+    try {
+        for (auto& compressor : compressors)
+            workers_.emplace_back([this, c = compressor.release()] {
+                std::unique_ptr<TCompressor> owned(c);
+                Work(*owned);
+            });
+    } catch (...) {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        jobReady_.notify_all();
+        for (std::thread& worker : workers_)
+            worker.join();
+        throw;
+    }
+}
+
+TParallelDeflater::~TParallelDeflater() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    jobReady_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    delete inlineCompressor_;
+}
+
+void TParallelDeflater::Work(TCompressor& compressor) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        jobReady_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (stopping_) return;
+        TJob job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        TDone done;
+        std::exception_ptr error;
+        try {
+            done = compressor.Compress(job);
+            done.SpareInput = std::move(job.Input);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        if (error) {
+            if (!error_) error_ = error;
+        } else {
+            done_.emplace(job.Number, std::move(done));
+        }
+        jobDone_.notify_all();
+    }
+}
+
+void TParallelDeflater::Absorb(TDone& done) {
+    crc_ = static_cast<std::uint32_t>(
+        crc32_combine64(crc_, done.Crc, static_cast<z_off64_t>(done.Size)));
+    if (!done.Output.empty()) output_.push_back(std::move(done.Output));
+    if (done.SpareInput.capacity() >= kPieceSize) {
+        done.SpareInput.clear();
+        spare_.push_back(std::move(done.SpareInput));
+    }
+    ++collected_;
+}
+
+void TParallelDeflater::Collect(std::unique_lock<std::mutex>& lock, bool all) {
+    // A few pieces may wait for a thread while it works on others; beyond that the caller waits.
+    const std::uint64_t limit = all ? 0 : 2u * threads_;
+    for (;;) {
+        if (error_) std::rethrow_exception(error_);
+        auto next = done_.find(collected_);
+        if (next != done_.end()) {
+            TDone done = std::move(next->second);
+            done_.erase(next);
+            Absorb(done);
+            continue;
+        }
+        if (submitted_ - collected_ <= limit) return;
+        jobDone_.wait(lock);
+    }
+}
+
+void TParallelDeflater::Submit(bool final) {
+    TJob job;
+    job.Number = submitted_;
+    job.Final = final;
+    job.Input = std::move(current_);
+    job.Dictionary = dictionary_;
+    // The dictionary of the next piece: the last 32 KB of everything given so far.
+    if (job.Input.size() >= kWindow) {
+        dictionary_.assign(job.Input, job.Input.size() - kWindow, kWindow);
+    } else {
+        dictionary_ += job.Input;
+        if (dictionary_.size() > kWindow) dictionary_.erase(0, dictionary_.size() - kWindow);
+    }
+    current_.clear();
+    if (!spare_.empty()) {
+        current_ = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    ++submitted_;
+    if (inlineCompressor_) {
+        TDone done = inlineCompressor_->Compress(job);
+        done.SpareInput = std::move(job.Input);
+        Absorb(done);
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    jobs_.push_back(std::move(job));
+    jobReady_.notify_one();
+    Collect(lock, false);
+}
+
+void TParallelDeflater::Add(std::string_view data) {
+    inputSize_ += data.size();
+    while (!data.empty()) {
+        if (current_.capacity() < kPieceSize) current_.reserve(kPieceSize);
+        const std::size_t n = std::min(data.size(), kPieceSize - current_.size());
+        current_.append(data.substr(0, n));
+        data.remove_prefix(n);
+        if (current_.size() == kPieceSize) Submit(false);
+    }
+}
+
+void TParallelDeflater::Flush(bool final) {
+    // A segment ended on a byte boundary needs no more bytes; the end of the stream always
+    // needs its last block, empty or not.
+    if (!current_.empty() || final) Submit(final);
+    if (inlineCompressor_) return;
+    std::unique_lock lock(mutex_);
+    Collect(lock, true);
+}
+
+std::vector<std::string> TParallelDeflater::TakeOutput() {
+    return std::move(output_);
+}
+
+}  // namespace qm::xlsx

@@ -1,5 +1,7 @@
 #include "targets/xlsx/parallel_deflate.h"
 
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -26,45 +28,57 @@ std::function<void(std::uint64_t)>& PieceHook() {
 
 }  // namespace
 
-// One zlib stream, reset for every piece: a piece's output depends only on its bytes and its
-// dictionary, whichever compressor made it.
+// One ISA-L stream, reset for every piece: a piece's output depends only on its bytes and its
+// dictionary, whichever compressor made it. ISA-L compresses worksheet XML several times as fast
+// as zlib at its fastest level, and smaller.
 class TParallelDeflater::TCompressor {
   public:
-    explicit TCompressor(int level) {
-        if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw Error(u"メモリが足りません。");
+    explicit TCompressor(int level)
+        : stream_(std::make_unique<isal_zstream>()), level_(static_cast<std::uint32_t>(level)) {
+        if (level < ISAL_DEF_MIN_LEVEL || level > ISAL_DEF_MAX_LEVEL) CannotCompress();
+        // The buffer each level needs beside the stream (its hash table and tokens).
+        static constexpr std::size_t kLevelBuffer[] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT,
+                                                       ISAL_DEF_LVL2_DEFAULT,
+                                                       ISAL_DEF_LVL3_DEFAULT};
+        levelBuffer_.resize(kLevelBuffer[level]);
     }
-    ~TCompressor() { deflateEnd(&z_); }
-    TCompressor(const TCompressor&) = delete;
-    TCompressor& operator=(const TCompressor&) = delete;
 
     TDone Compress(const TJob& job) {
         if (PieceHook()) PieceHook()(job.Number);
         TDone done;
         done.Size = job.Input.size();
-        done.Crc = static_cast<std::uint32_t>(
-            crc32_z(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(job.Input.data()),
-                    job.Input.size()));
-        if (deflateReset(&z_) != Z_OK) CannotCompress();
+        done.Crc = crc32_gzip_refl(0, reinterpret_cast<const std::uint8_t*>(job.Input.data()),
+                                   job.Input.size());
+        isal_zstream& z = *stream_;
+        isal_deflate_init(&z);
+        z.level = level_;
+        z.level_buf = levelBuffer_.data();
+        z.level_buf_size = static_cast<std::uint32_t>(levelBuffer_.size());
+        z.gzip_flag = IGZIP_DEFLATE;
+        z.flush = SYNC_FLUSH;
+        z.end_of_stream = job.Final ? 1 : 0;
         if (!job.Dictionary.empty() &&
-            deflateSetDictionary(&z_, reinterpret_cast<const Bytef*>(job.Dictionary.data()),
-                                 static_cast<uInt>(job.Dictionary.size())) != Z_OK)
+            isal_deflate_set_dict(
+                &z, reinterpret_cast<std::uint8_t*>(const_cast<char*>(job.Dictionary.data())),
+                static_cast<std::uint32_t>(job.Dictionary.size())) != COMP_OK)
             CannotCompress();
-        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(job.Input.data()));
-        z_.avail_in = static_cast<uInt>(job.Input.size());
-        const int flush = job.Final ? Z_FINISH : Z_SYNC_FLUSH;
+        z.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(job.Input.data()));
+        z.avail_in = static_cast<std::uint32_t>(job.Input.size());
         // Compressed into a buffer kept for the next piece, then copied out at its size: the
-        // output of a million rows stays as small as it compresses.
+        // output of a million rows stays as small as it compresses. The room covers data that
+        // does not compress (stored blocks); should it not do, the stream goes on in more.
         std::size_t used = 0;
-        std::size_t room = deflateBound(&z_, static_cast<uLong>(job.Input.size())) + 64;
+        std::size_t room = job.Input.size() + job.Input.size() / 8 + 1024;
         for (;;) {
             if (scratch_.size() < used + room) scratch_.resize(used + room);
-            z_.next_out = reinterpret_cast<Bytef*>(scratch_.data() + used);
-            z_.avail_out = static_cast<uInt>(room);
-            const int status = deflate(&z_, flush);
-            used += room - z_.avail_out;
-            if (status == Z_STREAM_ERROR) CannotCompress();
-            if (job.Final ? status == Z_STREAM_END : (z_.avail_out != 0 && z_.avail_in == 0)) break;
+            z.next_out = reinterpret_cast<std::uint8_t*>(scratch_.data() + used);
+            z.avail_out = static_cast<std::uint32_t>(room);
+            if (isal_deflate(&z) != COMP_OK) CannotCompress();
+            used += room - z.avail_out;
+            const bool ended = job.Final ? z.internal_state.state == ZSTATE_END
+                                         : z.avail_in == 0 && z.avail_out != 0 &&
+                                               z.internal_state.state == ZSTATE_NEW_HDR;
+            if (ended) break;
             room = 64u << 10;
         }
         done.Output.assign(scratch_.data(), used);
@@ -72,7 +86,9 @@ class TParallelDeflater::TCompressor {
     }
 
   private:
-    z_stream z_{};
+    std::unique_ptr<isal_zstream> stream_;  // large: kept off the stack
+    std::uint32_t level_;
+    std::vector<std::uint8_t> levelBuffer_;
     std::string scratch_;
 };
 
@@ -99,7 +115,7 @@ TParallelDeflater::TParallelDeflater(int level, unsigned threads)
         inlineCompressor_ = new TCompressor(level_);
         return;
     }
-    // The zlib streams are made before any thread starts, so that a failure throws here.
+    // The compressors are made before any thread starts, so that a failure throws here.
     std::vector<std::unique_ptr<TCompressor>> compressors;
     for (unsigned i = 0; i < threads_; ++i)
         compressors.push_back(std::make_unique<TCompressor>(level_));

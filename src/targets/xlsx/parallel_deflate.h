@@ -1,8 +1,9 @@
-// Raw deflate of one long stream on several threads. The input is cut into pieces of a fixed
-// size; each piece is compressed on its own, primed with the 32 KB before it as the dictionary,
-// and ended on a byte boundary (sync flush), so the pieces' outputs laid end to end form one
-// valid stream whose CRC is the pieces' CRCs combined. The cuts depend only on the bytes given
-// and the Flush calls, never on the threads: the output is the same for any number of them.
+// Raw deflate of one long stream on several threads, by ISA-L. The input is cut into pieces
+// of a fixed size; each piece is compressed on its own, primed with the 32 KB before it as the
+// dictionary, and ended on a byte boundary (sync flush), so the pieces' outputs laid end to end
+// form one valid stream whose CRC is the pieces' CRCs combined. The cuts depend only on the
+// bytes given and the Flush calls, never on the threads: the output is the same for any number
+// of them.
 #pragma once
 
 #include <condition_variable>
@@ -26,8 +27,8 @@ class TParallelDeflater {
     // Input bytes per piece.
     static constexpr std::size_t kPieceSize = 1u << 20;
 
-    // threads: how many threads compress; 1 compresses on the caller's thread within Add and
-    // Flush. 0 takes DefaultDeflateThreads().
+    // level: ISA-L's level, 0 (fastest) to 3. threads: how many threads compress; 1 compresses on
+    // the caller's thread within Add and Flush. 0 takes DefaultDeflateThreads().
     explicit TParallelDeflater(int level, unsigned threads = 0);
     // Stops the threads (a piece being compressed is finished first) and drops the output.
     ~TParallelDeflater();

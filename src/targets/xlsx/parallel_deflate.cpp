@@ -110,34 +110,26 @@ unsigned DefaultDeflateThreads() {
 TParallelDeflater::TParallelDeflater(int level, unsigned threads)
     : level_(level),
       threads_(threads == 0 ? DefaultDeflateThreads() : threads),
-      crc_(static_cast<std::uint32_t>(crc32(0, nullptr, 0))) {
-    if (threads_ == 1) {
-        inlineCompressor_ = new TCompressor(level_);
-        return;
-    }
+      crc_(static_cast<std::uint32_t>(crc32(0, nullptr, 0))) {}
+
+TParallelDeflater::~TParallelDeflater() {
+    StopWorkers();
+}
+
+void TParallelDeflater::StartWorkers() {
     // The compressors are made before any thread starts, so that a failure throws here.
-    std::vector<std::unique_ptr<TCompressor>> compressors;
     for (unsigned i = 0; i < threads_; ++i)
-        compressors.push_back(std::make_unique<TCompressor>(level_));
+        compressors_.push_back(std::make_unique<TCompressor>(level_));
     try {
-        for (auto& compressor : compressors)
-            workers_.emplace_back([this, c = compressor.release()] {
-                std::unique_ptr<TCompressor> owned(c);
-                Work(*owned);
-            });
+        for (auto& compressor : compressors_)
+            workers_.emplace_back([this, c = compressor.get()] { Work(*c); });
     } catch (...) {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        jobReady_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
+        StopWorkers();
         throw;
     }
 }
 
-TParallelDeflater::~TParallelDeflater() {
+void TParallelDeflater::StopWorkers() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -145,7 +137,7 @@ TParallelDeflater::~TParallelDeflater() {
     jobReady_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
-    delete inlineCompressor_;
+    workers_.clear();
 }
 
 void TParallelDeflater::Work(TCompressor& compressor) {
@@ -202,7 +194,7 @@ void TParallelDeflater::Collect(std::unique_lock<std::mutex>& lock, bool all) {
     }
 }
 
-void TParallelDeflater::Submit(bool final) {
+void TParallelDeflater::Submit(bool final, bool flushing) {
     TJob job;
     job.Number = submitted_;
     job.Final = final;
@@ -221,12 +213,16 @@ void TParallelDeflater::Submit(bool final) {
         spare_.pop_back();
     }
     ++submitted_;
-    if (inlineCompressor_) {
-        TDone done = inlineCompressor_->Compress(job);
+    // One thread compresses on the caller's; so does a flush before the first whole piece:
+    // a few rows are not worth starting threads for.
+    if (threads_ == 1 || (flushing && workers_.empty())) {
+        if (!inline_) inline_ = std::make_unique<TCompressor>(level_);
+        TDone done = inline_->Compress(job);
         done.SpareInput = std::move(job.Input);
         Absorb(done);
         return;
     }
+    if (workers_.empty()) StartWorkers();
     std::unique_lock lock(mutex_);
     jobs_.push_back(std::move(job));
     jobReady_.notify_one();
@@ -240,15 +236,15 @@ void TParallelDeflater::Add(std::string_view data) {
         const std::size_t n = std::min(data.size(), kPieceSize - current_.size());
         current_.append(data.substr(0, n));
         data.remove_prefix(n);
-        if (current_.size() == kPieceSize) Submit(false);
+        if (current_.size() == kPieceSize) Submit(false, false);
     }
 }
 
 void TParallelDeflater::Flush(bool final) {
     // A segment ended on a byte boundary needs no more bytes; the end of the stream always
     // needs its last block, empty or not.
-    if (!current_.empty() || final) Submit(final);
-    if (inlineCompressor_) return;
+    if (!current_.empty() || final) Submit(final, true);
+    if (workers_.empty()) return;
     std::unique_lock lock(mutex_);
     Collect(lock, true);
 }

@@ -47,7 +47,6 @@ class TParallelDeflater {
     // Of the data given up to the last Flush.
     std::uint32_t Crc() const noexcept { return crc_; }
     std::uint64_t InputSize() const noexcept { return inputSize_; }
-    unsigned Threads() const noexcept { return threads_; }
 
     // For tests: called before each piece is compressed, on the thread that compresses it,
     // with the piece's number; what it throws fails the piece as a failure of zlib would.
@@ -68,7 +67,9 @@ class TParallelDeflater {
     };
     class TCompressor;
 
-    void Submit(bool final);
+    void Submit(bool final, bool flushing);
+    void StartWorkers();
+    void StopWorkers();
     void Work(TCompressor& compressor);
     // Moves finished pieces, in order, to the output; waits for all when 'all'.
     void Collect(std::unique_lock<std::mutex>& lock, bool all);
@@ -92,8 +93,9 @@ class TParallelDeflater {
     std::map<std::uint64_t, TDone> done_;
     std::exception_ptr error_;
     bool stopping_ = false;
-    std::vector<std::thread> workers_;
-    TCompressor* inlineCompressor_ = nullptr;  // threads_ == 1
+    std::vector<std::unique_ptr<TCompressor>> compressors_;  // one per thread
+    std::vector<std::thread> workers_;                       // started with the first whole piece
+    std::unique_ptr<TCompressor> inline_;
 };
 
 // The number of compressing threads an import uses: the processor's cores (at most 8), or the

@@ -14,8 +14,6 @@ namespace qm::xlsx {
 
 namespace {
 
-constexpr std::size_t kPendingFlush = 256u << 10;
-
 void AppendNumber(std::string& out, double value) {
     char buffer[32];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -397,7 +395,6 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
 
     // Nothing above can fail any more: commit the row to the state.
     // A row without values keeps its place but needs no element.
-    if (wroteCell) state.Pending += row;
     state.MinColumn = minColumn;
     state.MaxColumn = maxColumn;
     state.NextRow = rowNumber + 1;
@@ -406,10 +403,7 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
         area.Last.Row = rowNumber;
         state.GrownNames[table.DefinedName] = area;
     }
-    if (state.Pending.size() >= kPendingFlush) {
-        state.Rows->Add(state.Pending);
-        state.Pending.clear();
-    }
+    if (wroteCell) state.Rows->Add(row);
     engine.AfterAppend();
 }
 

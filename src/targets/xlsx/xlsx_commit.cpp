@@ -135,8 +135,6 @@ TNewPart RewriteSheet(const TPackage& package, const TZipEntry& entry, std::vect
     if (reader.Read(&probe, 1) != 0)
         FailCorrupt(package.FileName(), u"シートの部品が途中で変わりました");
 
-    state.Rows->Add(state.Pending);
-    state.Pending.clear();
     state.Rows->Flush(false);
     before->Flush(false);
     after->Flush(true);
@@ -183,8 +181,7 @@ void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
         const TSheetInfo& info = package.Sheets()[static_cast<std::size_t>(sheet)];
         const TSheetLayout& layout = state.Layout;
         std::uint32_t lastRow = state.NextRow - 1;
-        if (lastRow == state.LastRow && state.Pending.empty() && state.Rows->InputSize() == 0)
-            continue;
+        if (lastRow == state.LastRow && state.Rows->InputSize() == 0) continue;
         std::string pre = layout.Prefix.empty() ? std::string() : layout.Prefix + ":";
         std::vector<TEdit> edits;
 

@@ -48,7 +48,6 @@ struct TSheetAppend {
     std::vector<TListObject> Tables;
     std::map<int, TAreaRef> GrownNames;       // defined name index -> area after the append
     std::unique_ptr<TParallelDeflater> Rows;  // compressed on worker threads as they come
-    std::string Pending;                      // row XML not yet handed to the compressor
     std::string RowBuffer;                    // the row being built
     std::vector<std::string> ColumnLetters;   // "A", "B", ... by column, filled as used
     std::uint64_t RowCount = 0;

@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <random>
 
+#include "env_scope.h"
 #include "platform/error.h"
 #include "targets/xlsx/zip_writer.h"
 #include "test_util.h"
+#include "xlsx_builder.h"
+#include "xlsx_test_util.h"
 
 namespace qm::xlsx {
 namespace {
@@ -161,6 +164,42 @@ TEST(ParallelDeflate, JoinsAfterAnotherCompressorsSegmentAndPythonInflatesIt) {
         "assert zlib.crc32(out) == int(sys.argv[3])' '" +
         rawPath.string() + "' '" + wholePath.string() + "' " + std::to_string(crc);
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(ParallelDeflate, AnImportWritesTheSameWorkbookOnOneOrTwoThreadsAndOpenpyxlReadsIt) {
+    test::TTestWorkbook book;
+    book.Sheets = {{"Data", "<row r=\"1\">" + test::InlineCell("A1", "番号") +
+                                test::InlineCell("B1", "名前") + "</row><row r=\"2\">" +
+                                test::NumberCell("A2", "-1") + test::InlineCell("B2", "x") +
+                                "</row>"}};
+    const std::string original = test::BuildWorkbook(book);
+    // Rows enough for several pieces, so that the threads share them.
+    constexpr int kRows = 20000;
+    std::string files[2];
+    for (unsigned threads : {1u, 2u}) {
+        test::EnvScope scope("QUILLOMAT_DEFLATE_THREADS", std::to_string(threads));
+        test::TempDir dir;
+        const auto path = dir.Write("book.xlsx", original);
+        {
+            test::TOpenTable open(path, u"Data$");
+            open.Connection.BeginTrans();
+            for (int r = 0; r < kRows; ++r)
+                open.Append({Utf8ToUtf16(std::to_string(r)),
+                             u"名前 " + Utf8ToUtf16(std::to_string(r * 7919 % 1000)) + u" <&>"});
+            open.Connection.CommitTrans();
+        }
+        files[threads - 1] = test::ReadBytes(path);
+        if (threads == 2) {
+            ASSERT_TRUE(test::HaveOpenpyxl())
+                << "python3-openpyxl is not installed (scripts/install-deps.sh installs it)";
+            const std::vector<std::string> rows = test::OpenpyxlRows(path, "Data");
+            ASSERT_EQ(rows.size(), 2u + kRows) << rows.front();
+            EXPECT_EQ(rows[2], "n:0.0\ts:\"名前 0 <&>\"");
+            EXPECT_EQ(rows[12346], "n:12344.0\ts:\"名前 136 <&>\"");
+            EXPECT_EQ(rows.back(), "n:19999.0\ts:\"名前 81 <&>\"");
+        }
+    }
+    EXPECT_TRUE(files[0] == files[1]) << "1 and 2 threads wrote different workbooks";
 }
 
 // The compressor is dropped with later pieces still queued, as a roll-back drops it: its

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "platform/error.h"
 
@@ -123,6 +124,12 @@ void TParallelDeflater::StartWorkers() {
     try {
         for (auto& compressor : compressors_)
             workers_.emplace_back([this, c = compressor.get()] { Work(*c); });
+    } catch (const std::system_error&) {
+        // The system would not start a thread: the caller's thread compresses alone, which
+        // writes the same bytes.
+        StopWorkers();
+        compressors_.clear();
+        threads_ = 1;
     } catch (...) {
         StopWorkers();
         throw;
@@ -147,6 +154,7 @@ void TParallelDeflater::Work(TCompressor& compressor) {
         if (stopping_) return;
         TJob job = std::move(jobs_.front());
         jobs_.pop_front();
+        if (error_) continue;  // the stream is lost already
         lock.unlock();
         TDone done;
         std::exception_ptr error;
@@ -213,16 +221,16 @@ void TParallelDeflater::Submit(bool final, bool flushing) {
         spare_.pop_back();
     }
     ++submitted_;
-    // One thread compresses on the caller's; so does a flush before the first whole piece:
-    // a few rows are not worth starting threads for.
-    if (threads_ == 1 || (flushing && workers_.empty())) {
+    // A flush before the first whole piece compresses on the caller's thread: a few rows are
+    // not worth starting threads for.
+    if (threads_ > 1 && workers_.empty() && !flushing) StartWorkers();
+    if (workers_.empty()) {
         if (!inline_) inline_ = std::make_unique<TCompressor>(level_);
         TDone done = inline_->Compress(job);
         done.SpareInput = std::move(job.Input);
         Absorb(done);
         return;
     }
-    if (workers_.empty()) StartWorkers();
     std::unique_lock lock(mutex_);
     jobs_.push_back(std::move(job));
     jobReady_.notify_one();

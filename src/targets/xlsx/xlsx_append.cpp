@@ -14,8 +14,6 @@ namespace qm::xlsx {
 
 namespace {
 
-constexpr std::size_t kPendingFlush = 256u << 10;
-
 void AppendNumber(std::string& out, double value) {
     char buffer[32];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -202,7 +200,7 @@ TSheetAppend& TXlsxEngine::AppendState(int sheet) {
                         u"集計行を外してからやり直してください。\n" +
                         package.FileName());
     }
-    state->Rows = std::make_unique<TDeflater>(1);
+    state->Rows = std::make_unique<TParallelDeflater>(1);
     return *appends_.emplace(sheet, std::move(state)).first->second;
 }
 
@@ -406,7 +404,6 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
 
     // Nothing above can fail any more: commit the row to the state.
     // A row without values keeps its place but needs no element.
-    if (wroteCell) state.Pending += row;
     state.MinColumn = minColumn;
     state.MaxColumn = maxColumn;
     state.NextRow = rowNumber + 1;
@@ -415,10 +412,7 @@ void AppendCells(TXlsxEngine& engine, const TTableDef& table,
         area.Last.Row = rowNumber;
         state.GrownNames[table.DefinedName] = area;
     }
-    if (state.Pending.size() >= kPendingFlush) {
-        state.Rows->Add(state.Pending);
-        state.Pending.clear();
-    }
+    if (wroteCell) state.Rows->Add(row);
     engine.AfterAppend();
 }
 

@@ -22,7 +22,8 @@ struct TNewPart {
     std::uint32_t Crc = 0;
     std::uint64_t Size = 0;
 
-    void Take(TDeflater& deflater) {
+    template <class TCompressed>
+    void Take(TCompressed& deflater) {
         for (std::string& piece : deflater.TakeOutput())
             Owned.push_back(std::move(piece));
     }
@@ -127,8 +128,6 @@ bool SpliceSheet(const TPackage& package, const TZipEntry& entry, const std::vec
     out = &before;
     FeedEdited(tail, plan.Resume.Offset, std::vector<TEdit>(edits.begin() + 1, edits.end()), out,
                &after);
-    state.Rows->Add(state.Pending);
-    state.Pending.clear();
     state.Rows->Flush(false);
     before.Flush(false);
     after.Flush(true);
@@ -204,8 +203,6 @@ TNewPart RewriteSheet(const TPackage& package, const TZipEntry& entry, std::vect
     if (reader.Read(&probe, 1) != 0)
         FailCorrupt(package.FileName(), u"シートの部品が途中で変わりました");
 
-    state.Rows->Add(state.Pending);
-    state.Pending.clear();
     state.Rows->Flush(false);
     before->Flush(false);
     after->Flush(true);
@@ -252,8 +249,7 @@ void TXlsxEngine::Commit(const std::atomic<bool>* cancel) {
         const TSheetInfo& info = package.Sheets()[static_cast<std::size_t>(sheet)];
         const TSheetLayout& layout = state.Layout;
         std::uint32_t lastRow = state.NextRow - 1;
-        if (lastRow == state.LastRow && state.Pending.empty() && state.Rows->InputSize() == 0)
-            continue;
+        if (lastRow == state.LastRow && state.Rows->InputSize() == 0) continue;
         std::string pre = layout.Prefix.empty() ? std::string() : layout.Prefix + ":";
         std::vector<TEdit> edits;
 

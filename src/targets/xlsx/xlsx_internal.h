@@ -13,6 +13,7 @@
 #include "targets/xlsx/cell_ref.h"
 #include "targets/xlsx/deflate_continue.h"
 #include "targets/xlsx/package.h"
+#include "targets/xlsx/parallel_deflate.h"
 #include "targets/xlsx/sheet_reader.h"
 #include "targets/xlsx/zip_writer.h"
 
@@ -46,11 +47,10 @@ struct TSheetAppend {
     std::uint32_t MinColumn = 0, MaxColumn = 0;  // of the appended cells
     std::vector<std::int64_t> StyleAbove;        // per column: style of its last cell, or -1
     std::vector<TListObject> Tables;
-    std::map<int, TAreaRef> GrownNames;  // defined name index -> area after the append
-    std::unique_ptr<TDeflater> Rows;
-    std::string Pending;                     // row XML not yet handed to the compressor
-    std::string RowBuffer;                   // the row being built
-    std::vector<std::string> ColumnLetters;  // "A", "B", ... by column, filled as used
+    std::map<int, TAreaRef> GrownNames;       // defined name index -> area after the append
+    std::unique_ptr<TParallelDeflater> Rows;  // compressed on worker threads as they come
+    std::string RowBuffer;                    // the row being built
+    std::vector<std::string> ColumnLetters;   // "A", "B", ... by column, filled as used
     std::uint64_t RowCount = 0;
     // Where the sheet part's deflate blocks start, for a commit that keeps most of them; null
     // when the part is not deflated.

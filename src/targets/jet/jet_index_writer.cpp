@@ -1,6 +1,7 @@
 #include "targets/jet/jet_index_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/error.h"
@@ -32,6 +33,25 @@ std::string SortKeyOf(const std::string& key, std::uint32_t page, std::uint8_t r
     return sortKey;
 }
 
+// Whether sort key `a` orders before `b`, byte by byte as unsigned values. Keys are short
+// (a numeric key with its row pointer is 9 bytes): comparing eight bytes at a time here costs
+// less than a call to memcmp.
+bool KeyLess(std::string_view a, std::string_view b) {
+    static_assert(std::endian::native == std::endian::little, "the byte swap below");
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    return a.size() < b.size();
+}
+
 std::string_view KeyPart(std::string_view sortKey) {
     return sortKey.substr(0, sortKey.size() - 4);
 }
@@ -58,11 +78,11 @@ bool IndexKeyWritable(const TColumnDef& column) {
 std::size_t TJetIndexWriter::TNode::LowerBound(std::string_view sortKey) const {
     const std::size_t n = Size();
     // Keys that go after every entry (ever-growing keys) are the common case: one comparison.
-    if (n == 0 || Back() < sortKey) return n;
+    if (n == 0 || KeyLess(Back(), sortKey)) return n;
     std::size_t low = 0, high = n - 1;  // the answer lies in [low, high]
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (Key(middle) < sortKey)
+        if (KeyLess(Key(middle), sortKey))
             low = middle + 1;
         else
             high = middle;
@@ -70,17 +90,39 @@ std::size_t TJetIndexWriter::TNode::LowerBound(std::string_view sortKey) const {
     return low;
 }
 
+void TJetIndexWriter::TNode::Vary() {
+    ends.resize(count);
+    for (std::size_t k = 0; k < count; ++k)
+        ends[k] = static_cast<std::uint32_t>((k + 1) * width);
+    width = 0;
+}
+
 void TJetIndexWriter::TNode::Insert(std::size_t i, std::string_view sortKey, std::uint32_t child) {
-    const std::size_t start = i == 0 ? 0 : ends[i - 1];
-    const auto length = static_cast<std::uint32_t>(sortKey.size());
-    keys.insert(start, sortKey);
-    ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(i), static_cast<std::uint32_t>(start));
-    for (std::size_t k = i; k < ends.size(); ++k)
-        ends[k] += length;
+    if (count == 0 && ends.empty())
+        width = sortKey.size();
+    else if (width != 0 && sortKey.size() != width)
+        Vary();
+    if (width != 0) {
+        keys.insert(i * width, sortKey);
+    } else {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1];
+        const auto length = static_cast<std::uint32_t>(sortKey.size());
+        keys.insert(start, sortKey);
+        ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(i),
+                    static_cast<std::uint32_t>(start));
+        for (std::size_t k = i; k < ends.size(); ++k)
+            ends[k] += length;
+    }
+    ++count;
     if (!leaf) children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), child);
 }
 
 void TJetIndexWriter::TNode::SetKey(std::size_t i, std::string_view sortKey) {
+    if (width != 0 && sortKey.size() != width) Vary();
+    if (width != 0) {
+        keys.replace(i * width, width, sortKey);
+        return;
+    }
     const std::size_t start = i == 0 ? 0 : ends[i - 1];
     const std::size_t length = ends[i] - start;
     keys.replace(start, length, sortKey);
@@ -89,19 +131,24 @@ void TJetIndexWriter::TNode::SetKey(std::size_t i, std::string_view sortKey) {
         ends[k] += grown;
 }
 
-TJetIndexWriter::TNode TJetIndexWriter::TNode::SplitOff(std::size_t count) {
+TJetIndexWriter::TNode TJetIndexWriter::TNode::SplitOff(std::size_t kept) {
     TNode rest;
     rest.leaf = leaf;
-    const std::uint32_t cut = count == 0 ? 0 : ends[count - 1];
+    rest.width = width;
+    rest.count = count - kept;
+    const std::size_t cut = width != 0 ? kept * width : kept == 0 ? 0 : ends[kept - 1];
     rest.keys.assign(keys, cut);
-    rest.ends.reserve(Size() - count);
-    for (std::size_t k = count; k < Size(); ++k)
-        rest.ends.push_back(ends[k] - cut);
+    if (width == 0) {
+        rest.ends.reserve(rest.count);
+        for (std::size_t k = kept; k < count; ++k)
+            rest.ends.push_back(static_cast<std::uint32_t>(ends[k] - cut));
+        ends.resize(kept);
+    }
     if (!leaf)
-        rest.children.assign(children.begin() + static_cast<std::ptrdiff_t>(count), children.end());
+        rest.children.assign(children.begin() + static_cast<std::ptrdiff_t>(kept), children.end());
     keys.resize(cut);
-    ends.resize(count);
-    if (!leaf) children.resize(count);
+    count = kept;
+    if (!leaf) children.resize(kept);
     return rest;
 }
 
@@ -109,6 +156,8 @@ void TJetIndexWriter::TNode::Clear() {
     keys.clear();
     ends.clear();
     children.clear();
+    count = 0;
+    width = 0;
 }
 
 std::size_t TJetIndexWriter::UsedBytes(const TNode& node) {

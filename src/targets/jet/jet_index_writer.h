@@ -51,17 +51,19 @@ class TJetIndexWriter {
 
     // One page of the tree in memory. Its entries' sort keys (key, page as 3 bytes big-endian,
     // row) lie one after another in one buffer, so that an insertion moves bytes, not
-    // objects; child pages (intermediate pages only) are kept beside them.
+    // objects; child pages (intermediate pages only) are kept beside them. While every key has
+    // the same size (numeric keys always do) no table of where each key ends is needed.
     struct TNode {
         bool leaf = true;
         std::uint32_t previous = 0, next = 0, tail = 0;
         bool dirty = false;
 
-        std::size_t Size() const { return ends.size(); }
-        bool Empty() const { return ends.empty(); }
+        std::size_t Size() const { return count; }
+        bool Empty() const { return count == 0; }
         std::string_view Key(std::size_t i) const {
+            if (width != 0) return std::string_view(keys.data() + i * width, width);
             const std::size_t start = i == 0 ? 0 : ends[i - 1];
-            return std::string_view(keys).substr(start, ends[i] - start);
+            return std::string_view(keys.data() + start, ends[i] - start);
         }
         std::string_view Front() const { return Key(0); }
         std::string_view Back() const { return Key(Size() - 1); }
@@ -75,13 +77,17 @@ class TJetIndexWriter {
             Insert(Size(), sortKey, child);
         }
         void SetKey(std::size_t i, std::string_view sortKey);
-        // Keeps the first `count` entries; returns a node (same kind, no links) with the rest.
-        TNode SplitOff(std::size_t count);
+        // Keeps the first `kept` entries; returns a node (same kind, no links) with the rest.
+        TNode SplitOff(std::size_t kept);
         void Clear();
 
       private:
+        // From equal sizes to sizes of their own: fills `ends`.
+        void Vary();
         std::string keys;
-        std::vector<std::uint32_t> ends;      // where each entry's sort key ends in `keys`
+        std::size_t count = 0;
+        std::size_t width = 0;                // every key's size, or 0: see `ends`
+        std::vector<std::uint32_t> ends;      // where each key ends in `keys` (width 0)
         std::vector<std::uint32_t> children;  // beside the entries of an intermediate page
     };
     // The bytes used by a node's entries after prefix compression.

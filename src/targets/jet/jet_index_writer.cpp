@@ -79,13 +79,22 @@ std::size_t TJetIndexWriter::TNode::LowerBound(std::string_view sortKey) const {
     const std::size_t n = Size();
     // Keys that go after every entry (ever-growing keys) are the common case: one comparison.
     if (n == 0 || KeyLess(Back(), sortKey)) return n;
-    std::size_t low = 0, high = n - 1;  // the answer lies in [low, high]
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (KeyLess(Key(middle), sortKey))
-            low = middle + 1;
-        else
-            high = middle;
+    // The answer lies in [low, low + length]: at most n - 1, as Back() is not less.
+    std::size_t low = 0, length = n - 1;
+    while (length > 0) {
+        const std::size_t half = length / 2;
+        // A search through a page not in the cache waits on memory at every step: ask now
+        // for both places the next step may look at.
+        if (width != 0) {
+            __builtin_prefetch(keys.data() + (low + half / 2) * width);
+            __builtin_prefetch(keys.data() + (low + half + 1 + (length - half - 1) / 2) * width);
+        }
+        if (KeyLess(Key(low + half), sortKey)) {
+            low += half + 1;
+            length -= half + 1;
+        } else {
+            length = half;
+        }
     }
     return low;
 }

@@ -3,7 +3,9 @@
 //   make_access_target OUT.accdb autonumber   an AutoNumber primary key 「ID」 and an index
 //                                             on the Long Integer 「整数」
 //   make_access_target OUT.accdb textkey      a Short Text primary key 「番号」 and an index
-//                                             on the Short Text 「名称」
+//                                             on the Short Text 「英字」 (ASCII words: the
+//                                             writer refuses keys of characters whose key it
+//                                             cannot prove, as kanji under this sort order)
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -32,7 +34,7 @@ int main(int argc, char** argv) {
     std::vector<TBuildIndex> indexes;
     if (textKey) {
         indexes.push_back({u"PrimaryKey", {0}, true, true});
-        indexes.push_back({u"名称", {5}});
+        indexes.push_back({u"英字", {4}});
     } else {
         indexes.push_back({u"PrimaryKey", {0}, true, true});
         indexes.push_back({u"整数", {2}});

@@ -4,7 +4,8 @@
 # into a table with the same two indexes (the file converted to UTF-8 by iconv on the way, as
 # sqlite3 reads only UTF-8). The two alternate, RUNS times each; each run starts from an empty
 # table. Prints every run, then the medians with their spread (min–max), the ratio of the
-# medians and the peak memory (/usr/bin/time -v), with the load average seen at each run.
+# medians and the peak memory (/usr/bin/time -v), with the load average seen at each run and
+# the processor time (user + system), which depends less on what else the machine runs.
 #   bench/bench_access_import.sh [autonumber|textkey] [RUNS]     (default: autonumber 5)
 #     autonumber  an AutoNumber primary key and an index on a Long Integer field
 #     textkey     a Short Text primary key (the CSV's row number as text) and an index on a
@@ -67,7 +68,7 @@ SQL
     )
 fi
 
-# One timed run: "seconds peak-kilobytes load-average" on standard output.
+# One timed run: "seconds peak-kilobytes load-average cpu-seconds" on standard output.
 timed() {
     local log="$out/access-bench-time.txt"
     local load
@@ -76,11 +77,12 @@ timed() {
         cat "$log" >&2
         exit 1
     }
-    local wall peak
+    local wall peak cpu
     wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log" |
         awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
     peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$log")
-    echo "$wall $peak $load"
+    cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$log")
+    echo "$wall $peak $load $cpu"
 }
 
 run_quillomat() {
@@ -102,34 +104,31 @@ for ((i = 1; i <= runs; i++)); do
         if [ "$who" = q ]; then
             r=$(run_quillomat)
             echo "$r" >>"$out/access-bench-q.txt"
-            echo "run $i quillomat-cli: $r (seconds, peak KB, load)"
+            echo "run $i quillomat-cli: $r (seconds, peak KB, load, cpu seconds)"
         else
             r=$(run_sqlite)
             echo "$r" >>"$out/access-bench-s.txt"
-            echo "run $i sqlite3:       $r (seconds, peak KB, load)"
+            echo "run $i sqlite3:       $r (seconds, peak KB, load, cpu seconds)"
         fi
     done
 done
 
 # What each wrote: the rows of the table, and the Access file checked page by page.
-q_rows=$("$cli" check --strict "$target" | sed -n 's/^Data: \([0-9]*\) 行.*/\1/p')
+check=$("$cli" check --strict "$target")
+q_rows=$(sed -n 's/^Data: \([0-9]*\) 行.*/\1/p' <<<"$check")
 s_rows=$(sqlite3 "$sqlite_db" 'SELECT count(*) FROM "Data"')
-echo "rows: quillomat-cli $q_rows, sqlite3 $s_rows"
+echo "rows: quillomat-cli $q_rows ($(tail -1 <<<"$check")), sqlite3 $s_rows"
 
-summary() {
-    sort -n -k1,1 "$1" | awk -v name="$2" '
-        { t[NR] = $1; m[NR] = $2; l[NR] = $3; if ($2 > peak) peak = $2 }
-        END {
-            med = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-            lsum = 0; for (i = 1; i <= NR; i++) lsum += l[i]
-            printf "%s %.2f %.2f %.2f %d %.2f\n", name, med, t[1], t[NR], peak / 1024, lsum / NR
-        }'
-}
-{
-    summary "$out/access-bench-q.txt" quillomat-cli
-    summary "$out/access-bench-s.txt" sqlite3
-} | awk '
-    { name[NR] = $1; med[NR] = $2
-      printf "%-14s median %6.2f s  (min %.2f, max %.2f)  peak %5d MB  mean load %.2f\n",
-             $1, $2, $3, $4, $5, $6 }
-    END { printf "ratio quillomat-cli / sqlite3: %.2f\n", med[1] / med[2] }'
+python3 - "$out/access-bench-q.txt" "$out/access-bench-s.txt" <<'PY'
+import statistics, sys
+rows = {}
+for name, path in (("quillomat-cli", sys.argv[1]), ("sqlite3", sys.argv[2])):
+    runs = [list(map(float, line.split())) for line in open(path) if line.strip()]
+    wall, peak, load, cpu = (sorted(r[i] for r in runs) for i in range(4))
+    rows[name] = (statistics.median(wall), statistics.median(cpu))
+    print(f"{name:14} median {rows[name][0]:6.2f} s  (min {wall[0]:.2f}, max {wall[-1]:.2f})"
+          f"  peak {peak[-1] / 1024:5.0f} MB  mean load {statistics.mean(load):.2f}")
+    print(f"{'':14} cpu    {rows[name][1]:6.2f} s  (min {cpu[0]:.2f}, max {cpu[-1]:.2f})")
+q, s = rows["quillomat-cli"], rows["sqlite3"]
+print(f"ratio quillomat-cli / sqlite3: {q[0] / s[0]:.2f} (cpu {q[1] / s[1]:.2f})")
+PY

@@ -25,10 +25,14 @@ int RunCheck(const std::vector<std::string>& args) {
     try {
         const auto database = qm::jet::TJetDatabase::Open(qm::FromNativePath(files[0]));
         const qm::jet::TCheckReport report = qm::jet::CheckDatabase(*database, options);
-        for (const auto& table : report.tables)
-            std::printf("%s: %u 行（定義 %u 行）、索引 %u、キー照合 %u\n",
+        for (const auto& table : report.tables) {
+            std::printf("%s: %u 行（定義 %u 行）、索引 %u、キー照合 %u",
                         qm::Utf16ToUtf8(table.table).c_str(), table.liveRows, table.storedRowCount,
                         table.indexes, table.keysCompared);
+            if (table.keysNotProvable > 0)
+                std::printf("、照合できないテキストのキー %u", table.keysNotProvable);
+            std::putchar('\n');
+        }
         for (const auto& warning : report.warnings)
             std::printf("注意: %s\n", qm::Utf16ToUtf8(warning).c_str());
         for (const auto& problem : report.problems)
@@ -48,8 +52,10 @@ int RunCheck(const std::vector<std::string>& args) {
 const qm::cli::TCommandRegistration registration({
     "check",
     "[--strict] FILE  Accessデータベースの整合性を検査します / check an Access database "
-    "for consistency (--strict: Accessが残す行数のずれや未解放ページも問題とします / also "
-    "count the row-count drift and unreleased pages that Access leaves as problems)",
+    "for consistency (--strict: Accessが残す行数のずれや未解放ページも問題とし、テキストの"
+    "索引のキーも行から作ったキーと照合します / also count the row-count drift and unreleased "
+    "pages that Access leaves as problems, and compare text index keys with the keys rebuilt "
+    "from their rows)",
     RunCheck,
 });
 

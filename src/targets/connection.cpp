@@ -244,6 +244,25 @@ void TTable::CheckCanAppend() {
     engineTable_->CheckCanAppend();
 }
 
+void TTable::CheckMappedFields(const std::vector<int>& fieldNumbers) {
+    if (!Active()) FailClosed();
+    std::vector<std::size_t> fields;
+    for (const int number : fieldNumbers)
+        if (number >= 1 && number <= FieldCount())
+            fields.push_back(static_cast<std::size_t>(number - 1));
+    engineTable_->CheckMappedFields(fields);
+}
+
+void TTable::CheckImportVolume(TImportVolume volume) {
+    if (!Active()) FailClosed();
+    std::erase_if(volume.Fields, [this](const TImportVolume::TFieldVolume& field) {
+        return field.Field < 1 || field.Field > static_cast<std::size_t>(FieldCount());
+    });
+    for (auto& field : volume.Fields)
+        --field.Field;
+    engineTable_->CheckImportVolume(volume);
+}
+
 void TTable::Cancel() {
     inserting_ = false;
     assigned_ = false;

@@ -155,6 +155,12 @@ class TTable {
     // Throws the engine's refusal when the table cannot take rows at all (see
     // TEngineTable::CheckCanAppend), and the "not open" error when it is closed.
     void CheckCanAppend();
+    // Throws the engine's refusal of fields that can never take a value from text (see
+    // TEngineTable::CheckMappedFields); `fieldNumbers` count from 1, as FieldByNumber does.
+    void CheckMappedFields(const std::vector<int>& fieldNumbers);
+    // Throws the engine's refusal of an import too big for the target (see
+    // TEngineTable::CheckImportVolume); the volume's field numbers count from 1.
+    void CheckImportVolume(TImportVolume volume);
     bool Inserting() const noexcept { return inserting_; }
 
   private:

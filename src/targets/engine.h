@@ -68,6 +68,19 @@ struct TTableEntry {
     bool IsSystem = false;  // listed only when system tables are asked for
 };
 
+// What an import will give a table, known before its first row: the rows, and for each field
+// the CSV file fills, how many of its cells hold text and how many characters they hold in all
+// (line breaks counted as the CR LF they become).
+struct TImportVolume {
+    std::uint64_t Rows = 0;
+    struct TFieldVolume {
+        std::size_t Field = 0;  // 0-based field number
+        std::uint64_t Cells = 0;
+        std::uint64_t Characters = 0;
+    };
+    std::vector<TFieldVolume> Fields;
+};
+
 class TEngineTable {
   public:
     virtual ~TEngineTable() = default;
@@ -95,6 +108,17 @@ class TEngineTable {
     // that a dry run reports it and a failed import does not blame a CSV row for it. The
     // default takes rows; limits that depend on the rows (a full sheet) are AppendRow's.
     virtual void CheckCanAppend() {}
+
+    // Throws, before any row, when the import fills a field that can never take a value from
+    // text (an AutoNumber, an attachment), naming the table and the field, so that the refusal
+    // does not wait for the first non-empty cell. `fields` are the 0-based numbers of the fields
+    // the relation fills from a column of the CSV file. The default takes every field.
+    virtual void CheckMappedFields(const std::vector<std::size_t>& fields) { (void)fields; }
+
+    // Throws, before any row, when the import surely passes a size limit of the format (an
+    // Access database's 2 GB), naming the file and the limit. The default has no such limit;
+    // limits met only while rows are appended stay AppendRow's and the commit's.
+    virtual void CheckImportVolume(const TImportVolume& volume) { (void)volume; }
 };
 
 class TEngine {

@@ -26,6 +26,42 @@ std::u16string RowLocation(const TCsv& csv, std::uint32_t row, std::u16string_vi
     return text + u"）";
 }
 
+// The fields the relation fills from a column the CSV file has; an entry naming no column
+// gives every row an empty cell and fills nothing.
+std::vector<int> MappedFieldNumbers(TTable& table, const TCsv& csv, const TRelation& relation) {
+    std::vector<int> numbers;
+    for (const auto& [name, column] : relation) {
+        if (column < 0 || static_cast<std::uint32_t>(column) >= csv.GetFieldCount()) continue;
+        if (const TField* field = table.FindField(name)) numbers.push_back(field->FieldNo());
+    }
+    return numbers;
+}
+
+// The rows and the characters the import gives each field it fills (field numbers from 1).
+TImportVolume VolumeOf(TTable& table, const TCsv& csv, const TRelation& relation,
+                       bool firstLineIsTitle) {
+    TImportVolume volume;
+    const std::uint32_t first = firstLineIsTitle ? 1 : 0;
+    const std::uint32_t rows = csv.GetRowCount();
+    volume.Rows = rows > first ? rows - first : 0;
+    for (const auto& [name, column] : relation) {
+        if (column < 0 || static_cast<std::uint32_t>(column) >= csv.GetFieldCount()) continue;
+        const TField* field = table.FindField(name);
+        if (field == nullptr) continue;
+        TImportVolume::TFieldVolume counted{static_cast<std::size_t>(field->FieldNo()), 0, 0};
+        for (std::uint32_t row = first; row < rows; ++row) {
+            const std::u16string_view cell =
+                csv.GetCellView(row, static_cast<std::uint32_t>(column));
+            if (cell.empty()) continue;
+            ++counted.Cells;
+            counted.Characters += cell.size() + static_cast<std::uint64_t>(
+                                                    std::count(cell.begin(), cell.end(), u'\n'));
+        }
+        volume.Fields.push_back(counted);
+    }
+    return volume;
+}
+
 void RollbackQuietly(TConnection& connection) {
     // A roll-back only drops what the transaction holds in memory; should it fail, the
     // error that caused it is still the one to report.
@@ -70,6 +106,8 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
         // A target that takes no rows at all is refused before the first row, so that the
         // message blames the target and not a line of the CSV file.
         table_.CheckCanAppend();
+        table_.CheckMappedFields(MappedFieldNumbers(table_, *csv, relation));
+        table_.CheckImportVolume(VolumeOf(table_, *csv, relation, firstLineIsTitle));
         const std::uint32_t maximum = inserter.RowCount();
         if (OnProgress) OnProgress(0, maximum);
         while (inserter.HasRow()) {
@@ -130,8 +168,11 @@ TDryRunResult DryRunImport(TConnection& connection, TTable& table, const TCsv* c
         }
     } rollback{connection, table};
     try {
-        // Raises the table's "not open" error, or the refusal of a target that takes no rows.
+        // Raises the table's "not open" error, the refusal of a target that takes no rows, that
+        // of a field the CSV file may not fill, or that of an import too big for the target.
         table.CheckCanAppend();
+        table.CheckMappedFields(MappedFieldNumbers(table, *csv, relation));
+        table.CheckImportVolume(VolumeOf(table, *csv, relation, firstLineIsTitle));
     } catch (const Error& error) {
         result.CheckMessage = error.Message();
         return result;

@@ -81,9 +81,9 @@ class TImportRun {
 // (types and sizes, the limits of the sheet, required fields, duplicate keys in the table or
 // within the CSV file, the table's own refusals) and nothing reaches the file. Unlike the run,
 // it goes on after a failing row and lists them all; a failing row is not kept, so later rows
-// are checked against the rows that would be written. Checks made only while the commit writes
-// the file (the size limit of an Access database) are not seen. The writers' lock of the target
-// is held for the dry run's duration, as for a run.
+// are checked against the rows that would be written. An import too big for the target (the
+// 2 GB of an Access database) is refused before the first row, as the run refuses it. The
+// writers' lock of the target is held for the dry run's duration, as for a run.
 struct TDryRunFailure {
     std::uint32_t Row;       // 0-based CSV row
     std::uint64_t Line;      // 1-based line of the CSV file on which the row begins

@@ -108,6 +108,7 @@ std::uint16_t FixedBytes(std::uint8_t type) {
         case kTypeDateTimeExtended:
             return 42;
         case kTypeText:
+        case kTypeMemo:
         case kTypeOle:
             return 0;
         default:
@@ -184,7 +185,8 @@ TJetBuilder::TJetBuilder(std::vector<TBuildTable> tables, TBuildFormat format) :
             i == 0 ? kCatalogPage : kFirstTablePage + static_cast<std::uint32_t>(i - 1);
         for (const auto& column : state.def.columns) {
             const std::uint16_t bytes = ColumnBytes(column);  // refuses what it cannot write
-            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            const bool variable =
+                column.type == kTypeText || column.type == kTypeMemo || column.type == kTypeOle;
             state.fixedOffset.push_back(variable ? 0 : state.fixedSize);
             state.varIndex.push_back(variable ? state.varCount : 0);
             if (variable)
@@ -218,6 +220,18 @@ std::string TJetBuilder::EncodeRow(const TTableState& table,
             if (v.kind != TJetValue::Kind::Bytes) throw Error(u"長いデータは作成できません。");
             mask[i / 8] |= 1u << (i % 8);
             varData[table.varIndex[i]] = InlineLongValue(v.bytes);
+            continue;
+        }
+        if (type == kTypeMemo) {
+            // Long Text kept inside the row, in plain UTF-16LE.
+            if (v.kind != TJetValue::Kind::Text) throw Error(u"長いテキストしか作成できません。");
+            std::string bytes;
+            for (const char16_t c : v.text) {
+                bytes.push_back(static_cast<char>(c & 0xFF));
+                bytes.push_back(static_cast<char>(c >> 8));
+            }
+            mask[i / 8] |= 1u << (i % 8);
+            varData[table.varIndex[i]] = InlineLongValue(bytes);
             continue;
         }
         mask[i / 8] |= 1u << (i % 8);
@@ -311,8 +325,62 @@ void TJetBuilder::PlaceRow(std::size_t tableIndex, std::uint32_t owner, const st
 
 void TJetBuilder::AddRow(std::size_t table, const std::vector<TJetValue>& values) {
     TTableState& state = tables_.at(table + 1);
-    if (!state.def.indexes.empty()) throw Error(u"索引のあるテーブルには行を追加できません。");
+    if (!PhysicalIndexes(table + 1).empty())
+        throw Error(u"索引のあるテーブルには行を追加できません。");
     PlaceRow(table + 1, state.tdefPage, EncodeRow(state, values));
+}
+
+void TJetBuilder::AddRelationship(TBuildRelationship relationship) {
+    ++relationship.child;
+    ++relationship.parent;
+    if (relationship.child >= tables_.size() || relationship.parent >= tables_.size() ||
+        relationship.parentIndex >= tables_[relationship.parent].def.indexes.size())
+        throw Error(u"リレーションシップのテーブルまたは索引がありません。");
+    relationships_.push_back(std::move(relationship));
+}
+
+std::vector<TJetBuilder::TPhysicalSpec> TJetBuilder::PhysicalIndexes(std::size_t t) const {
+    std::vector<TPhysicalSpec> specs;
+    for (const auto& index : tables_[t].def.indexes)
+        specs.push_back({index.columns, index.primary, index.unique, index.descending});
+    for (const auto& relationship : relationships_)
+        if (relationship.child == t)
+            specs.push_back({relationship.childColumns, false, false, false});
+    return specs;
+}
+
+// Numbers of the foreign-key logical indexes: after the table's own indexes come those of the
+// relationships in which it holds the key, then those in which it is referenced.
+std::uint32_t TJetBuilder::ForeignLogicalNumber(std::size_t r, bool childSide) const {
+    const std::size_t t = childSide ? relationships_[r].child : relationships_[r].parent;
+    std::uint32_t number = static_cast<std::uint32_t>(tables_[t].def.indexes.size());
+    for (std::size_t i = 0; i < relationships_.size(); ++i)
+        if (relationships_[i].child == t && (!childSide || i < r)) ++number;
+    if (!childSide)
+        for (std::size_t i = 0; i < r; ++i)
+            if (relationships_[i].parent == t) ++number;
+    return number;
+}
+
+std::vector<TJetBuilder::TLogicalSpec> TJetBuilder::LogicalIndexes(std::size_t t) const {
+    std::vector<TLogicalSpec> specs;
+    const auto& indexes = tables_[t].def.indexes;
+    for (std::size_t i = 0; i < indexes.size(); ++i)
+        specs.push_back({indexes[i].name, static_cast<std::uint32_t>(i),
+                         static_cast<std::uint8_t>(indexes[i].primary ? 1 : 0)});
+    std::uint32_t physical = static_cast<std::uint32_t>(indexes.size());
+    for (std::size_t r = 0; r < relationships_.size(); ++r)
+        if (relationships_[r].child == t)
+            specs.push_back({relationships_[r].name, physical++, 2, 2,
+                             static_cast<std::int32_t>(ForeignLogicalNumber(r, false)),
+                             tables_[relationships_[r].parent].tdefPage});
+    for (std::size_t r = 0; r < relationships_.size(); ++r)
+        if (relationships_[r].parent == t)
+            specs.push_back({u".r" + std::u16string(1, static_cast<char16_t>(u'B' + r)),
+                             static_cast<std::uint32_t>(relationships_[r].parentIndex), 2, 1,
+                             static_cast<std::int32_t>(ForeignLogicalNumber(r, true)),
+                             tables_[relationships_[r].child].tdefPage});
+    return specs;
 }
 
 std::string TJetBuilder::Finish() {
@@ -389,7 +457,8 @@ std::string TJetBuilder::Finish() {
                                  (kMapHolderPage << 8) | freeSlot);
         // Each index: an empty leaf as its root, and a map that holds it.
         std::vector<std::pair<std::uint32_t, std::uint32_t>> indexes;
-        for (std::size_t i = 0; i < table.def.indexes.size(); ++i) {
+        const std::size_t physicalCount = PhysicalIndexes(indexPointers.size()).size();
+        for (std::size_t i = 0; i < physicalCount; ++i) {
             const std::uint32_t root = NewPage();
             pages_[root].assign(kPageSize, '\0');
             pages_[root][0] = kPageIndexLeaf;
@@ -407,7 +476,8 @@ std::string TJetBuilder::Finish() {
     // Table definitions (one page each).
     for (std::size_t t = 0; t < tables_.size(); ++t) {
         const TTableState& table = tables_[t];
-        const auto& indexes = table.def.indexes;
+        const std::vector<TPhysicalSpec> indexes = PhysicalIndexes(t);
+        const std::vector<TLogicalSpec> logical = LogicalIndexes(t);
         std::string def(63 + 12 * indexes.size(), '\0');
         def[0] = kPageTableDef;
         def[1] = 1;
@@ -422,7 +492,7 @@ std::string TJetBuilder::Finish() {
         SetU16(def, 41, columns);
         SetU16(def, 43, table.varCount);
         SetU16(def, 45, columns);
-        SetU32(def, 47, static_cast<std::uint32_t>(indexes.size()));
+        SetU32(def, 47, static_cast<std::uint32_t>(logical.size()));
         SetU32(def, 51, static_cast<std::uint32_t>(indexes.size()));
         SetU32(def, 55, mapPointers[t].first);
         SetU32(def, 59, mapPointers[t].second);
@@ -433,15 +503,18 @@ std::string TJetBuilder::Finish() {
             SetU32(d, 1, 1625);
             SetU16(d, 5, static_cast<std::uint32_t>(i));
             SetU16(d, 7, table.varIndex[i]);
-            if (column.type == kTypeText) SetU16(d, 11, 1033);
-            const bool variable = column.type == kTypeText || column.type == kTypeOle;
+            if (column.type == kTypeText || column.type == kTypeMemo)
+                SetU16(d, 11, column.sortOrder);
+            const bool variable =
+                column.type == kTypeText || column.type == kTypeMemo || column.type == kTypeOle;
             d[15] = static_cast<char>(variable ? 0x02 : column.autoNumber ? 0x07 : 0x03);
             if (column.calculated) d[16] = static_cast<char>(kColumnCalculated);
             SetU16(d, 21, table.fixedOffset[i]);
             SetU16(d, 23,
-                   column.type == kTypeText  ? column.textLength * 2u
-                   : column.type == kTypeOle ? 0u
-                                             : std::max<std::uint16_t>(1, ColumnBytes(column)));
+                   column.type == kTypeText ? column.textLength * 2u
+                   : column.type == kTypeOle || column.type == kTypeMemo
+                       ? 0u
+                       : std::max<std::uint16_t>(1, ColumnBytes(column)));
             def += d;
         }
         for (const auto& column : table.def.columns)
@@ -453,7 +526,7 @@ std::string TJetBuilder::Finish() {
                 const bool used = c < indexes[i].columns.size();
                 SetU16(d, 4 + 3 * c,
                        used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
-                d[6 + 3 * c] = used ? 1 : 0;
+                d[6 + 3 * c] = used ? (indexes[i].descending ? 2 : 1) : 0;
             }
             SetU32(d, 34, indexPointers[t][i].first);
             SetU32(d, 38, indexPointers[t][i].second);
@@ -461,18 +534,21 @@ std::string TJetBuilder::Finish() {
                                       (indexes[i].unique ? 0x01 : 0));
             def += d;
         }
-        for (std::size_t i = 0; i < indexes.size(); ++i) {
+        for (std::size_t i = 0; i < logical.size(); ++i) {
             std::string d(28, '\0');
             SetU32(d, 0, 1625);
             SetU32(d, 4, static_cast<std::uint32_t>(i));
-            SetU32(d, 8, static_cast<std::uint32_t>(i));
-            SetU32(d, 13, 0xFFFFFFFF);
-            d[21] = 4;
-            d[22] = 4;
-            d[23] = indexes[i].primary ? 1 : 0;
+            SetU32(d, 8, logical[i].physical);
+            d[12] = static_cast<char>(logical[i].role);
+            SetU32(d, 13, static_cast<std::uint32_t>(logical[i].otherIndex));
+            SetU32(d, 17, logical[i].otherTable);
+            // Cascades are off (0) on foreign keys; other indexes show 4 here.
+            d[21] = logical[i].kind == 2 ? 0 : 4;
+            d[22] = logical[i].kind == 2 ? 0 : 4;
+            d[23] = static_cast<char>(logical[i].kind);
             def += d;
         }
-        for (const auto& index : indexes)
+        for (const auto& index : logical)
             AppendName(def, index.name);
         PutU16(def, 0xFFFF);  // no long-value columns
         if (def.size() > kPageSize) throw Error(u"テーブル定義が長すぎます。");

@@ -29,8 +29,9 @@ struct TBuildProperty {
 struct TBuildColumn {
     std::u16string name;
     std::uint8_t type = kTypeLong;  // Boolean, Byte, Integer, Long, Currency, Single, Double,
-                                    // DateTime, BigInt, Guid (text form), Text or
-                                    // DateTimeExtended (its 42-character stored form as text)
+                                    // DateTime, BigInt, Guid (text form), Text, Memo
+                                    // (kept inside the row) or DateTimeExtended (its
+                                    // 42-character stored form as text)
     std::uint16_t textLength = 0;   // Text: maximum characters
     bool autoNumber = false;        // Long: an AutoNumber column
     // A calculated column of a fixed-size type: its result is stored in the 39-byte wrapper
@@ -38,13 +39,28 @@ struct TBuildColumn {
     // column's Expression property, when the test gives one.
     bool calculated = false;
     std::vector<TBuildProperty> properties = {};
+    std::uint16_t sortOrder = 1033;  // Text: the LCID of the column's sort order (version 0)
 };
 
 struct TBuildIndex {
     std::u16string name;
-    std::vector<std::size_t> columns = {};  // indexes into the table's columns, ascending keys
+    std::vector<std::size_t> columns = {};  // indexes into the table's columns
     bool primary = false;                   // the primary key (unique, required)
     bool unique = false;
+    bool descending = false;  // every column's key in descending order
+};
+
+// An enforced relationship (referential integrity): the columns `childColumns` of table
+// `child` reference the unique index `parentIndex` of table `parent` (tables, columns and
+// indexes by their position in what the builder was given). Both tables get the foreign-key
+// logical index Access adds: the child a non-unique physical index of its own on the columns,
+// the parent one that shares the unique index. A table may reference itself.
+struct TBuildRelationship {
+    std::u16string name;
+    std::size_t child = 0;
+    std::vector<std::size_t> childColumns;
+    std::size_t parent = 0;
+    std::size_t parentIndex = 0;
 };
 
 // The file format written: Jet 4 (.mdb), ACE 12 (.accdb of Access 2007) or the ACE 17 level
@@ -68,6 +84,8 @@ class TJetBuilder {
     // makes values of any shape, damaged ones included.
     void AddRow(std::size_t table, const std::vector<TJetValue>& values);
 
+    void AddRelationship(TBuildRelationship relationship);
+
     // The bytes of the finished database file.
     std::string Finish();
 
@@ -87,9 +105,30 @@ class TJetBuilder {
     void PlaceRow(std::size_t tableIndex, std::uint32_t owner, const std::string& row);
     std::uint32_t NewPage();
 
+    // The physical and logical indexes of table `t` (0: the catalogue): its own, then the
+    // foreign-key ones of its relationships.
+    struct TPhysicalSpec {
+        std::vector<std::size_t> columns;
+        bool primary = false;
+        bool unique = false;
+        bool descending = false;
+    };
+    struct TLogicalSpec {
+        std::u16string name;
+        std::uint32_t physical = 0;
+        std::uint8_t kind = 0;
+        std::uint8_t role = 0;
+        std::int32_t otherIndex = -1;
+        std::uint32_t otherTable = 0;
+    };
+    std::vector<TPhysicalSpec> PhysicalIndexes(std::size_t t) const;
+    std::vector<TLogicalSpec> LogicalIndexes(std::size_t t) const;
+    std::uint32_t ForeignLogicalNumber(std::size_t relationship, bool childSide) const;
+
     TBuildFormat format_ = TBuildFormat::Jet4;
     std::vector<TTableState> tables_;
-    std::vector<std::string> pages_;  // every page of the file, 4096 bytes each
+    std::vector<TBuildRelationship> relationships_;  // tables counted from 1 (0: catalogue)
+    std::vector<std::string> pages_;                 // every page of the file, 4096 bytes each
 };
 
 }  // namespace qm::jet

@@ -15,6 +15,9 @@ struct TTableCheck {
     std::uint32_t storedRowCount = 0;
     std::uint32_t indexes = 0;       // physical indexes walked
     std::uint32_t keysCompared = 0;  // index entries whose key was rebuilt from the row
+    // Strict checks: text index entries whose value the text encoder cannot prove a key for
+    // (their keys are left unchecked).
+    std::uint32_t keysNotProvable = 0;
 };
 
 struct TCheckReport {
@@ -41,7 +44,7 @@ struct TCheckOptions {
 //   their child's last entry), its pages are exactly those of its usage map, its entries are
 //   strictly ordered, and it has exactly one entry per live row (none for all-NULL rows of an
 //   index that ignores nulls), with the key rebuilt from the row where the key does not depend
-//   on a collation;
+//   on a collation (strict checks: text keys too, wherever the text encoder can prove the key);
 // - no page is claimed twice or both used and marked free in the global map;
 // - every value of every row decodes.
 // Damage that stops reading altogether is reported as a problem too.

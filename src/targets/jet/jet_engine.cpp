@@ -11,6 +11,7 @@
 #include "targets/jet/jet_commit.h"
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_field_type.h"
+#include "targets/jet/jet_import_volume.h"
 #include "targets/jet/jet_page_allocator.h"
 #include "targets/jet/jet_table_writer.h"
 #include "text/unicode.h"
@@ -74,6 +75,9 @@ class TJetWriteSession {
     // Throws the refusal that appending to `table` would meet before any row (a table this
     // engine cannot write soundly, an inconsistent database), writing nothing.
     virtual void CheckCanAppend(const TJetTable& table) = 0;
+    // Throws when the import surely passes the database's size limit (jet_import_volume.h).
+    virtual void CheckImportVolume(const TJetTable& table, const TImportVolume& volume) = 0;
+    virtual const std::u16string& DatabasePath() const = 0;
     // Open tables are told when a commit replaced the file, so that they show its rows.
     virtual void Register(TJetEngineTable* table) = 0;
     virtual void Unregister(TJetEngineTable* table) = 0;
@@ -140,6 +144,30 @@ class TJetEngineTable : public TEngineTable {
     }
     void CheckCanAppend() override { session_.CheckCanAppend(*table_); }
 
+    void CheckImportVolume(const TImportVolume& volume) override {
+        session_.CheckImportVolume(*table_, volume);
+    }
+
+    // Columns the engine fills itself or that hold no text: the provider refuses a value for
+    // them, and so does the import, before its first row.
+    void CheckMappedFields(const std::vector<std::size_t>& fields) override {
+        for (const std::size_t i : fields) {
+            if (i >= table_->Fields().size()) continue;
+            const TColumnDef& column = *table_->Fields()[i].column;
+            const char16_t* kind = column.IsAutoNumber() ? u"オートナンバー型"
+                                   : column.type == kTypeComplex ? u"添付ファイル型または複数値"
+                                   : column.type == kTypeOle ? u"OLEオブジェクト型"
+                                   : column.IsCalculated()   ? u"集計型"
+                                                             : nullptr;
+            if (kind == nullptr) continue;
+            FailWithFile(u"テーブル「" + table_->Name() + u"」のフィールド「" + column.name +
+                             u"」は" + kind +
+                             u"のフィールドのため、CSVの値を登録できません。"
+                             u"このフィールドの関連付けを外してください。",
+                         session_.DatabasePath());
+        }
+    }
+
   private:
     std::unique_ptr<TJetTable> table_;
     TJetWriteSession& session_;
@@ -151,7 +179,7 @@ class TJetEngineTable : public TEngineTable {
     std::int64_t end_ = -1;                           // the row count once the end was seen
 };
 
-class TJetEngine : public TEngine, public TJetWriteSession {
+class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndexes {
   public:
     TJetEngine(std::unique_ptr<TJetDatabase> database, TFileIdentity identity)
         : database_(std::move(database)), identity_(identity) {}
@@ -236,11 +264,22 @@ class TJetEngine : public TEngine, public TJetWriteSession {
         auto found = writers_.find(table.Def().page);
         if (found == writers_.end()) {
             auto own = database_->OpenTableAtPage(table.Name(), table.Def().page);
-            auto writer = std::make_unique<TJetTableWriter>(*database_, *own, *store_, *allocator_);
+            auto writer = std::make_unique<TJetTableWriter>(*database_, *own, *store_, *allocator_,
+                                                            static_cast<TParentIndexes*>(this));
             found = writers_.emplace(table.Def().page, TWriter{std::move(own), std::move(writer)})
                         .first;
         }
         return *found->second.writer;
+    }
+
+    // The key of a referenced table: through its writer when this transaction appends to it
+    // too (its new rows count as parents), else from the file.
+    bool HasKey(std::uint32_t tdefPage, std::size_t physical, const std::string& key) override {
+        const auto found = writers_.find(tdefPage);
+        if (found != writers_.end()) return found->second.writer->IndexHasKey(physical, key);
+        if (!fileParents_)
+            fileParents_ = std::make_unique<TFileParentIndexes>(*database_, *allocator_);
+        return fileParents_->HasKey(tdefPage, physical, key);
     }
 
     // A database whose bookkeeping already disagrees with itself is never written: appending
@@ -306,12 +345,17 @@ class TJetEngine : public TEngine, public TJetWriteSession {
             Reopen(/*ours=*/false);
     }
 
+    const std::u16string& DatabasePath() const override { return database_->File().Path(); }
+    void CheckImportVolume(const TJetTable& table, const TImportVolume& volume) override {
+        RefuseOversizedImport(*database_, table, volume);
+    }
     void Register(TJetEngineTable* table) override { tables_.push_back(table); }
     void Unregister(TJetEngineTable* table) override {
         tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());
     }
 
     void Discard() {
+        fileParents_.reset();
         writers_.clear();
         allocator_.reset();
         store_.reset();
@@ -330,6 +374,7 @@ class TJetEngine : public TEngine, public TJetWriteSession {
     std::unique_ptr<TJetPageStore> store_;
     std::unique_ptr<TJetPageAllocator> allocator_;
     std::map<std::uint32_t, TWriter> writers_;
+    std::unique_ptr<TFileParentIndexes> fileParents_;  // referenced tables not written
     std::vector<TJetEngineTable*> tables_;
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "targets/jet/jet_data_page.h"
 #include "targets/jet/jet_index.h"
 #include "targets/jet/jet_index_key.h"
 #include "text/unicode.h"
@@ -70,10 +71,6 @@ std::size_t Prefix(const TJetIndexWriter::TNode& node) {
 }
 
 }  // namespace
-
-bool IndexKeyWritable(const TColumnDef& column) {
-    return !column.IsCalculated() && IndexKeyTypeSupported(column.type);
-}
 
 std::size_t TJetIndexWriter::TNode::LowerBound(std::string_view sortKey) const {
     const std::size_t n = Size();
@@ -212,7 +209,8 @@ TJetIndexWriter::TJetIndexWriter(TJetPageAllocator& allocator, const TJetTable& 
     : allocator_(allocator),
       table_(table),
       def_(table.Def()),
-      index_(table.Def().physicalIndexes.at(physical)) {
+      index_(table.Def().physicalIndexes.at(physical)),
+      decoder_(allocator.Store().File(), table.Def()) {
     name_ = Utf8ToUtf16(std::to_string(physical));
     bool primary = false;
     for (const auto& logical : def_.logicalIndexes)
@@ -292,28 +290,72 @@ std::optional<std::string_view> TJetIndexWriter::After(std::uint32_t leaf, std::
     return std::nullopt;
 }
 
-std::optional<std::string> TJetIndexWriter::KeyOf(const TRowLayout& row) const {
+std::optional<std::string> TJetIndexWriter::KeyOf(const TRowLayout& row,
+                                                  const TPendingText& pending) const {
     if ((index_.flags & kIndexIgnoreNulls) && AllIndexColumnsNull(def_, index_, row))
         return std::nullopt;
-    auto key = EncodeIndexKey(def_, index_, row);
-    if (!key) throw Error(u"索引「" + name_ + u"」のキーを作れません。");
-    return key;
+    TRowIndexKey key = EncodeRowIndexKey(def_, index_, row, decoder_, pending);
+    if (key.refusal)
+        throw Error(TextKeyRefusalMessage(*key.refusal, name_, key.column->name, key.value));
+    if (!key.Ok()) throw Error(u"索引「" + name_ + u"」のキーを作れません。");
+    return std::move(key.bytes);
 }
 
-std::u16string TJetIndexWriter::Describe(const TRowLayout& row) const {
-    const TRowDecoder decoder(allocator_.Store().File(), def_);
-    std::u16string fields, values;
+std::u16string TJetIndexWriter::Values(const TRowLayout& row, const TPendingText& pending) const {
+    std::u16string values;
     for (const auto& ic : index_.columns) {
         const TColumnDef* column = def_.ColumnByNumber(ic.column);
         if (column == nullptr) continue;
-        fields += u"「" + column->name + u"」";
-        values += u"「" + FormatJetValue(decoder.DecodeColumn(row, *column)) + u"」";
+        const std::u16string* text = pending ? pending(*column) : nullptr;
+        values +=
+            u"「" + (text ? *text : FormatJetValue(decoder_.DecodeColumn(row, *column))) + u"」";
     }
-    return u"フィールド" + fields + u"の値" + values;
+    return values;
 }
 
-void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key,
-                                      const TRowLayout& row) {
+std::u16string TJetIndexWriter::Fields() const {
+    std::u16string fields;
+    for (const auto& ic : index_.columns)
+        if (const TColumnDef* column = def_.ColumnByNumber(ic.column))
+            fields += u"「" + column->name + u"」";
+    return fields;
+}
+
+// The index's values of the row an entry points to, as Values shows them; empty when they
+// cannot be shown for sure (Long Text values: a row of this transaction keeps them in pages
+// the file does not have yet).
+std::u16string TJetIndexWriter::StoredValues(std::string_view sortKey) const {
+    const std::size_t n = sortKey.size();
+    const std::uint32_t page = (std::uint32_t{static_cast<std::uint8_t>(sortKey[n - 4])} << 16) |
+                               (std::uint32_t{static_cast<std::uint8_t>(sortKey[n - 3])} << 8) |
+                               static_cast<std::uint8_t>(sortKey[n - 2]);
+    const auto slot = static_cast<std::uint8_t>(sortKey[n - 1]);
+    try {
+        for (const auto& ic : index_.columns) {
+            const TColumnDef* column = def_.ColumnByNumber(ic.column);
+            if (column == nullptr || column->IsLongValue()) return {};
+        }
+        const TJetPageStore& store = allocator_.Store();
+        const std::uint8_t* bytes = store.Read(page);
+        if (bytes[0] != kPageData) return {};
+        const TRowSpan span = RowSpanOf(store.File(), bytes, page, slot);
+        const std::uint16_t flags = static_cast<std::uint16_t>(
+            bytes[kDataPageHeader + 2 * slot] | bytes[kDataPageHeader + 2 * slot + 1] << 8);
+        if (flags & (kRowDeleted | kRowLookup)) return {};
+        const TRowLayout row(store.File(), def_, {bytes + span.start, span.size});
+        std::u16string values;
+        for (const auto& ic : index_.columns)
+            values += u"「" +
+                      FormatJetValue(decoder_.DecodeColumn(row, *def_.ColumnByNumber(ic.column))) +
+                      u"」";
+        return values;
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key, const TRowLayout& row,
+                                      const TPendingText& pending) {
     bool anyNull = false;
     for (const auto& ic : index_.columns) {
         const TColumnDef* column = def_.ColumnByNumber(ic.column);
@@ -321,21 +363,39 @@ void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key,
             anyNull = true;
     }
     if (anyNull && required_) {
-        std::u16string fields;
-        for (const auto& ic : index_.columns)
-            if (const TColumnDef* column = def_.ColumnByNumber(ic.column))
-                fields += u"「" + column->name + u"」";
-        throw Error(u"フィールド" + fields + u"は主キーまたは値要求の索引「" + name_ +
+        throw Error(u"フィールド" + Fields() + u"は主キーまたは値要求の索引「" + name_ +
                     u"」の一部のため、空にできません。");
     }
     if (!key || !unique_ || anyNull) return;
     const std::string probe = *key + std::string(4, '\0');
-    Descend(probe, path_);
+    const auto next = AtOrAfter(probe);
+    if (next && KeyPart(*next) == *key) FailDuplicate(*next, row, pending);
+}
+
+std::optional<std::string_view> TJetIndexWriter::AtOrAfter(std::string_view sortKey) {
+    Descend(sortKey, path_);
     const std::uint32_t leaf = path_.back().page;
-    const auto next = After(leaf, Node(leaf).LowerBound(probe));
-    if (next && KeyPart(*next) == *key)
-        throw Error(u"索引「" + name_ + u"」では値の重複が許されていないため、" + Describe(row) +
-                    u"の行は追加できません（同じ値の行がすでにあります）。");
+    return After(leaf, Node(leaf).LowerBound(sortKey));
+}
+
+void TJetIndexWriter::FailDuplicate(std::string_view existing, const TRowLayout& row,
+                                    const TPendingText& pending) const {
+    const std::u16string values = Values(row, pending);
+    const std::u16string stored = StoredValues(existing);
+    std::u16string why = u"同じ値の行がすでにあります";
+    if (!stored.empty() && stored != values)
+        why = u"キーが同じになる値" + stored +
+              u"の行がすでにあります。大文字と小文字、全角と半角、ひらがなとカタカナ、末尾の空白は"
+              u"区別されません";
+    throw Error(u"索引「" + name_ + u"」では値の重複が許されていないため、フィールド" + Fields() +
+                u"の値" + values + u"の行は追加できません（" + why + u"）。");
+}
+
+bool TJetIndexWriter::Contains(const std::string& key) {
+    // The least sort key with this key: entries of the key follow it directly.
+    const std::string probe = key + std::string(4, '\0');
+    const auto next = AtOrAfter(probe);
+    return next && KeyPart(*next) == key;
 }
 
 void TJetIndexWriter::Insert(const std::string& key, std::uint32_t page, std::uint8_t row) {

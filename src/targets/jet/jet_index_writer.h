@@ -18,12 +18,9 @@
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_page_allocator.h"
 #include "targets/jet/jet_row.h"
+#include "targets/jet/jet_row_index_key.h"
 
 namespace qm::jet {
-
-// Whether keys of this column can be written (the types whose key does not depend on a
-// collation).
-bool IndexKeyWritable(const TColumnDef& column);
 
 // The usable entry area of an index page.
 inline constexpr std::size_t kIndexEntryArea = kPageSize - 480;
@@ -33,15 +30,23 @@ class TJetIndexWriter {
     TJetIndexWriter(TJetPageAllocator& allocator, const TJetTable& table, std::size_t physical);
 
     // The key of a row, or nullopt when the row has no entry (all columns NULL in an index
-    // that ignores nulls).
-    std::optional<std::string> KeyOf(const TRowLayout& row) const;
+    // that ignores nulls). `pending` gives the Long Text values not stored yet. Throws Error
+    // naming the index, the field, the value and the first character when a text value
+    // cannot be keyed.
+    std::optional<std::string> KeyOf(const TRowLayout& row, const TPendingText& pending) const;
 
     // Throws Error, naming the index's fields and the row's values, when the row may not
     // enter the index: a NULL in a primary key or required index, or a key a unique index
-    // already holds.
-    void RefuseDuplicate(const std::optional<std::string>& key, const TRowLayout& row);
+    // already holds (text keys fold case, width and kana type, so "abc" takes the key of
+    // "ABC"; the message then names the value already there).
+    void RefuseDuplicate(const std::optional<std::string>& key, const TRowLayout& row,
+                         const TPendingText& pending);
 
     void Insert(const std::string& key, std::uint32_t page, std::uint8_t row);
+
+    // Whether an entry with exactly this key is in the index (the rows inserted so far
+    // included).
+    bool Contains(const std::string& key);
 
     // Encodes the changed pages into the store.
     void Finish();
@@ -112,12 +117,20 @@ class TJetIndexWriter {
     // beside it when the position is at its edge; nullopt at the ends of the index.
     std::optional<std::string_view> Before(std::uint32_t leaf, std::size_t position);
     std::optional<std::string_view> After(std::uint32_t leaf, std::size_t position);
-    std::u16string Describe(const TRowLayout& row) const;
+    // The sort key of the first entry not less than `sortKey`, or nullopt.
+    std::optional<std::string_view> AtOrAfter(std::string_view sortKey);
+    std::u16string Fields() const;
+    std::u16string Values(const TRowLayout& row, const TPendingText& pending) const;
+    std::u16string StoredValues(std::string_view sortKey) const;
+    // Throws the duplicate-key error of `row`, whose key the entry `existing` already has.
+    [[noreturn]] void FailDuplicate(std::string_view existing, const TRowLayout& row,
+                                    const TPendingText& pending) const;
 
     TJetPageAllocator& allocator_;
     const TJetTable& table_;
     const TTableDef& def_;
     const TPhysicalIndex& index_;
+    TRowDecoder decoder_;
     std::u16string name_;
     bool unique_ = false;
     bool required_ = false;

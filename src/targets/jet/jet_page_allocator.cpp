@@ -1,6 +1,7 @@
 #include "targets/jet/jet_page_allocator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -19,7 +20,18 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+std::atomic<std::uint32_t> pageLimit{0};
+
 }  // namespace
+
+std::uint32_t DatabasePageLimit() {
+    const std::uint32_t limit = pageLimit.load(std::memory_order_relaxed);
+    return limit != 0 ? limit : kMaxDatabasePages;
+}
+
+void SetDatabasePageLimit(std::uint32_t pages) {
+    pageLimit.store(pages, std::memory_order_relaxed);
+}
 
 TJetPageAllocator::TJetPageAllocator(TJetPageStore& store) : store_(store) {
     const TUsageMap global = ReadUsageMap(store.File(), kGlobalMapPointer);
@@ -35,10 +47,8 @@ std::uint32_t TJetPageAllocator::Allocate() {
         reusable_.pop_back();
         std::memset(store_.Write(page), 0, kPageSize);
     } else {
-        if (store_.PageCount() >= (2u << 30) / kPageSize)
-            FailWithFile(
-                u"Accessデータベースの大きさの上限（2 GB）を超えるため、行を追加できません。",
-                store_.File().Path());
+        if (store_.PageCount() >= DatabasePageLimit())
+            FailWithFile(kDatabaseTooLargeMessage, store_.File().Path());
         page = store_.Grow();
     }
     SetBit(kGlobalMapPointer, page, false);

@@ -16,6 +16,16 @@ namespace qm::jet {
 
 inline constexpr std::uint32_t kGlobalMapPointer = 1u << 8;  // page 1, row 0
 
+// The most pages a database may have: 2 GiB of 4096-byte pages, for Jet 4 and ACE alike.
+inline constexpr std::uint32_t kMaxDatabasePages = (1u << 31) / kPageSize;
+// The limit in force: kMaxDatabasePages, unless a test lowered it (0 restores it) to reach the
+// limit without a file of that size.
+std::uint32_t DatabasePageLimit();
+void SetDatabasePageLimit(std::uint32_t pages);
+// The message for an import that would pass the limit.
+inline constexpr char16_t kDatabaseTooLargeMessage[] =
+    u"Accessデータベースの大きさの上限（2 GB）を超えるため、行を追加できません。";
+
 class TJetPageAllocator {
   public:
     explicit TJetPageAllocator(TJetPageStore& store);

@@ -3,9 +3,25 @@
 #include "targets/jet/jet_index_key.h"
 
 namespace qm::jet {
+namespace {
+
+bool IsText(const TColumnDef& column) {
+    return column.type == kTypeText || column.type == kTypeMemo;
+}
+
+}  // namespace
+
+bool IndexColumnKeyable(const TColumnDef& column, const TIndexColumn& indexColumn) {
+    if (column.IsCalculated()) return false;
+    if (!IsText(column)) return IndexKeyTypeSupported(column.type);
+    // Descending text keys complement the ascending ones in a way no key has shown yet.
+    return indexColumn.ascending &&
+           IsTextKeySortOrderSupported({column.sortOrder, column.sortVersion});
+}
 
 TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index,
-                               const TRowLayout& row, const TRowDecoder& decoder) {
+                               const TRowLayout& row, const TRowDecoder& decoder,
+                               const TPendingText& pending) {
     TRowIndexKey key;
     for (const TIndexColumn& ic : index.columns) {
         const TColumnDef* column = def.ColumnByNumber(ic.column);
@@ -13,7 +29,7 @@ TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index
             key.unsupported = true;
             return key;
         }
-        if (column->type != kTypeText && column->type != kTypeMemo) {
+        if (!IsText(*column)) {
             TPhysicalIndex single;
             single.columns = {ic};
             const auto part = EncodeIndexKey(def, single, row);
@@ -25,25 +41,30 @@ TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index
             key.bytes += *part;
             continue;
         }
-        // Descending text keys complement the ascending ones in a way no key has shown yet.
         if (!ic.ascending) {
             key.unsupported = true;
             key.column = column;
             return key;
         }
-        const TJetValue value = decoder.DecodeColumn(row, *column);
-        if (value.IsNull()) {
-            key.bytes.push_back('\0');  // the NULL flag of an ascending column
-            continue;
+        const std::u16string* text = pending ? pending(*column) : nullptr;
+        TJetValue decoded;
+        if (text == nullptr) {
+            decoded = decoder.DecodeColumn(row, *column);
+            if (decoded.IsNull()) {
+                key.bytes.push_back('\0');  // the NULL flag of an ascending column
+                continue;
+            }
+            text = &decoded.text;
         }
-        TTextKey text = EncodeTextKey(value.text, {column->sortOrder, column->sortVersion});
-        if (text.refusal) {
-            key.refusal = std::move(text.refusal);
+        const std::u16string_view keyed = std::u16string_view(*text).substr(0, kTextKeyCharacters);
+        TTextKey encoded = EncodeTextKey(keyed, {column->sortOrder, column->sortVersion});
+        if (encoded.refusal) {
+            key.refusal = std::move(encoded.refusal);
             key.column = column;
-            key.value = value.text;
+            key.value = *text;
             return key;
         }
-        key.bytes += text.bytes;
+        key.bytes += encoded.bytes;
     }
     return key;
 }

@@ -3,6 +3,7 @@
 // encoder (jet_index_key.h). What cannot be keyed is reported, never guessed.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,7 +26,21 @@ struct TRowIndexKey {
     bool Ok() const { return !refusal && !unsupported; }
 };
 
+// A text column's value where the row's bytes do not hold it yet (a Long Text value the
+// writer has not stored in its pages): nullptr when the row holds it.
+using TPendingText = std::function<const std::u16string*(const TColumnDef&)>;
+
+// Only the first 255 characters of a text value are keyed (the most a Short Text holds; Long
+// Text keys are cut there too), without the trailing spaces of what remains.
+inline constexpr std::size_t kTextKeyCharacters = 255;
+
 TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index,
-                               const TRowLayout& row, const TRowDecoder& decoder);
+                               const TRowLayout& row, const TRowDecoder& decoder,
+                               const TPendingText& pending = {});
+
+// Whether keys of the column can be written in this direction at all: a column type and
+// direction with a key encoding, or a text column of a sort order the encoder knows. Single
+// values the encoder cannot key are refused row by row.
+bool IndexColumnKeyable(const TColumnDef& column, const TIndexColumn& indexColumn);
 
 }  // namespace qm::jet

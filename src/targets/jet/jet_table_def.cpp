@@ -152,6 +152,8 @@ TTableDef ReadTableDef(const TJetPageFile& file, std::uint32_t page) {
         index.number = ReadU32(d + 4);
         index.physical = ReadU32(d + 8);
         index.foreignRole = d[12];
+        index.foreignIndex = static_cast<std::int32_t>(ReadU32(d + 13));
+        index.foreignTable = ReadU32(d + 17);
         index.kind = d[23];
         if (index.physical >= physicalCount) cur.Fail(u"索引の参照先が不正です");
     }

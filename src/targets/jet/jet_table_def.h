@@ -117,7 +117,12 @@ struct TLogicalIndex {
     std::uint32_t number = 0;
     std::uint32_t physical = 0;
     std::uint8_t kind = kIndexPlain;
+    // Foreign keys: 1 when this table is the referenced ("one") side of an enforced
+    // relationship, 2 when it holds the foreign key; the other table's definition page and the
+    // number of its logical index on the related fields.
     std::uint8_t foreignRole = 0;
+    std::uint32_t foreignTable = 0;
+    std::int32_t foreignIndex = -1;
 };
 
 struct TLongValueMaps {

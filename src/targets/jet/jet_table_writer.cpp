@@ -11,6 +11,7 @@
 #include "targets/jet/jet_field_type.h"
 #include "targets/jet/jet_index_writer.h"
 #include "targets/jet/jet_row_encoder.h"
+#include "targets/jet/jet_row_index_key.h"
 #include "targets/jet/jet_text.h"
 #include "targets/jet/jet_usage_map.h"
 #include "text/unicode.h"
@@ -118,6 +119,21 @@ bool WritableType(std::uint8_t type) {
     }
 }
 
+// An index column whose keys cannot be built at all (single values the text encoder cannot
+// key are refused row by row instead).
+[[noreturn]] void RefuseIndexColumn(const TJetTable& table, const std::u16string& path,
+                                    const std::u16string& index, const TColumnDef& column,
+                                    const TIndexColumn& ic) {
+    const bool text = column.type == kTypeText || column.type == kTypeMemo;
+    std::u16string what = u"列「" + column.name + u"」の索引「" + index + u"」";
+    if (text && !column.IsCalculated() && !ic.ascending)
+        what = u"テキスト型の列「" + column.name + u"」の降順の索引「" + index + u"」";
+    else if (text && !column.IsCalculated())
+        what = u"並べ替え順序 " + SortOrderName({column.sortOrder, column.sortVersion}) +
+               u" のテキスト型の列「" + column.name + u"」の索引「" + index + u"」";
+    RefuseTable(table, path, what + u"への書き込みにはまだ対応していません。");
+}
+
 // Everything about a table that this engine cannot yet write soundly, found before a row is
 // written.
 void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table) {
@@ -128,11 +144,6 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
             RefuseTable(table, path,
                         u"フィールド「" + column.name + u"」のデータ型（" +
                             Utf8ToUtf16(std::to_string(column.type)) + u"）には対応していません。");
-    for (const auto& logical : def.logicalIndexes)
-        if (logical.kind == kIndexForeign && logical.foreignRole == 2)
-            RefuseTable(table, path,
-                        u"参照整合性が設定されたリレーションシップ「" + logical.name +
-                            u"」の確認にはまだ対応していません。");
     for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
         std::u16string name = Utf8ToUtf16(std::to_string(i));
         for (const auto& logical : def.logicalIndexes)
@@ -144,14 +155,7 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
             const TColumnDef* column = def.ColumnByNumber(ic.column);
             if (column == nullptr)
                 RefuseTable(table, path, u"索引「" + name + u"」の列が見つかりません。");
-            if (column->type == kTypeText || column->type == kTypeMemo)
-                RefuseTable(table, path,
-                            u"テキスト型の列「" + column->name + u"」の索引「" + name +
-                                u"」への書き込みにはまだ対応していません。");
-            if (!IndexKeyWritable(*column))
-                RefuseTable(table, path,
-                            u"列「" + column->name + u"」の索引「" + name +
-                                u"」への書き込みにはまだ対応していません。");
+            if (!IndexColumnKeyable(*column, ic)) RefuseIndexColumn(table, path, name, *column, ic);
         }
     }
 }
@@ -159,10 +163,26 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
 }  // namespace
 
 TJetTableWriter::TJetTableWriter(const TJetDatabase& database, const TJetTable& table,
-                                 TJetPageStore& store, TJetPageAllocator& allocator)
-    : database_(database), table_(table), def_(table.Def()), store_(store), allocator_(allocator) {
+                                 TJetPageStore& store, TJetPageAllocator& allocator,
+                                 TParentIndexes* parents)
+    : database_(database),
+      table_(table),
+      def_(table.Def()),
+      store_(store),
+      allocator_(allocator),
+      parents_(parents) {
     const std::u16string& path = database.File().Path();
     RefuseUnwritableTable(database, table);
+    // Relationships whose keys cannot be compared refuse the table before any row.
+    try {
+        relationships_ = std::make_unique<TRelationshipCheck>(database, table);
+    } catch (const Error& error) {
+        RefuseTable(table, path, error.Message());
+    }
+    if (parents_ == nullptr) {
+        fileParents_ = std::make_unique<TFileParentIndexes>(database, allocator);
+        parents_ = fileParents_.get();
+    }
     TJetProperties properties = database.TableProperties(def_.page);
     // Columns that never take a default from this engine: AutoNumbers (GenGUID() and the
     // like are the file's own business), complex and OLE columns, calculated columns.
@@ -313,10 +333,17 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     {
         const TRowLayout layout(store_.File(), def_,
                                 {reinterpret_cast<const std::uint8_t*>(row.data()), row.size()});
+        // Long Text values are keyed from the row's text: the row holds stand-ins for them.
+        const TPendingText pending = [&](const TColumnDef& column) -> const std::u16string* {
+            const auto i = static_cast<std::size_t>(&column - def_.columns.data());
+            if (i >= columns || column.type != kTypeMemo || !cells[i].present) return nullptr;
+            return std::get_if<std::u16string>(&byColumn[i]);
+        };
         for (std::size_t i = 0; i < indexes_.size(); ++i) {
-            keys[i] = indexes_[i]->KeyOf(layout);
-            indexes_[i]->RefuseDuplicate(keys[i], layout);
+            keys[i] = indexes_[i]->KeyOf(layout, pending);
+            indexes_[i]->RefuseDuplicate(keys[i], layout, pending);
         }
+        if (!relationships_->Empty()) relationships_->Check(layout, keys, *this);
     }
     bool stored = false;
     for (std::size_t i = 0; i < columns; ++i)
@@ -334,6 +361,17 @@ void TJetTableWriter::Append(const std::vector<TValue>& values) {
     lastAutoNumber_ = autoNumber;
     lastComplexKey_ = complexKey;
     ++appended_;
+}
+
+bool TJetTableWriter::IndexHasKey(std::size_t physical, const std::string& key) {
+    return physical < indexes_.size() && indexes_[physical]->Contains(key);
+}
+
+// A relationship of this table with itself finds its parents among this table's entries, the
+// rows appended so far included; other tables go to `parents_`.
+bool TJetTableWriter::HasKey(std::uint32_t tdefPage, std::size_t physical, const std::string& key) {
+    if (tdefPage == def_.page) return IndexHasKey(physical, key);
+    return parents_->HasKey(tdefPage, physical, key);
 }
 
 TExpressionContext TJetTableWriter::ContextFor(const std::vector<TValue>& byColumn) const {

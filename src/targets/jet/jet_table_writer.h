@@ -16,6 +16,7 @@
 #include "targets/jet/jet_database.h"
 #include "targets/jet/jet_long_value_writer.h"
 #include "targets/jet/jet_page_allocator.h"
+#include "targets/jet/jet_relationship_check.h"
 #include "targets/jet/jet_row_encoder.h"
 #include "targets/value.h"
 
@@ -23,13 +24,15 @@ namespace qm::jet {
 
 class TJetIndexWriter;
 
-class TJetTableWriter {
+class TJetTableWriter : private TParentIndexes {
   public:
     // Refuses, before anything is written, a table this engine cannot write soundly (see
     // RefuseUnwritableTable in the source), with a Japanese message naming the table and why.
+    // `parents` finds the keys of the tables this one references (the engine's, which knows
+    // the other tables the transaction writes); without it they are read from the file.
     TJetTableWriter(const TJetDatabase& database, const TJetTable& table, TJetPageStore& store,
-                    TJetPageAllocator& allocator);
-    ~TJetTableWriter();
+                    TJetPageAllocator& allocator, TParentIndexes* parents = nullptr);
+    ~TJetTableWriter() override;
 
     // Appends one row; `values` follow the table's fields (TJetTable::Fields). A row that
     // fails (a required field left empty, a broken validation rule, a duplicate key, a value
@@ -41,7 +44,12 @@ class TJetTableWriter {
 
     std::uint32_t RowsAppended() const { return appended_; }
 
+    // Whether physical index `physical` of this table holds `key`, the rows appended so far
+    // included.
+    bool IndexHasKey(std::size_t physical, const std::string& key);
+
   private:
+    bool HasKey(std::uint32_t tdefPage, std::size_t physical, const std::string& key) override;
     void PlaceRow(const std::string& row, std::uint32_t& page, std::uint8_t& slot);
     TLongValueWriter& LongValues(const TColumnDef& column);
     // What Access does when a row is saved: defaults for the fields left empty, Required,
@@ -65,6 +73,9 @@ class TJetTableWriter {
     TDateTime now_;                                       // one clock reading for the whole import
     std::vector<std::unique_ptr<TLongValueWriter>> longValues_;  // by column index
     std::vector<std::unique_ptr<TJetIndexWriter>> indexes_;      // by physical index
+    std::unique_ptr<TRelationshipCheck> relationships_;          // where this table is the child
+    std::unique_ptr<TFileParentIndexes> fileParents_;            // when no `parents` was given
+    TParentIndexes* parents_ = nullptr;
     std::uint32_t currentPage_ = 0;  // the data page being filled, 0 before the first
     std::uint32_t lastAutoNumber_ = 0;
     std::uint32_t lastComplexKey_ = 0;

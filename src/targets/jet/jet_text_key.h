@@ -33,8 +33,8 @@ struct TTextKey {
     std::optional<TTextKeyRefusal> refusal;
 };
 
-// Values are keyed without their trailing spaces. Longer than 255 characters is refused (how
-// Access cuts longer values is not established).
+// Values are keyed without their trailing spaces. Longer than 255 characters is refused: index
+// keys cover only a value's first 255 characters, which EncodeRowIndexKey cuts off first.
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order);
 
 // The message for a row whose value cannot be keyed: names the index, the field, the value and

@@ -40,10 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        node.entries.push_back({keys[i], node.leaf ? 0u : static_cast<std::uint32_t>(i + 3)});
-        node.bytes += keys[i].size() + (node.leaf ? 0 : 4);
-    }
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        node.Append(keys[i], node.leaf ? 0u : static_cast<std::uint32_t>(i + 3));
     std::string file = EmptyDatabase();
     const std::uint32_t number = static_cast<std::uint32_t>(file.size() / kPageSize);
     file.resize(file.size() + kPageSize);
@@ -58,11 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto pages = TJetPageFile::FromBytes(std::move(file), u"fuzz.mdb");
     const TIndexPage read = ReadIndexPage(*pages, number);
     if (read.leaf != node.leaf || read.previous != node.previous || read.next != node.next ||
-        read.tail != node.tail || read.owner != 2 || read.entries.size() != node.entries.size())
+        read.tail != node.tail || read.owner != 2 || read.entries.size() != node.Size())
         __builtin_trap();
     for (std::size_t i = 0; i < read.entries.size(); ++i)
-        if (read.entries[i].SortKey() != node.entries[i].sortKey ||
-            read.entries[i].child != node.entries[i].child)
+        if (read.entries[i].SortKey() != node.Key(i) || read.entries[i].child != node.Child(i))
             __builtin_trap();
     return 0;
 }

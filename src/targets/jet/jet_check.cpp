@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "platform/error.h"
 #include "targets/jet/jet_bytes.h"
@@ -271,9 +272,11 @@ class TChecker {
                 Problem(name + u": マップにあるページ " + Num(page) + u" は木に含まれていません");
 
         // Leaves are chained in order in both directions.
+        std::unordered_map<std::uint32_t, const TIndexPage*> pageByNumber;
+        for (const auto& page : tree.pages)
+            pageByNumber.emplace(page.number, &page);
         for (std::size_t i = 0; i < tree.leafPages.size(); ++i) {
-            const auto leaf = std::find_if(tree.pages.begin(), tree.pages.end(),
-                                           [&](auto& p) { return p.number == tree.leafPages[i]; });
+            const TIndexPage* leaf = pageByNumber.at(tree.leafPages[i]);
             const std::uint32_t previous = i == 0 ? 0 : tree.leafPages[i - 1];
             const std::uint32_t next = i + 1 == tree.leafPages.size() ? 0 : tree.leafPages[i + 1];
             if (leaf->previous != previous || leaf->next != next)

@@ -1,6 +1,7 @@
 #include "targets/jet/jet_index_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/error.h"
@@ -33,26 +34,35 @@ std::string SortKeyOf(const std::string& key, std::uint32_t page, std::uint8_t r
     return sortKey;
 }
 
-std::string_view KeyPart(const std::string& sortKey) {
-    return std::string_view(sortKey).substr(0, sortKey.size() - 4);
+// Whether sort key `a` orders before `b`, byte by byte as unsigned values. Keys are short
+// (a numeric key with its row pointer is 9 bytes): comparing eight bytes at a time here costs
+// less than a call to memcmp.
+bool KeyLess(std::string_view a, std::string_view b) {
+    static_assert(std::endian::native == std::endian::little, "the byte swap below");
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    return a.size() < b.size();
 }
 
-std::size_t FullSize(const TJetIndexWriter::TNode& node, const TJetIndexWriter::TEntry& entry) {
-    return entry.sortKey.size() + (node.leaf ? 0 : 4);
-}
-
-void Recount(TJetIndexWriter::TNode& node) {
-    node.bytes = 0;
-    for (const auto& entry : node.entries)
-        node.bytes += FullSize(node, entry);
+std::string_view KeyPart(std::string_view sortKey) {
+    return sortKey.substr(0, sortKey.size() - 4);
 }
 
 // The bytes every entry of the page shares with the first one: the common start of the first
 // and the last key (entries in between share it, being ordered).
 std::size_t Prefix(const TJetIndexWriter::TNode& node) {
-    if (node.entries.size() < 2) return 0;
-    const std::string& first = node.entries.front().sortKey;
-    const std::string& last = node.entries.back().sortKey;
+    if (node.Size() < 2) return 0;
+    const std::string_view first = node.Front();
+    const std::string_view last = node.Back();
     const std::size_t limit = std::min(first.size(), last.size()) - 4;
     std::size_t p = 0;
     while (p < limit && first[p] == last[p])
@@ -62,9 +72,103 @@ std::size_t Prefix(const TJetIndexWriter::TNode& node) {
 
 }  // namespace
 
+std::size_t TJetIndexWriter::TNode::LowerBound(std::string_view sortKey) const {
+    const std::size_t n = Size();
+    // Keys that go after every entry (ever-growing keys) are the common case: one comparison.
+    if (n == 0 || KeyLess(Back(), sortKey)) return n;
+    // The answer lies in [low, low + length]: at most n - 1, as Back() is not less.
+    std::size_t low = 0, length = n - 1;
+    while (length > 0) {
+        const std::size_t half = length / 2;
+        // A search through a page not in the cache waits on memory at every step: ask now
+        // for both places the next step may look at.
+        if (width != 0) {
+            __builtin_prefetch(keys.data() + (low + half / 2) * width);
+            __builtin_prefetch(keys.data() + (low + half + 1 + (length - half - 1) / 2) * width);
+        }
+        if (KeyLess(Key(low + half), sortKey)) {
+            low += half + 1;
+            length -= half + 1;
+        } else {
+            length = half;
+        }
+    }
+    return low;
+}
+
+void TJetIndexWriter::TNode::Vary() {
+    ends.resize(count);
+    for (std::size_t k = 0; k < count; ++k)
+        ends[k] = static_cast<std::uint32_t>((k + 1) * width);
+    width = 0;
+}
+
+void TJetIndexWriter::TNode::Insert(std::size_t i, std::string_view sortKey, std::uint32_t child) {
+    if (count == 0 && ends.empty())
+        width = sortKey.size();
+    else if (width != 0 && sortKey.size() != width)
+        Vary();
+    if (width != 0) {
+        keys.insert(i * width, sortKey);
+    } else {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1];
+        const auto length = static_cast<std::uint32_t>(sortKey.size());
+        keys.insert(start, sortKey);
+        ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(i),
+                    static_cast<std::uint32_t>(start));
+        for (std::size_t k = i; k < ends.size(); ++k)
+            ends[k] += length;
+    }
+    ++count;
+    if (!leaf) children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), child);
+}
+
+void TJetIndexWriter::TNode::SetKey(std::size_t i, std::string_view sortKey) {
+    if (width != 0 && sortKey.size() != width) Vary();
+    if (width != 0) {
+        keys.replace(i * width, width, sortKey);
+        return;
+    }
+    const std::size_t start = i == 0 ? 0 : ends[i - 1];
+    const std::size_t length = ends[i] - start;
+    keys.replace(start, length, sortKey);
+    const auto grown = static_cast<std::uint32_t>(sortKey.size() - length);  // modulo 2^32
+    for (std::size_t k = i; k < ends.size(); ++k)
+        ends[k] += grown;
+}
+
+TJetIndexWriter::TNode TJetIndexWriter::TNode::SplitOff(std::size_t kept) {
+    TNode rest;
+    rest.leaf = leaf;
+    rest.width = width;
+    rest.count = count - kept;
+    const std::size_t cut = width != 0 ? kept * width : kept == 0 ? 0 : ends[kept - 1];
+    rest.keys.assign(keys, cut);
+    if (width == 0) {
+        rest.ends.reserve(rest.count);
+        for (std::size_t k = kept; k < count; ++k)
+            rest.ends.push_back(static_cast<std::uint32_t>(ends[k] - cut));
+        ends.resize(kept);
+    }
+    if (!leaf)
+        rest.children.assign(children.begin() + static_cast<std::ptrdiff_t>(kept), children.end());
+    keys.resize(cut);
+    count = kept;
+    if (!leaf) children.resize(kept);
+    return rest;
+}
+
+void TJetIndexWriter::TNode::Clear() {
+    keys.clear();
+    ends.clear();
+    children.clear();
+    count = 0;
+    width = 0;
+}
+
 std::size_t TJetIndexWriter::UsedBytes(const TNode& node) {
-    if (node.entries.empty()) return 0;
-    return node.bytes - Prefix(node) * (node.entries.size() - 1);
+    if (node.Empty()) return 0;
+    return node.FullBytes() - Prefix(node) * (node.Size() - 1);
 }
 
 void TJetIndexWriter::EncodeNode(const TNode& node, std::uint32_t owner, std::uint8_t* page) {
@@ -82,16 +186,16 @@ void TJetIndexWriter::EncodeNode(const TNode& node, std::uint32_t owner, std::ui
     Put16(page + 24, static_cast<std::uint32_t>(prefix));
     page[26] = node.leaf ? 0 : 1;
     std::size_t at = kIndexEntriesStart;
-    for (std::size_t i = 0; i < node.entries.size(); ++i) {
-        const TEntry& entry = node.entries[i];
-        const std::size_t skip = i == 0 ? 0 : prefix;
-        std::memcpy(page + at, entry.sortKey.data() + skip, entry.sortKey.size() - skip);
-        at += entry.sortKey.size() - skip;
+    for (std::size_t i = 0; i < node.Size(); ++i) {
+        const std::string_view key = node.Key(i).substr(i == 0 ? 0 : prefix);
+        std::memcpy(page + at, key.data(), key.size());
+        at += key.size();
         if (!node.leaf) {
-            page[at] = static_cast<std::uint8_t>(entry.child >> 24);
-            page[at + 1] = static_cast<std::uint8_t>(entry.child >> 16);
-            page[at + 2] = static_cast<std::uint8_t>(entry.child >> 8);
-            page[at + 3] = static_cast<std::uint8_t>(entry.child);
+            const std::uint32_t child = node.Child(i);
+            page[at] = static_cast<std::uint8_t>(child >> 24);
+            page[at + 1] = static_cast<std::uint8_t>(child >> 16);
+            page[at + 2] = static_cast<std::uint8_t>(child >> 8);
+            page[at + 3] = static_cast<std::uint8_t>(child);
             at += 4;
         }
         const std::size_t bit = at - kIndexEntriesStart;
@@ -121,39 +225,37 @@ TJetIndexWriter::TJetIndexWriter(TJetPageAllocator& allocator, const TJetTable& 
 }
 
 TJetIndexWriter::TNode& TJetIndexWriter::Node(std::uint32_t page) {
-    const auto found = nodes_.find(page);
-    if (found != nodes_.end()) return found->second;
+    if (page < nodes_.size() && nodes_[page]) return *nodes_[page];
     const TJetPageFile& file = allocator_.Store().File();
     const TIndexPage read = ReadIndexPage(file, page);
     if (read.owner != def_.page)
         file.FailDamaged(u"索引ページ " + Utf8ToUtf16(std::to_string(page)) +
                          u" の所有者が違います");
-    TNode node;
-    node.leaf = read.leaf;
-    node.previous = read.previous;
-    node.next = read.next;
-    node.tail = read.tail;
+    auto node = std::make_unique<TNode>();
+    node->leaf = read.leaf;
+    node->previous = read.previous;
+    node->next = read.next;
+    node->tail = read.tail;
     for (const auto& entry : read.entries)
-        node.entries.push_back({entry.SortKey(), entry.child});
-    Recount(node);
-    return nodes_.emplace(page, std::move(node)).first->second;
+        node->Append(entry.SortKey(), entry.child);
+    if (page >= nodes_.size()) nodes_.resize(page + 1);
+    nodes_[page] = std::move(node);
+    return *nodes_[page];
 }
 
-std::vector<TJetIndexWriter::TStep> TJetIndexWriter::Descend(const std::string& sortKey) {
-    std::vector<TStep> path{{index_.rootPage, -1}};
+void TJetIndexWriter::Descend(std::string_view sortKey, std::vector<TStep>& path) {
+    path.assign(1, {index_.rootPage, -1});
     for (;;) {
         const TNode& node = Node(path.back().page);
-        if (node.leaf) return path;
+        if (node.leaf) return;
         if (path.size() > kMaxDepth) allocator_.Store().File().FailDamaged(u"索引の木が深すぎます");
-        const auto it = std::lower_bound(
-            node.entries.begin(), node.entries.end(), sortKey,
-            [](const TEntry& entry, const std::string& key) { return entry.sortKey < key; });
-        if (it != node.entries.end())
-            path.push_back({it->child, static_cast<int>(it - node.entries.begin())});
+        const std::size_t at = node.LowerBound(sortKey);
+        if (at != node.Size())
+            path.push_back({node.Child(at), static_cast<int>(at)});
         else if (node.tail != 0)
             path.push_back({node.tail, -1});
-        else if (!node.entries.empty())
-            path.push_back({node.entries.back().child, static_cast<int>(node.entries.size() - 1)});
+        else if (!node.Empty())
+            path.push_back({node.Child(node.Size() - 1), static_cast<int>(node.Size() - 1)});
         else
             allocator_.Store().File().FailDamaged(u"索引の中間ページが空です");
     }
@@ -162,30 +264,30 @@ std::vector<TJetIndexWriter::TStep> TJetIndexWriter::Descend(const std::string& 
 std::uint32_t TJetIndexWriter::NewPage() {
     const std::uint32_t page = allocator_.Allocate();
     allocator_.SetBit(index_.usageMap, page, true);
-    TNode node;
-    node.dirty = true;
-    nodes_[page] = std::move(node);
+    if (page >= nodes_.size()) nodes_.resize(page + 1);
+    nodes_[page] = std::make_unique<TNode>();
+    nodes_[page]->dirty = true;
     return page;
 }
 
-const TJetIndexWriter::TEntry* TJetIndexWriter::Before(std::uint32_t leaf, std::size_t position) {
-    if (position > 0) return &Node(leaf).entries[position - 1];
+std::optional<std::string_view> TJetIndexWriter::Before(std::uint32_t leaf, std::size_t position) {
+    if (position > 0) return Node(leaf).Key(position - 1);
     for (std::uint32_t page = Node(leaf).previous; page != 0;) {
         const TNode& node = Node(page);
-        if (!node.entries.empty()) return &node.entries.back();
+        if (!node.Empty()) return node.Back();
         page = node.previous;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
-const TJetIndexWriter::TEntry* TJetIndexWriter::After(std::uint32_t leaf, std::size_t position) {
-    if (position < Node(leaf).entries.size()) return &Node(leaf).entries[position];
+std::optional<std::string_view> TJetIndexWriter::After(std::uint32_t leaf, std::size_t position) {
+    if (position < Node(leaf).Size()) return Node(leaf).Key(position);
     for (std::uint32_t page = Node(leaf).next; page != 0;) {
         const TNode& node = Node(page);
-        if (!node.entries.empty()) return &node.entries.front();
+        if (!node.Empty()) return node.Front();
         page = node.next;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 std::optional<std::string> TJetIndexWriter::KeyOf(const TRowLayout& row,
@@ -266,17 +368,14 @@ void TJetIndexWriter::RefuseDuplicate(const std::optional<std::string>& key, con
     }
     if (!key || !unique_ || anyNull) return;
     const std::string probe = *key + std::string(4, '\0');
-    const std::uint32_t leaf = Descend(probe).back().page;
-    const TNode& node = Node(leaf);
-    const auto position =
-        static_cast<std::size_t>(std::lower_bound(node.entries.begin(), node.entries.end(), probe,
-                                                  [](const TEntry& entry, const std::string& k) {
-                                                      return entry.sortKey < k;
-                                                  }) -
-                                 node.entries.begin());
-    const TEntry* next = After(leaf, position);
-    if (next != nullptr && KeyPart(next->sortKey) == *key)
-        FailDuplicate(next->sortKey, row, pending);
+    const auto next = AtOrAfter(probe);
+    if (next && KeyPart(*next) == *key) FailDuplicate(*next, row, pending);
+}
+
+std::optional<std::string_view> TJetIndexWriter::AtOrAfter(std::string_view sortKey) {
+    Descend(sortKey, path_);
+    const std::uint32_t leaf = path_.back().page;
+    return After(leaf, Node(leaf).LowerBound(sortKey));
 }
 
 void TJetIndexWriter::FailDuplicate(std::string_view existing, const TRowLayout& row,
@@ -295,63 +394,46 @@ void TJetIndexWriter::FailDuplicate(std::string_view existing, const TRowLayout&
 bool TJetIndexWriter::Contains(const std::string& key) {
     // The least sort key with this key: entries of the key follow it directly.
     const std::string probe = key + std::string(4, '\0');
-    const std::uint32_t leaf = Descend(probe).back().page;
-    const TNode& node = Node(leaf);
-    const auto position =
-        static_cast<std::size_t>(std::lower_bound(node.entries.begin(), node.entries.end(), probe,
-                                                  [](const TEntry& entry, const std::string& k) {
-                                                      return entry.sortKey < k;
-                                                  }) -
-                                 node.entries.begin());
-    const TEntry* next = After(leaf, position);
-    return next != nullptr && KeyPart(next->sortKey) == key;
+    const auto next = AtOrAfter(probe);
+    return next && KeyPart(*next) == key;
 }
 
 void TJetIndexWriter::Insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
     const std::string sortKey = SortKeyOf(key, page, row);
-    std::vector<TStep> path = Descend(sortKey);
-    const std::uint32_t leafPage = path.back().page;
+    Descend(sortKey, path_);
+    const std::uint32_t leafPage = path_.back().page;
     TNode& leaf = Node(leafPage);
-    const auto position =
-        static_cast<std::size_t>(std::lower_bound(leaf.entries.begin(), leaf.entries.end(), sortKey,
-                                                  [](const TEntry& entry, const std::string& k) {
-                                                      return entry.sortKey < k;
-                                                  }) -
-                                 leaf.entries.begin());
-    const TEntry* before = Before(leafPage, position);
-    const TEntry* after = After(leafPage, position);
-    if (!(before && KeyPart(before->sortKey) == key) && !(after && KeyPart(after->sortKey) == key))
-        ++distinct_;
-    TNode& target = Node(leafPage);
-    target.entries.insert(target.entries.begin() + static_cast<std::ptrdiff_t>(position),
-                          {sortKey, 0});
-    target.bytes += sortKey.size();
-    target.dirty = true;
-    const bool atEnd = position + 1 == target.entries.size();
-    if (atEnd) PropagateMax(path, path.size() - 1);
-    if (UsedBytes(target) > kIndexEntryArea)
-        Split(path, path.size() - 1, atEnd && target.next == 0);
+    const std::size_t position = leaf.LowerBound(sortKey);
+    const auto before = Before(leafPage, position);
+    const auto after = After(leafPage, position);
+    if (!(before && KeyPart(*before) == key) && !(after && KeyPart(*after) == key)) ++distinct_;
+    leaf.Insert(position, sortKey);
+    leaf.dirty = true;
+    const bool atEnd = position + 1 == leaf.Size();
+    if (atEnd) PropagateMax(path_, path_.size() - 1);
+    if (UsedBytes(leaf) > kIndexEntryArea) Split(path_, path_.size() - 1, atEnd && leaf.next == 0);
+}
+
+std::optional<std::string> TJetIndexWriter::MaxBelow(std::uint32_t page) {
+    for (std::size_t depth = 0;; ++depth) {
+        const TNode& node = Node(page);
+        if (node.leaf || node.tail == 0 || depth > kMaxDepth) {
+            if (node.Empty()) return std::nullopt;
+            return std::string(node.Back());
+        }
+        page = node.tail;
+    }
 }
 
 void TJetIndexWriter::PropagateMax(const std::vector<TStep>& path, std::size_t level) {
     for (std::size_t l = level; l > 0; --l) {
         const TStep& step = path[l];
         if (step.entry < 0) continue;  // a tail has no entry; its parent's greatest changed
+        const auto entry = static_cast<std::size_t>(step.entry);
         TNode& parent = Node(path[l - 1].page);
-        TEntry& entry = parent.entries[static_cast<std::size_t>(step.entry)];
-        std::uint32_t page = step.page;
-        for (std::size_t depth = 0;; ++depth) {
-            const TNode& node = Node(page);
-            if (node.leaf || node.tail == 0 || depth > kMaxDepth) {
-                entry.sortKey = node.entries.empty() ? entry.sortKey : node.entries.back().sortKey;
-                break;
-            }
-            page = node.tail;
-        }
-        Recount(parent);
+        if (const auto greatest = MaxBelow(step.page)) parent.SetKey(entry, *greatest);
         parent.dirty = true;
-        if (static_cast<std::size_t>(step.entry) + 1 != parent.entries.size() || parent.tail != 0)
-            break;
+        if (entry + 1 != parent.Size() || parent.tail != 0) break;
     }
 }
 
@@ -360,16 +442,15 @@ void TJetIndexWriter::Split(std::vector<TStep>& path, std::size_t level, bool ap
         // The root keeps its page number: its content moves to a new page below it.
         const std::uint32_t child = NewPage();
         TNode& root = Node(path[0].page);
-        TNode moved = root;
+        TNode& moved = Node(child);
+        moved = root;
         moved.previous = moved.next = 0;
         moved.dirty = true;
+        root.Clear();
         root.leaf = false;
-        root.entries.clear();
         root.tail = child;
-        root.bytes = 0;
         root.previous = root.next = 0;
         root.dirty = true;
-        nodes_[child] = std::move(moved);
         path.insert(path.begin() + 1, TStep{child, -1});
         level = 1;
     }
@@ -377,62 +458,49 @@ void TJetIndexWriter::Split(std::vector<TStep>& path, std::size_t level, bool ap
     const std::uint32_t rightPage = NewPage();
     TNode& left = Node(leftPage);
     TNode& right = Node(rightPage);
-    right.leaf = left.leaf;
-    const std::size_t count = left.entries.size();
+    const std::size_t count = left.Size();
     const std::size_t keep = left.leaf && appendAtEnd ? count - 1 : count / 2;
-    right.entries.assign(left.entries.begin() + static_cast<std::ptrdiff_t>(keep),
-                         left.entries.end());
-    left.entries.resize(keep);
+    right = left.SplitOff(keep);
     if (!left.leaf) {
         // The left page's last child becomes its tail; the right page takes the old tail.
         right.tail = left.tail;
-        left.tail = left.entries.back().child;
-        left.entries.pop_back();
+        left.tail = left.Child(keep - 1);
+        left.SplitOff(keep - 1);
     }
     right.previous = leftPage;
     right.next = left.next;
+    right.dirty = true;
     if (left.next != 0) {
         TNode& after = Node(left.next);
         after.previous = rightPage;
         after.dirty = true;
     }
-    TNode& leftAgain = Node(leftPage);
-    leftAgain.next = rightPage;
-    leftAgain.dirty = true;
-    Recount(leftAgain);
-    Recount(Node(rightPage));
-    Node(rightPage).dirty = true;
+    left.next = rightPage;
+    left.dirty = true;
 
-    auto maxBelow = [&](std::uint32_t page) {
-        for (std::size_t depth = 0;; ++depth) {
-            const TNode& node = Node(page);
-            if (node.leaf || node.tail == 0 || depth > kMaxDepth)
-                return node.entries.back().sortKey;
-            page = node.tail;
-        }
-    };
-    const std::string leftMax = maxBelow(leftPage);
-    const std::string rightMax = maxBelow(rightPage);
+    const auto leftMax = MaxBelow(leftPage);
+    const auto rightMax = MaxBelow(rightPage);
+    if (!leftMax || !rightMax) allocator_.Store().File().FailDamaged(u"索引のページが空です");
     TNode& parent = Node(path[level - 1].page);
     const int entry = path[level].entry;
     if (entry >= 0) {
-        parent.entries[static_cast<std::size_t>(entry)].sortKey = leftMax;
-        parent.entries.insert(parent.entries.begin() + entry + 1, TEntry{rightMax, rightPage});
+        parent.SetKey(static_cast<std::size_t>(entry), *leftMax);
+        parent.Insert(static_cast<std::size_t>(entry) + 1, *rightMax, rightPage);
     } else {
-        parent.entries.push_back({leftMax, leftPage});
+        parent.Append(*leftMax, leftPage);
         parent.tail = rightPage;
     }
-    Recount(parent);
     parent.dirty = true;
     if (UsedBytes(parent) > kIndexEntryArea) Split(path, level - 1, entry < 0);
 }
 
 void TJetIndexWriter::Finish() {
     TJetPageStore& store = allocator_.Store();
-    for (auto& [page, node] : nodes_) {
-        if (!node.dirty) continue;  // (the order pages are encoded in does not matter)
-        EncodeNode(node, def_.page, store.Write(page));
-        node.dirty = false;
+    for (std::size_t page = 0; page < nodes_.size(); ++page) {
+        TNode* node = nodes_[page].get();
+        if (node == nullptr || !node->dirty) continue;
+        EncodeNode(*node, def_.page, store.Write(static_cast<std::uint32_t>(page)));
+        node->dirty = false;
     }
 }
 

@@ -9,10 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "targets/jet/jet_database.h"
@@ -54,17 +54,46 @@ class TJetIndexWriter {
     // Keys added that differed from both neighbours (the definition's statistics).
     std::uint32_t DistinctAdded() const { return distinct_; }
 
-    // For the fuzz target and tests: the entries of a page as they are encoded.
-    struct TEntry {
-        std::string sortKey;  // key, page (3 bytes big-endian), row
-        std::uint32_t child = 0;
-    };
+    // One page of the tree in memory. Its entries' sort keys (key, page as 3 bytes big-endian,
+    // row) lie one after another in one buffer, so that an insertion moves bytes, not
+    // objects; child pages (intermediate pages only) are kept beside them. While every key has
+    // the same size (numeric keys always do) no table of where each key ends is needed.
     struct TNode {
         bool leaf = true;
         std::uint32_t previous = 0, next = 0, tail = 0;
-        std::vector<TEntry> entries;
-        std::size_t bytes = 0;  // sum of the entries' full sizes
         bool dirty = false;
+
+        std::size_t Size() const { return count; }
+        bool Empty() const { return count == 0; }
+        std::string_view Key(std::size_t i) const {
+            if (width != 0) return std::string_view(keys.data() + i * width, width);
+            const std::size_t start = i == 0 ? 0 : ends[i - 1];
+            return std::string_view(keys.data() + start, ends[i] - start);
+        }
+        std::string_view Front() const { return Key(0); }
+        std::string_view Back() const { return Key(Size() - 1); }
+        std::uint32_t Child(std::size_t i) const { return leaf ? 0 : children[i]; }
+        // The bytes of all entries before prefix compression.
+        std::size_t FullBytes() const { return keys.size() + (leaf ? 0 : 4 * Size()); }
+        // The position of the first entry not less than `sortKey`.
+        std::size_t LowerBound(std::string_view sortKey) const;
+        void Insert(std::size_t i, std::string_view sortKey, std::uint32_t child = 0);
+        void Append(std::string_view sortKey, std::uint32_t child = 0) {
+            Insert(Size(), sortKey, child);
+        }
+        void SetKey(std::size_t i, std::string_view sortKey);
+        // Keeps the first `kept` entries; returns a node (same kind, no links) with the rest.
+        TNode SplitOff(std::size_t kept);
+        void Clear();
+
+      private:
+        // From equal sizes to sizes of their own: fills `ends`.
+        void Vary();
+        std::string keys;
+        std::size_t count = 0;
+        std::size_t width = 0;                // every key's size, or 0: see `ends`
+        std::vector<std::uint32_t> ends;      // where each key ends in `keys` (width 0)
+        std::vector<std::uint32_t> children;  // beside the entries of an intermediate page
     };
     // The bytes used by a node's entries after prefix compression.
     static std::size_t UsedBytes(const TNode& node);
@@ -77,12 +106,19 @@ class TJetIndexWriter {
         int entry;  // the parent's entry that leads here; -1: its tail (or the root)
     };
     TNode& Node(std::uint32_t page);
-    std::vector<TStep> Descend(const std::string& sortKey);
+    // The pages from the root down to the leaf where `sortKey` belongs, into `path`.
+    void Descend(std::string_view sortKey, std::vector<TStep>& path);
     std::uint32_t NewPage();
+    // The sort key of the greatest entry below `page` (nullopt: its last leaf is empty).
+    std::optional<std::string> MaxBelow(std::uint32_t page);
     void PropagateMax(const std::vector<TStep>& path, std::size_t level);
     void Split(std::vector<TStep>& path, std::size_t level, bool appendAtEnd);
-    const TEntry* Before(std::uint32_t leaf, std::size_t position);
-    const TEntry* After(std::uint32_t leaf, std::size_t position);
+    // The sort key of the entry before / at `position` of a leaf, looking into the leaves
+    // beside it when the position is at its edge; nullopt at the ends of the index.
+    std::optional<std::string_view> Before(std::uint32_t leaf, std::size_t position);
+    std::optional<std::string_view> After(std::uint32_t leaf, std::size_t position);
+    // The sort key of the first entry not less than `sortKey`, or nullopt.
+    std::optional<std::string_view> AtOrAfter(std::string_view sortKey);
     std::u16string Fields() const;
     std::u16string Values(const TRowLayout& row, const TPendingText& pending) const;
     std::u16string StoredValues(std::string_view sortKey) const;
@@ -98,7 +134,8 @@ class TJetIndexWriter {
     std::u16string name_;
     bool unique_ = false;
     bool required_ = false;
-    std::unordered_map<std::uint32_t, TNode> nodes_;  // references stay valid on insertion
+    std::vector<std::unique_ptr<TNode>> nodes_;  // by page number; read when first needed
+    std::vector<TStep> path_;                    // reused by every insertion
     std::uint32_t distinct_ = 0;
 };
 

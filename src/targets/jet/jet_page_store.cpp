@@ -1,5 +1,6 @@
 #include "targets/jet/jet_page_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -9,24 +10,29 @@
 namespace qm::jet {
 
 const std::uint8_t* TJetPageStore::Read(std::uint32_t page) const {
-    const auto found = changed_.find(page);
-    if (found != changed_.end()) return found->second.get();
+    if (const std::uint8_t* bytes = Held(page)) return bytes;
     return file_.Page(page);
 }
 
+std::uint8_t* TJetPageStore::Keep(std::uint32_t page, std::unique_ptr<std::uint8_t[]> bytes) {
+    std::uint8_t* kept = bytes.get();
+    changed_[page] = std::move(bytes);
+    if (page >= byNumber_.size())
+        byNumber_.resize(std::max<std::size_t>(page + 1, 2 * byNumber_.size()));
+    byNumber_[page] = kept;
+    return kept;
+}
+
 std::uint8_t* TJetPageStore::Write(std::uint32_t page) {
-    auto found = changed_.find(page);
-    if (found != changed_.end()) return found->second.get();
-    auto copy = std::make_unique<std::uint8_t[]>(kPageSize);
+    if (std::uint8_t* bytes = Held(page)) return bytes;
+    auto copy = std::make_unique_for_overwrite<std::uint8_t[]>(kPageSize);
     std::memcpy(copy.get(), file_.Page(page), kPageSize);
-    return changed_.emplace(page, std::move(copy)).first->second.get();
+    return Keep(page, std::move(copy));
 }
 
 std::uint32_t TJetPageStore::Grow() {
     const std::uint32_t page = pageCount_++;
-    auto bytes = std::make_unique<std::uint8_t[]>(kPageSize);
-    std::memset(bytes.get(), 0, kPageSize);
-    changed_[page] = std::move(bytes);
+    Keep(page, std::make_unique<std::uint8_t[]>(kPageSize));  // zeroed
     return page;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "targets/jet/jet_page_file.h"
 
@@ -33,9 +34,16 @@ class TJetPageStore {
     bool Empty() const { return changed_.empty(); }
 
   private:
+    // The changed page `page`, or nullptr.
+    std::uint8_t* Held(std::uint32_t page) const {
+        return page < byNumber_.size() ? byNumber_[page] : nullptr;
+    }
+    std::uint8_t* Keep(std::uint32_t page, std::unique_ptr<std::uint8_t[]> bytes);
+
     const TJetPageFile& file_;
     std::uint32_t pageCount_;
     TPages changed_;
+    std::vector<std::uint8_t*> byNumber_;  // changed_'s pages found without a tree search
 };
 
 // The bytes of row `slot` of a data page held in `page` (a writable copy or not); throws a

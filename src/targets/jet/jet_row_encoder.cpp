@@ -1,6 +1,7 @@
 #include "targets/jet/jet_row_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -263,15 +264,17 @@ std::string EncodeJetText(const TColumnDef& column, std::u16string_view text) {
         return out;
     }
     if (compressible) {
-        out.reserve(text.size() + 2);
-        out += "\xFF\xFE";
-        for (const char16_t c : text)
-            out.push_back(static_cast<char>(c));
+        out.resize(text.size() + 2);
+        out[0] = '\xFF';
+        out[1] = '\xFE';
+        std::transform(text.begin(), text.end(), out.begin() + 2,
+                       [](char16_t c) { return static_cast<char>(c); });
         return out;
     }
-    out.reserve(text.size() * 2);
-    for (const char16_t c : text)
-        Append16(out, c);
+    // UTF-16LE: the characters' own bytes.
+    static_assert(std::endian::native == std::endian::little);
+    out.resize(text.size() * 2);
+    std::memcpy(out.data(), text.data(), out.size());
     return out;
 }
 
@@ -413,8 +416,12 @@ std::string EncodeRow(const TTableDef& def, const std::vector<TCellValue>& cells
     row.reserve(2 + fixedSize + 64);
     Append16(row, def.maxColumns);
     row.append(fixedSize, '\0');
-    std::vector<std::uint8_t> mask((def.maxColumns + 7u) / 8u, 0);
-    std::vector<const std::string*> slots(def.varColumns, nullptr);
+    // Kept from row to row, so that a row costs no allocation here.
+    static thread_local std::vector<std::uint8_t> mask;
+    static thread_local std::vector<const std::string*> slots;
+    static thread_local std::vector<std::uint16_t> starts;
+    mask.assign((def.maxColumns + 7u) / 8u, 0);
+    slots.assign(def.varColumns, nullptr);
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const TColumnDef& column = def.columns[i];
         const TCellValue& cell = cells[i];
@@ -430,7 +437,7 @@ std::string EncodeRow(const TTableDef& def, const std::vector<TCellValue>& cells
         }
     }
     if (def.varColumns > 0) {
-        std::vector<std::uint16_t> starts(def.varColumns + 1u, 0);
+        starts.assign(def.varColumns + 1u, 0);
         for (std::size_t slot = 0; slot < def.varColumns; ++slot) {
             starts[slot] = static_cast<std::uint16_t>(row.size());
             if (slots[slot] != nullptr) row += *slots[slot];

@@ -28,8 +28,13 @@ constexpr std::uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
 
 class TChecker {
   public:
-    TChecker(const TJetDatabase& database, TCheckOptions options, TCheckReport& report)
-        : db_(database), file_(database.File()), options_(options), report_(report) {}
+    TChecker(const TJetDatabase& database, TCheckOptions options, TCheckReport& report,
+             const std::set<std::uint32_t>* fullTables = nullptr)
+        : db_(database),
+          file_(database.File()),
+          options_(options),
+          report_(report),
+          fullTables_(fullTables) {}
 
     void Run() {
         try {
@@ -51,6 +56,14 @@ class TChecker {
             if (linked && (page >= file_.PageCount() || file_.Page(page)[0] != kPageTableDef))
                 continue;
             current_ = entry.name;
+            if (fullTables_ && !fullTables_->count(page)) {
+                try {
+                    ClaimTablePages(page);
+                } catch (const Error& e) {
+                    Problem(entry.name, e.Message());
+                }
+                continue;
+            }
             TTableCheck check;
             check.table = entry.name;
             try {
@@ -140,6 +153,44 @@ class TChecker {
             const std::uint8_t* p = file_.Page(page);
             if (p[0] == kPageData) dataPagesByOwner_[ReadU32(p + 4)].insert(page);
         }
+    }
+
+    // The pages a table's definition and maps name, claimed without reading its rows or
+    // walking its trees: what a table not being written needs so that no page of it is mistaken
+    // for a free one.
+    void ClaimTablePages(std::uint32_t tdefPage) {
+        const auto table = db_.OpenTableAtPage(current_, tdefPage);
+        const TTableDef& def = table->Def();
+        for (const std::uint32_t page : def.pages)
+            Claim(page, u"テーブル定義");
+        const TUsageMap owned = Map(def.ownedMap);
+        Map(def.freeMap);
+        const std::set<std::uint32_t>& inUse = dataPagesByOwner_[tdefPage];
+        for (const std::uint32_t page : owned.pages)
+            if (page < file_.PageCount() && !global_.Contains(page) && !inUse.count(page))
+                Problem(u"所有ページのマップにあるページ " + Num(page) +
+                        u" はこのテーブルの使用中データページではありません");
+            else
+                Claim(page, u"テーブル「" + current_ + u"」のデータ");
+        for (const std::uint32_t page : inUse)
+            if (!owned.Contains(page) && HasLiveRows(page))
+                Problem(u"データページ " + Num(page) + u" が所有ページのマップにありません");
+        for (const auto& maps : def.longValueMaps) {
+            const TColumnDef* column = def.ColumnByNumber(maps.column);
+            const std::u16string name = column ? column->name : Num(maps.column);
+            const TUsageMap lvOwned = Map(maps.owned);
+            Map(maps.free);
+            for (const std::uint32_t page : lvOwned.pages)
+                if (page < file_.PageCount() && !global_.Contains(page) &&
+                    !TDataPage(file_, page).IsLongValuePage())
+                    Problem(u"列「" + name + u"」の長いデータのマップにあるページ " + Num(page) +
+                            u" は使用中のLVALページではありません");
+                else
+                    Claim(page, u"列「" + name + u"」の長いデータ");
+        }
+        for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i)
+            for (const std::uint32_t page : Map(def.physicalIndexes[i].usageMap).pages)
+                Claim(page, u"索引 " + Num(i));
     }
 
     void CheckTable(std::uint32_t tdefPage, TTableCheck& check) {
@@ -359,6 +410,7 @@ class TChecker {
     const TJetPageFile& file_;
     TCheckOptions options_;
     TCheckReport& report_;
+    const std::set<std::uint32_t>* fullTables_;  // null: every table in full
     std::map<std::uint32_t, std::uint64_t> claimedBy_;
     TUsageMap global_;
     std::u16string current_;
@@ -373,6 +425,13 @@ class TChecker {
 TCheckReport CheckDatabase(const TJetDatabase& database, TCheckOptions options) {
     TCheckReport report;
     TChecker(database, options, report).Run();
+    return report;
+}
+
+TCheckReport CheckDatabaseForWriting(const TJetDatabase& database,
+                                     const std::set<std::uint32_t>& fullTables) {
+    TCheckReport report;
+    TChecker(database, {}, report, &fullTables).Run();
     return report;
 }
 

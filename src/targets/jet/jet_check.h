@@ -2,6 +2,7 @@
 // It is strict on purpose, since it is what shows that files written by this engine are sound.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,5 +50,12 @@ struct TCheckOptions {
 // - every value of every row decodes.
 // Damage that stops reading altogether is reported as a problem too.
 TCheckReport CheckDatabase(const TJetDatabase& database, TCheckOptions options = {});
+
+// The check before writing: only the tables in `fullTables` (by definition page) have their rows
+// decoded and their index trees walked; every other table only claims the pages its definition
+// and maps name, so that pages in use are still never taken for free ones. It costs what the
+// written tables cost, not what the whole database costs.
+TCheckReport CheckDatabaseForWriting(const TJetDatabase& database,
+                                     const std::set<std::uint32_t>& fullTables);
 
 }  // namespace qm::jet

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/case_fold.h"
 #include "platform/error.h"
@@ -256,8 +257,8 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
 
   private:
     TJetTableWriter& Writer(const TJetTable& table) {
+        RefuseInconsistentDatabase(table.Def().page);
         if (!store_) {
-            RefuseInconsistentDatabase();
             store_ = std::make_unique<TJetPageStore>(database_->File());
             allocator_ = std::make_unique<TJetPageAllocator>(*store_);
         }
@@ -283,10 +284,13 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
     }
 
     // A database whose bookkeeping already disagrees with itself is never written: appending
-    // would build on the fault and make it worse. Checked once for every open file.
-    void RefuseInconsistentDatabase() {
-        if (checked_) return;
-        const TCheckReport report = CheckDatabase(*database_);
+    // would build on the fault and make it worse. What an append can make worse is the written
+    // table (its maps, rows and trees) and the pages taken for free ones, so the check reads the
+    // written table whole and of the others only the pages their maps claim: a few rows added
+    // to a large database do not cost a reading of all its rows. Checked once for every table.
+    void RefuseInconsistentDatabase(std::uint32_t tdefPage) {
+        if (checked_.count(tdefPage)) return;
+        const TCheckReport report = CheckDatabaseForWriting(*database_, {tdefPage});
         if (!report.Consistent()) {
             std::u16string details;
             for (std::size_t i = 0; i < report.problems.size() && i < 3; ++i)
@@ -297,7 +301,7 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
                     details,
                 database_->File().Path());
         }
-        checked_ = true;
+        checked_.insert(tdefPage);
     }
 
     void Commit(const std::atomic<bool>* cancel) {
@@ -333,7 +337,7 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
         retired_.push_back(std::move(database_));
         database_ = std::move(reopened);
         identity_ = identity;
-        checked_ = checked_ && ours;
+        if (!ours) checked_.clear();
         for (TJetEngineTable* table : tables_)
             table->Reload(*database_);
     }
@@ -370,7 +374,7 @@ class TJetEngine : public TEngine, public TJetWriteSession, private TParentIndex
     std::vector<std::unique_ptr<TJetDatabase>> retired_;
     TFileIdentity identity_;
     bool inTransaction_ = false;
-    bool checked_ = false;
+    std::set<std::uint32_t> checked_;  // tables checked before their first row
     std::unique_ptr<TJetPageStore> store_;
     std::unique_ptr<TJetPageAllocator> allocator_;
     std::map<std::uint32_t, TWriter> writers_;

@@ -232,6 +232,12 @@ class TChecker {
         TTableScan scan(file_, def);
         TLiveRow row;
         while (scan.Next(row)) {
+            // Before writing, only the count matters: an append neither reads nor changes
+            // the rows already there.
+            if (fullTables_) {
+                ++check.liveRows;
+                continue;
+            }
             const TRowLayout layout(file_, def, row.bytes);
             for (const auto& column : def.columns) {
                 if (column.IsLongValue() && !column.IsCalculated()) {
@@ -338,6 +344,10 @@ class TChecker {
                 Problem(name + u": 項目が昇順に並んでいません（" + Num(i) + u" 番目）");
                 break;
             }
+
+        // Before writing, the tree's shape, pages and order are what an insert builds on; the
+        // entries of the rows already there are left to the full check.
+        if (fullTables_) return;
 
         // One entry per live row, pointing at the row's slot, with the row's key.
         std::map<std::pair<std::uint32_t, std::uint8_t>, const TIndexEntry*> entries;

@@ -51,10 +51,12 @@ struct TCheckOptions {
 // Damage that stops reading altogether is reported as a problem too.
 TCheckReport CheckDatabase(const TJetDatabase& database, TCheckOptions options = {});
 
-// The check before writing: only the tables in `fullTables` (by definition page) have their rows
-// decoded and their index trees walked; every other table only claims the pages its definition
-// and maps name, so that pages in use are still never taken for free ones. It costs what the
-// written tables cost, not what the whole database costs.
+// The check before writing, which costs what an append can make worse rather than what the
+// whole database holds: the tables in `fullTables` (by definition page) have their maps, row
+// count and index trees (shape, pages, order) checked, without decoding their rows or matching
+// every entry to its row, since an append neither reads nor changes the rows already there;
+// every other table only claims the pages its definition and maps name, so that no page in use
+// is ever taken for a free one.
 TCheckReport CheckDatabaseForWriting(const TJetDatabase& database,
                                      const std::set<std::uint32_t>& fullTables);
 

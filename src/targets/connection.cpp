@@ -263,6 +263,11 @@ void TTable::CheckImportVolume(TImportVolume volume) {
     engineTable_->CheckImportVolume(volume);
 }
 
+bool TTable::HasImportVolumeLimit() const {
+    if (!Active()) FailClosed();
+    return engineTable_->HasImportVolumeLimit();
+}
+
 void TTable::Cancel() {
     inserting_ = false;
     assigned_ = false;

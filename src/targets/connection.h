@@ -161,6 +161,7 @@ class TTable {
     // Throws the engine's refusal of an import too big for the target (see
     // TEngineTable::CheckImportVolume); the volume's field numbers count from 1.
     void CheckImportVolume(TImportVolume volume);
+    bool HasImportVolumeLimit() const;
     bool Inserting() const noexcept { return inserting_; }
 
   private:

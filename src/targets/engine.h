@@ -119,6 +119,9 @@ class TEngineTable {
     // Access database's 2 GB), naming the file and the limit. The default has no such limit;
     // limits met only while rows are appended stay AppendRow's and the commit's.
     virtual void CheckImportVolume(const TImportVolume& volume) { (void)volume; }
+    // Whether CheckImportVolume looks at the volume at all: counting it reads every cell of
+    // the CSV file once more, which an engine without such a limit should not pay for.
+    virtual bool HasImportVolumeLimit() const { return false; }
 };
 
 class TEngine {

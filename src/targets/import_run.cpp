@@ -107,7 +107,8 @@ TImportResult TImportRun::Run(const TCsv* csv, const TRelation& relation, bool f
         // message blames the target and not a line of the CSV file.
         table_.CheckCanAppend();
         table_.CheckMappedFields(MappedFieldNumbers(table_, *csv, relation));
-        table_.CheckImportVolume(VolumeOf(table_, *csv, relation, firstLineIsTitle));
+        if (table_.HasImportVolumeLimit())
+            table_.CheckImportVolume(VolumeOf(table_, *csv, relation, firstLineIsTitle));
         const std::uint32_t maximum = inserter.RowCount();
         if (OnProgress) OnProgress(0, maximum);
         while (inserter.HasRow()) {
@@ -172,7 +173,8 @@ TDryRunResult DryRunImport(TConnection& connection, TTable& table, const TCsv* c
         // of a field the CSV file may not fill, or that of an import too big for the target.
         table.CheckCanAppend();
         table.CheckMappedFields(MappedFieldNumbers(table, *csv, relation));
-        table.CheckImportVolume(VolumeOf(table, *csv, relation, firstLineIsTitle));
+        if (table.HasImportVolumeLimit())
+            table.CheckImportVolume(VolumeOf(table, *csv, relation, firstLineIsTitle));
     } catch (const Error& error) {
         result.CheckMessage = error.Message();
         return result;

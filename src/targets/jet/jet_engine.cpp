@@ -145,6 +145,7 @@ class TJetEngineTable : public TEngineTable {
     }
     void CheckCanAppend() override { session_.CheckCanAppend(*table_); }
 
+    bool HasImportVolumeLimit() const override { return true; }
     void CheckImportVolume(const TImportVolume& volume) override {
         session_.CheckImportVolume(*table_, volume);
     }

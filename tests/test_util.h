@@ -102,4 +102,16 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// The start of a headless LibreOffice command line. Every run shares one profile in the build
+// folder (a first start in a fresh profile costs seconds), and two instances on one profile at
+// once hang or hand their work to each other: tests running side by side take turns through a
+// lock on the profile.
+inline std::string SofficeCommand() {
+    const char* build = std::getenv("QM_BUILD_DIR");
+    const std::filesystem::path profile =
+        std::filesystem::path(build ? build : "/tmp") / "libreoffice-profile";
+    return "flock '" + profile.string() + ".lock' soffice -env:UserInstallation=file://" +
+           profile.string();
+}
+
 }  // namespace qm::test

@@ -364,12 +364,8 @@ bool HaveLibreOffice() {
 // --convert-to, results in 'out'.
 bool LibreOfficeConvert(const std::vector<std::filesystem::path>& files, const std::string& format,
                         const std::filesystem::path& out) {
-    const char* build = std::getenv("QM_BUILD_DIR");
-    std::filesystem::path profile =
-        std::filesystem::path(build ? build : "/tmp") / "libreoffice-profile";
-    std::string command = "soffice -env:UserInstallation=file://" + profile.string() +
-                          " --headless --convert-to '" + format + "' --outdir '" + out.string() +
-                          "'";
+    std::string command = test::SofficeCommand() + " --headless --convert-to '" + format +
+                          "' --outdir '" + out.string() + "'";
     for (const auto& file : files)
         command += " '" + file.string() + "'";
     command += " >/dev/null 2>&1";

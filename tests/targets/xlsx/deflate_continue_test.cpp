@@ -99,12 +99,8 @@ TEST(DeflateContinue, StreamsOfSeveralCompressorsKeepTheirMiddleBlocks) {
             csv += std::to_string(r) + ",name " + std::to_string(r * 7919 % 100003) + "," +
                    std::to_string(r * 0.25) + "\n";
         auto csvPath = dir.Write("made.csv", csv);
-        const char* build = std::getenv("QM_BUILD_DIR");
-        std::string command =
-            "soffice -env:UserInstallation=file://" +
-            (std::filesystem::path(build ? build : "/tmp") / "libreoffice-profile").string() +
-            " --headless --convert-to xlsx --outdir '" + dir.Path().string() + "' '" +
-            csvPath.string() + "' >/dev/null 2>&1";
+        std::string command = test::SofficeCommand() + " --headless --convert-to xlsx --outdir '" +
+                              dir.Path().string() + "' '" + csvPath.string() + "' >/dev/null 2>&1";
         std::string zip;
         if (std::system(command.c_str()) == 0) zip = test::ReadBytes(dir.Path() / "made.xlsx");
         EXPECT_FALSE(zip.empty()) << "LibreOffice did not save the workbook";

@@ -18,11 +18,8 @@ inline bool HaveLibreOffice() {
 // "<out>/<base>-<sheet>.csv", UTF-8, values unformatted (dates as "YYYY-MM-DD HH:MM:SS").
 inline bool LibreOfficeToCsv(const std::vector<std::filesystem::path>& books,
                              const std::filesystem::path& out) {
-    const char* build = std::getenv("QM_BUILD_DIR");
-    std::filesystem::path profile =
-        std::filesystem::path(build ? build : "/tmp") / "libreoffice-profile";
     std::string command =
-        "soffice -env:UserInstallation=file://" + profile.string() +
+        SofficeCommand() +
         " --headless --convert-to "
         "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1' "
         "--outdir '" +

@@ -185,11 +185,12 @@ class TInPlaceParser {
                     MovePlainField();
                     continue;
                 }
-                if (c == u'"' && !HasYieldHook()) {
+                if (c == u'"') {
                     ++read_;
                     plain_ = false;
                     inQuotes_ = true;
                     fieldStart_ = false;
+                    ProcessMessages();
                     MoveQuotedField();
                     continue;
                 }
@@ -235,44 +236,52 @@ class TInPlaceParser {
         if (read_ < size_ && text_[read_] == u'\n') ++read_;
     }
 
-    // The inside of a quoted field after its opening quote, for when nobody waits for a turn
-    // per character: runs, line feeds and carriage returns inside the quotes, doubled
-    // quotes, and the closing quote with the separator after it. Anything else goes to the
-    // general step.
+    // The inside of a quoted field after its opening quote: runs, line feeds and carriage
+    // returns inside the quotes, doubled quotes, and the closing quote with the separator
+    // after it. Anything else goes to the general step. Every character handled here gives
+    // the user interface its turn, as the general step does, counted rather than taken one by
+    // one.
     void MoveQuotedField() {
         for (;;) {
             if (read_ >= limit_) return;
             char16_t c = text_[read_];
             if (c >= 0x100 || kQuotedRun[c]) {
                 if (!cellOpen_) OpenCell();
-                MoveRun<true>(text_, limit_, read_, write_);
-                if (read_ >= limit_) return;
-                c = text_[read_];
+                MoveQuotedRun();
+                continue;
             }
             if (c == u'\n' || c == u'\r') {
-                // CR LF, LF and a lone CR are all one line break of the cell, kept as LF.
+                // CR LF, LF and a lone CR are all one line break of the cell, kept as LF; the
+                // CR of a pair is dropped and takes no turn.
                 Append(u'\n');
                 if (c == u'\r')
                     SkipLineEnd();
                 else
                     ++read_;
+                ProcessMessages();
             } else if (c == u'"' && read_ + 1 < size_ && text_[read_ + 1] == u'"') {
                 // A doubled quote: the first closes, the second reopens and is text.
                 Append(c);
                 read_ += 2;
+                ProcessMessages(2);
             } else if (c == u'"') {
                 ++read_;
                 inQuotes_ = false;
+                std::size_t turns = 1;
                 if (read_ < size_ && text_[read_] == u',') {
                     ++read_;
                     NextField();
+                    ++turns;
                 } else if (read_ < size_ && text_[read_] == u'\r') {
                     SkipLineEnd();
                     NextRow();
+                    ++turns;
                 } else if (read_ < size_ && text_[read_] == u'\n') {
                     ++read_;
                     NextRow();
+                    ++turns;
                 }
+                ProcessMessages(turns);
                 return;
             } else {
                 return;
@@ -280,13 +289,22 @@ class TInPlaceParser {
         }
     }
 
-    // Appends a run of units that the current state appends unchanged. Inside quotes that is
-    // only allowed when nobody waits for a turn per character.
+    // Moves a run of text inside quotes. While somebody waits for turns, the run goes in
+    // slices, so that a long quoted field still gives a turn every few thousand characters.
+    void MoveQuotedRun() {
+        constexpr std::size_t kUnitsPerTurn = 4096;
+        const std::size_t start = read_;
+        const std::size_t end = HasYieldHook() ? std::min(limit_, read_ + kUnitsPerTurn) : limit_;
+        MoveRun<true>(text_, end, read_, write_);
+        ProcessMessages(read_ - start);
+    }
+
+    // Appends a run of units that the current state appends unchanged.
     void CopyRun() {
         if (plain_)
             MoveRun<false>(text_, limit_, read_, write_);
-        else if (inQuotes_ && !HasYieldHook())
-            MoveRun<true>(text_, limit_, read_, write_);
+        else if (inQuotes_)
+            MoveQuotedRun();
     }
 
     // Handles the unit c just read (the read position is past it).

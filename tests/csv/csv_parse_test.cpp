@@ -208,6 +208,8 @@ TEST(CsvParse, YieldsOncePerCharacterOfQuotedFields) {
         {"text after the closing quote", u"\"ab\"cd", 6},
         {"unclosed quote", u"\"abc\nd,e", 8},
         {"dropped units inside quotes", u"\"a\u0001\u0002b\"", 4},
+        // Longer than the slices a quoted run is moved in.
+        {"long quoted field", u"\"" + std::u16string(10000, u'x') + u"\",y", 10003},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -239,5 +239,19 @@ TEST(CsvParse, QuotedRunsGiveTheSameTableWithAndWithoutAHook) {
                                           {u"z", u""}}));
 }
 
+// A quoted field longer than the slices it is moved in while a hook waits: the slices join
+// into one cell, with the doubled quote and the line break across a slice boundary.
+TEST(CsvParse, LongQuotedFieldsAreWholeWithAHook) {
+    const std::u16string head(4095, u'a');
+    const std::u16string tail(9000, u'b');
+    const std::u16string input = u"\"" + head + u"\"\"" + tail + u"\r\n" + tail + u"\",z\n";
+    TCsv csv;
+    {
+        YieldCounter counter;
+        ASSERT_TRUE(csv.Parse(input));
+    }
+    EXPECT_EQ(TableOf(csv), (Rows{{head + u"\"" + tail + u"\n" + tail, u"z"}}));
+}
+
 }  // namespace
 }  // namespace qm

@@ -71,9 +71,20 @@ TIndexPage ReadIndexPage(const TJetPageFile& file, std::uint32_t number) {
     return page;
 }
 
-TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root) {
+TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root, TIndexWalk keep) {
     TIndexTree tree;
     std::set<std::uint32_t> seen;
+    // The sort key of the last leaf entry so far: the order check compares each entry with
+    // it, and the parent check compares it with the parent's entry once a subtree is done.
+    std::string last;
+    std::string current;
+    const auto sortKeyInto = [](std::string& out, const TIndexEntry& entry) {
+        out.assign(entry.key);
+        out.push_back(static_cast<char>(entry.page >> 16));
+        out.push_back(static_cast<char>(entry.page >> 8));
+        out.push_back(static_cast<char>(entry.page));
+        out.push_back(static_cast<char>(entry.row));
+    };
     // Each visit checks that the child's greatest entry equals the parent's entry for it.
     struct TVisit {
         std::uint32_t page;
@@ -86,13 +97,20 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root) {
                                     u" が木の中で二度以上現れます");
             return;
         }
-        tree.pages.push_back(ReadIndexPage(file, v.page));
-        const TIndexPage page = tree.pages.back();
-        const std::size_t entriesBefore = tree.leafEntries.size();
+        TIndexPage page = ReadIndexPage(file, v.page);
+        const std::size_t entriesBefore = tree.leafEntryCount;
         if (page.leaf) {
             tree.leafPages.push_back(page.number);
-            tree.leafEntries.insert(tree.leafEntries.end(), page.entries.begin(),
-                                    page.entries.end());
+            for (const TIndexEntry& entry : page.entries) {
+                sortKeyInto(current, entry);
+                if (tree.leafEntryCount > 0 && !tree.firstDisorder && !(last < current))
+                    tree.firstDisorder = tree.leafEntryCount;
+                last.swap(current);
+                ++tree.leafEntryCount;
+            }
+            if (keep == TIndexWalk::kEntries)
+                tree.leafEntries.insert(tree.leafEntries.end(), page.entries.begin(),
+                                        page.entries.end());
         } else {
             for (const auto& entry : page.entries)
                 self(self, {entry.child, v.depth + 1, &entry});
@@ -101,12 +119,17 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root) {
         // The parent's entry for a page is the greatest entry below it (for a leaf, its last
         // entry; below an intermediate page, the last entry under its tail).
         if (v.parentEntry != nullptr) {
-            if (tree.leafEntries.size() == entriesBefore)
+            if (tree.leafEntryCount == entriesBefore) {
                 tree.problems.push_back(u"索引ページ " + PageText(v.page) + u" が空です");
-            else if (tree.leafEntries.back().SortKey() != v.parentEntry->SortKey())
-                tree.problems.push_back(u"索引ページ " + PageText(v.page) +
-                                        u" の最後の項目が親ページの項目と一致しません");
+            } else {
+                sortKeyInto(current, *v.parentEntry);
+                if (last != current)
+                    tree.problems.push_back(u"索引ページ " + PageText(v.page) +
+                                            u" の最後の項目が親ページの項目と一致しません");
+            }
         }
+        if (keep == TIndexWalk::kShape) page.entries = {};
+        tree.pages.push_back(std::move(page));
     };
     visit(visit, {root, 0, nullptr});
     return tree;

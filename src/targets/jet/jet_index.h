@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,19 @@ TIndexPage ReadIndexPage(const TJetPageFile& file, std::uint32_t number);
 
 // The whole tree below `root`, visited depth first.
 struct TIndexTree {
-    std::vector<TIndexPage> pages;         // every page reached, in visiting order
-    std::vector<TIndexEntry> leafEntries;  // leaf entries in tree order
+    std::vector<TIndexPage> pages;         // every page reached, each after those below it
+    std::vector<TIndexEntry> leafEntries;  // leaf entries in tree order (kEntries only)
     std::vector<std::uint32_t> leafPages;  // leaves in tree order
     std::vector<std::u16string> problems;  // structural faults found on the way
+    std::size_t leafEntryCount = 0;
+    // Position in tree order of the first leaf entry not greater than the one before it.
+    std::optional<std::size_t> firstDisorder;
 };
-TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root);
+// What a walk keeps: every entry, or only the pages' headers (their entries dropped once
+// checked), which is all a look at the tree's shape, pages and order needs and keeps the
+// memory of a walk over millions of rows to its pages.
+enum class TIndexWalk { kEntries, kShape };
+TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root,
+                         TIndexWalk keep = TIndexWalk::kEntries);
 
 }  // namespace qm::jet

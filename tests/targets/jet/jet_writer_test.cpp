@@ -13,6 +13,7 @@
 #include "platform/little_endian.h"
 #include "platform/yield.h"
 #include "targets/engine.h"
+#include "targets/jet/jet_builder.h"
 #include "targets/jet/jet_check.h"
 #include "targets/jet/jet_index.h"
 #include "targets/jet/jet_row_encoder.h"
@@ -471,6 +472,78 @@ TEST(JetWriter, AnInconsistentDatabaseIsRefused) {
     EXPECT_NE(error.find("ページ 4"), std::string::npos) << error;
     engine->RollbackTransaction();
     EXPECT_TRUE(test::ReadBytes(file) == bytes);
+}
+
+// A broken index tree is found by the full check and by the lighter one before writing, and
+// the engine then refuses to write: entries out of order inside a leaf, and a leaf chain that
+// stops early.
+TEST(JetWriter, ABrokenIndexTreeIsRefused) {
+    test::TempDir dir;
+    TJetBuilder builder({{u"売上",
+                          {{u"ID", kTypeLong, 0, true}, {u"番号", kTypeLong}},
+                          {{u"PrimaryKey", {0}, true, true}}}},
+                        TBuildFormat::Ace12);
+    const auto built = dir.Write("索引.accdb", builder.Finish());
+    std::vector<std::vector<TValue>> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back({TValue{}, std::int64_t{i}});
+    Append(built, u"売上", rows);
+    const std::string good = test::ReadBytes(built);
+
+    const auto db = TJetDatabase::FromBytes(good, u"索引.accdb");
+    const TTableDef& def = db->OpenTable(u"売上")->Def();
+    const TIndexTree tree = WalkIndexTree(db->File(), def.physicalIndexes[0].rootPage);
+    ASSERT_GE(tree.leafPages.size(), 2u);
+    const std::size_t leaf = std::size_t{tree.leafPages[0]} * kPageSize;
+
+    struct TCase {
+        const char* name;
+        std::string bytes;
+        const char* expected;
+    };
+    std::vector<TCase> cases;
+    {
+        // The sixth entry's key ends where its row pointer (4 bytes) begins; its last key byte
+        // set to zero puts it below the fifth (keys 1, 2, … differ in that byte).
+        std::string b = good;
+        std::size_t ends = 0;
+        std::size_t end = 0;
+        for (std::size_t bit = 0; ends < 6; ++bit)
+            if (b[leaf + kIndexBitmapStart + bit / 8] & (1 << (bit % 8))) {
+                ++ends;
+                end = kIndexEntriesStart + bit;
+            }
+        b[leaf + end - 5] = 0;
+        cases.push_back({"order", b, "昇順"});
+    }
+    {
+        std::string b = good;  // the first leaf no longer leads to the second
+        for (std::size_t i = 0; i < 4; ++i)
+            b[leaf + 16 + i] = 0;
+        cases.push_back({"leaf chain", b, "リンク"});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto broken = TJetDatabase::FromBytes(c.bytes, u"索引.accdb");
+        const auto found = [&](const TCheckReport& report) {
+            for (const auto& problem : report.problems)
+                if (Narrow(problem).find(c.expected) != std::string::npos) return true;
+            return false;
+        };
+        EXPECT_TRUE(found(CheckDatabase(*broken, {false})));
+        EXPECT_TRUE(found(CheckDatabaseForWriting(*broken, {def.page})));
+
+        const auto file = dir.Write("壊れ.accdb", c.bytes);
+        auto engine = Open(file);
+        auto table = engine->OpenTable(u"売上");
+        engine->BeginTransaction();
+        const std::string error = test::ErrorOf([&] {
+            table->AppendRow({TValue{}, std::int64_t{5000}});
+        });
+        EXPECT_NE(error.find("不整合"), std::string::npos) << error;
+        engine->RollbackTransaction();
+        EXPECT_TRUE(test::ReadBytes(file) == c.bytes);
+    }
 }
 
 // The command line's import, so that messages carry the CSV line as users see them.

@@ -491,7 +491,7 @@ TEST(JetWriter, ABrokenIndexTreeIsRefused) {
     const std::string good = test::ReadBytes(built);
 
     const auto db = TJetDatabase::FromBytes(good, u"索引.accdb");
-    const TTableDef& def = db->OpenTable(u"売上")->Def();
+    const TTableDef def = db->OpenTable(u"売上")->Def();
     const TIndexTree tree = WalkIndexTree(db->File(), def.physicalIndexes[0].rootPage);
     ASSERT_GE(tree.leafPages.size(), 2u);
     const std::size_t leaf = std::size_t{tree.leafPages[0]} * kPageSize;

@@ -6,16 +6,20 @@ encoder, from public data (see src/targets/jet/jet_text_key_tables.md for source
              published with Jackcess (index_codes_genleg.txt, Apache-2.0): X ignored,
              S<hex> primary bytes, I<hex>,<hex> primary and diacritic bytes, U<hex> code of a
              character kept only in the "unprintable" section.
+  --gen      the General (Access 2010 and later) code list for U+0000..U+00FF in the same form,
+             as published with Jackcess (index_codes_gen.txt, Apache-2.0); its primary codes may
+             be four bytes long (letters expanded to two, as Æ to "ae").
   --weights  Microsoft's "Windows 10 Sorting Weight Table.txt" (public domain; Debian's wine
-             source package ships it under debian/unicode/): kana and ASCII weights from its
-             default table, kanji weights from its ja-JP block.
+             source package ships it under debian/unicode/): kana weights from its default
+             table, kanji weights from its ja-JP block; the General list is checked against the
+             default table (differences are listed on standard error).
   --golden   text-keys.tsv, keys that Access wrote: the characters outside U+0000..U+00FF that
              occur there, in rows made only of characters with a table entry, are the ones
              whose keys are proven (the encoder's test reproduces every such row byte for byte
              and checks that each listed character is in a reproduced row); all others are
              refused.
 
-Usage: scripts/generate_jet_text_key_tables.py --genleg F --weights F --golden F > OUT
+Usage: scripts/generate_jet_text_key_tables.py --genleg F --gen F --weights F --golden F > OUT
 """
 import argparse
 import csv
@@ -33,7 +37,7 @@ def parse_hex_code(text):
 def read_weights(path):
     kana = {}
     kanji = {}
-    ascii_weights = {}
+    latin_weights = {}
     section = None
     in_japanese = False
     weight_line = re.compile(r"^0x([0-9a-fA-F]{4})\s+(\d+)\s+(\d+)\s+(\d+)\s+(\d+)")
@@ -55,15 +59,15 @@ def read_weights(path):
             continue
         cp = int(m.group(1), 16)
         sm, aw, dw, cw = (int(m.group(i)) for i in range(2, 6))
-        if section == "default" and 0x20 <= cp <= 0x7E and cp not in ascii_weights:
-            ascii_weights[cp] = (sm, aw)
+        if section == "default" and cp <= 0xFF and cp not in latin_weights:
+            latin_weights[cp] = (sm, aw, dw)
         if section == "default" and sm == 3 and aw >= 2:
             is_kana = 0x3041 <= cp <= 0x30F6 or 0xFF66 <= cp <= 0xFF9D
             if is_kana and cp not in kana:
                 kana[cp] = (aw, dw, (cw & 2) == 0)
         elif in_japanese and 196 <= sm <= 223 and cp not in kanji:
             kanji[cp] = ((sm - 0x43) << 8) | aw
-    return kana, kanji, ascii_weights
+    return kana, kanji, latin_weights
 
 
 # General (legacy) codes of punctuation above U+00FF used in Japanese text, copied from the lines
@@ -96,60 +100,87 @@ def read_proven(path, kana, kanji):
     return proven
 
 
+def read_code_list(path, what):
+    lines = []
+    for line in open(path, encoding="ascii"):
+        line = line.strip()
+        if line:
+            lines.append(line)
+    if len(lines) != 256:
+        raise SystemExit("expected 256 lines in the %s list" % what)
+    return lines
+
+
+def parse_code(line):
+    """(kind, primary bytes, extra byte) of one line of a code list."""
+    kind = line[0]
+    if kind == "X":
+        return "Ignore", b"", 0
+    if kind == "S":
+        return "Simple", parse_hex_code(line[1:]), 0
+    if kind == "I":
+        p, e = line[1:].split(",")
+        return "Diacritic", parse_hex_code(p), int(e, 16)
+    if kind == "U":
+        return "Unprintable", b"", int(line[1:], 16)
+    raise SystemExit("unknown entry " + line)
+
+
+def write_code_table(out, name, lines):
+    out.write("const TLatinCode %s[256] = {\n" % name)
+    for cp, line in enumerate(lines):
+        kind, primary, extra = parse_code(line)
+        if len(primary) > 4 or extra > 0xFF:
+            raise SystemExit("entry too long: " + line)
+        p = list(primary) + [0] * (4 - len(primary))
+        out.write("    {TLatinKind::%s, %d, {0x%02X, 0x%02X, 0x%02X, 0x%02X}, 0x%02X},  // U+%04X\n"
+                  % (kind, len(primary), p[0], p[1], p[2], p[3], extra, cp))
+    out.write("};\n\n")
+
+
+def compare_with_windows(lines, weights):
+    """Lists on standard error the characters whose General code is not their Windows default
+    weight (script member and alphabetic weight as the primary code, the diacritic weight as the
+    extra byte, 2 meaning none)."""
+    differences = []
+    for cp, line in enumerate(lines):
+        kind, primary, extra = parse_code(line)
+        if kind not in ("Simple", "Diacritic"):
+            continue
+        w = weights.get(cp)
+        derived = None
+        if w and len(primary) == 2:
+            sm, aw, dw = w
+            derived = (bytes([sm, aw]), dw if dw != 2 else 0)
+        if derived != (primary, extra if kind == "Diacritic" else 0):
+            differences.append("U+%04X %s (Windows: %s)" % (cp, line, w))
+    sys.stderr.write("General codes of U+0000..U+00FF that are not the Windows default weight: "
+                     "%d\n" % len(differences))
+    for d in differences:
+        sys.stderr.write("  " + d + "\n")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--genleg", required=True)
+    parser.add_argument("--gen", required=True)
     parser.add_argument("--weights", required=True)
     parser.add_argument("--golden", required=True)
     args = parser.parse_args()
 
-    latin = []
-    for line in open(args.genleg, encoding="ascii"):
-        line = line.strip()
-        if line:
-            latin.append(line)
-    if len(latin) != 256:
-        raise SystemExit("expected 256 lines in the General (legacy) list")
-    kana, kanji, ascii_weights = read_weights(args.weights)
+    legacy = read_code_list(args.genleg, "General (legacy)")
+    general = read_code_list(args.gen, "General")
+    kana, kanji, latin_weights = read_weights(args.weights)
     proven = read_proven(args.golden, kana, kanji)
+    compare_with_windows(general, latin_weights)
 
     out = sys.stdout
     out.write("// Generated by scripts/generate_jet_text_key_tables.py from public data (sources and\n")
     out.write("// licences: jet_text_key_tables.md). Do not edit by hand.\n")
     out.write('#include "targets/jet/jet_text_key_tables.h"\n\nnamespace qm::jet::text_key {\n\n')
 
-    out.write("const TLatinCode kLatin[256] = {\n")
-    for cp, line in enumerate(latin):
-        kind = line[0]
-        primary = b""
-        extra = 0
-        if kind == "X":
-            name = "Ignore"
-        elif kind == "S":
-            name = "Simple"
-            primary = parse_hex_code(line[1:])
-        elif kind == "I":
-            name = "Diacritic"
-            p, e = line[1:].split(",")
-            primary = parse_hex_code(p)
-            extra = int(e, 16)
-        elif kind == "U":
-            name = "Unprintable"
-            extra = int(line[1:], 16)
-        else:
-            raise SystemExit("unknown entry " + line)
-        if len(primary) > 2 or extra > 0xFF:
-            raise SystemExit("entry too long: " + line)
-        p = list(primary) + [0] * (2 - len(primary))
-        out.write("    {TLatinKind::%s, %d, {0x%02X, 0x%02X}, 0x%02X},  // U+%04X\n"
-                  % (name, len(primary), p[0], p[1], extra, cp))
-    out.write("};\n\n")
-
-    out.write("const TWindowsWeight kWindowsAscii[128] = {\n")
-    for cp in range(128):
-        sm, aw = ascii_weights.get(cp, (0, 0))
-        out.write("    {0x%02X, 0x%02X},  // U+%04X\n" % (sm, aw, cp))
-    out.write("};\n\n")
+    write_code_table(out, "kLatin", legacy)
+    write_code_table(out, "kGeneralLatin", general)
 
     out.write("const TWideCode kPunctuation[] = {\n")
     for cp in sorted(EXTRA_PUNCTUATION):

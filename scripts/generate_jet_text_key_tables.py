@@ -38,8 +38,11 @@ def read_weights(path):
     kana = {}
     kanji = {}
     latin_weights = {}
+    default_weights = {}
+    expansions = {}
     section = None
     in_japanese = False
+    expansion_line = re.compile(r"^0x([0-9a-fA-F]{4})\s+0x([0-9a-fA-F]{4})\s+0x([0-9a-fA-F]{4})\s*;")
     weight_line = re.compile(r"^0x([0-9a-fA-F]{4})\s+(\d+)\s+(\d+)\s+(\d+)\s+(\d+)")
     for raw in open(path, encoding="utf-8-sig"):
         line = raw.rstrip("\r\n")
@@ -48,12 +51,21 @@ def read_weights(path):
             section = "tables"
         elif stripped.startswith("DEFAULT") and section is None:
             section = "default"
+        elif stripped.startswith("EXPANSION") and not expansions:
+            section = "expansion"
+        elif section == "expansion" and stripped and not stripped.startswith(("0x", ";")):
+            section = "tables"
         elif stripped.startswith("SORTGUID"):
             in_japanese = False
         elif stripped.startswith("LOCALENAME"):
             name = stripped.split()[1]
             if name == "ja-JP" and section == "tables":
                 in_japanese = True
+        if section == "expansion":
+            m = expansion_line.match(line)
+            if m:
+                expansions[int(m.group(1), 16)] = (int(m.group(2), 16), int(m.group(3), 16))
+            continue
         m = weight_line.match(line)
         if not m:
             continue
@@ -61,13 +73,15 @@ def read_weights(path):
         sm, aw, dw, cw = (int(m.group(i)) for i in range(2, 6))
         if section == "default" and cp <= 0xFF and cp not in latin_weights:
             latin_weights[cp] = (sm, aw, dw)
+        if section == "default" and cp not in default_weights:
+            default_weights[cp] = (sm, aw, dw, cw)
         if section == "default" and sm == 3 and aw >= 2:
             is_kana = 0x3041 <= cp <= 0x30F6 or 0xFF66 <= cp <= 0xFF9D
             if is_kana and cp not in kana:
                 kana[cp] = (aw, dw, (cw & 2) == 0)
         elif in_japanese and 196 <= sm <= 223 and cp not in kanji:
             kanji[cp] = ((sm - 0x43) << 8) | aw
-    return kana, kanji, latin_weights
+    return kana, kanji, latin_weights, (default_weights, expansions)
 
 
 # General (legacy) codes of punctuation above U+00FF used in Japanese text, copied from the lines
@@ -100,12 +114,17 @@ def read_proven(path, kana, kanji):
     return proven
 
 
-def read_code_list(path, what):
+def read_lines(path):
     lines = []
     for line in open(path, encoding="ascii"):
         line = line.strip()
         if line:
             lines.append(line)
+    return lines
+
+
+def read_code_list(path, what):
+    lines = read_lines(path)
     if len(lines) != 256:
         raise SystemExit("expected 256 lines in the %s list" % what)
     return lines
@@ -160,19 +179,82 @@ def compare_with_windows(lines, weights):
         sys.stderr.write("  " + d + "\n")
 
 
+# Characters above U+00FF whose General codes are derived from the Windows default table: Latin
+# Extended-A but for ı (U+0131) and ĸ (U+0138), whose lines in Jackcess's index_codes_ext_gen.txt
+# give them diacritic weight 3 where the Windows 10 table has 4. --check-ext compares the
+# derivation with those lines and fails on any difference inside these ranges.
+GENERAL_DERIVED_RANGES = [(0x0100, 0x0130), (0x0132, 0x0137), (0x0139, 0x017F)]
+
+
+def derive_general(cp, windows):
+    """General code of a character from its Windows default weight, in parse_code's form: primary
+    code = script member and alphabetic weight, extra byte = the diacritic weight unless it is the
+    default 2; a character the table expands into two is coded as both. None when the rule does
+    not apply."""
+    weights, expansions = windows
+    if cp in expansions:
+        parts = [derive_general(c, windows) for c in expansions[cp]]
+        if any(p is None or p[0] not in ("Simple", "Diacritic") for p in parts):
+            return None
+        if any(p[0] != "Simple" for p in parts):
+            return None  # an extra byte per letter: not one weight per character
+        return "Simple", b"".join(p[1] for p in parts), 0
+    w = weights.get(cp)
+    if w is None:
+        return None
+    sm, aw, dw, cw = w
+    if (sm, aw, dw, cw) == (0, 0, 0, 0):
+        return "Ignore", b"", 0
+    if sm < 7:
+        return None  # punctuation and marks: not derived
+    if dw == 2:
+        return "Simple", bytes([sm, aw]), 0
+    return "Diacritic", bytes([sm, aw]), dw
+
+
+def check_derivation(path, first, windows):
+    """Compares the derivation with transcribed lines of index_codes_ext_gen.txt starting at
+    code point `first`; every character of GENERAL_DERIVED_RANGES must be among them and agree."""
+    lines = read_lines(path)
+    covered = set()
+    differences = 0
+    for i, line in enumerate(lines):
+        cp = first + i
+        derived = derive_general(cp, windows)
+        code = parse_code(line)
+        if derived == code:
+            covered.add(cp)
+            continue
+        inside = any(lo <= cp <= hi for lo, hi in GENERAL_DERIVED_RANGES)
+        differences += inside
+        sys.stderr.write("U+%04X: Jackcess %s, derived %s%s\n"
+                         % (cp, line, derived, " (inside a derived range)" if inside else ""))
+    missing = [cp for lo, hi in GENERAL_DERIVED_RANGES for cp in range(lo, hi + 1)
+               if cp not in covered]
+    sys.stderr.write("%d lines compared from U+%04X, %d agree; %d characters of the derived "
+                     "ranges not confirmed\n" % (len(lines), first, len(covered), len(missing)))
+    if differences or missing:
+        raise SystemExit("the derivation does not hold for every character it is used for")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--genleg", required=True)
     parser.add_argument("--gen", required=True)
     parser.add_argument("--weights", required=True)
     parser.add_argument("--golden", required=True)
+    parser.add_argument("--check-ext", nargs=2, metavar=("FILE", "FIRST"),
+                        help="lines of index_codes_ext_gen.txt from code point FIRST (hex) to "
+                             "check the derived General codes against")
     args = parser.parse_args()
 
     legacy = read_code_list(args.genleg, "General (legacy)")
     general = read_code_list(args.gen, "General")
-    kana, kanji, latin_weights = read_weights(args.weights)
+    kana, kanji, latin_weights, windows = read_weights(args.weights)
     proven = read_proven(args.golden, kana, kanji)
     compare_with_windows(general, latin_weights)
+    if args.check_ext:
+        check_derivation(args.check_ext[0], int(args.check_ext[1], 16), windows)
 
     out = sys.stdout
     out.write("// Generated by scripts/generate_jet_text_key_tables.py from public data (sources and\n")
@@ -181,6 +263,16 @@ def main():
 
     write_code_table(out, "kLatin", legacy)
     write_code_table(out, "kGeneralLatin", general)
+
+    out.write("const TGeneralCode kGeneralDerived[] = {\n")
+    for lo, hi in GENERAL_DERIVED_RANGES:
+        for cp in range(lo, hi + 1):
+            kind, primary, extra = derive_general(cp, windows)
+            p = list(primary) + [0] * (4 - len(primary))
+            out.write("    {0x%04X, {TLatinKind::%s, %d, {0x%02X, 0x%02X, 0x%02X, 0x%02X}, 0x%02X}},\n"
+                      % (cp, kind, len(primary), p[0], p[1], p[2], p[3], extra))
+    out.write("};\nconst std::size_t kGeneralDerivedCount = sizeof kGeneralDerived / "
+              "sizeof kGeneralDerived[0];\n\n")
 
     out.write("const TWideCode kPunctuation[] = {\n")
     for cp in sorted(EXTRA_PUNCTUATION):

@@ -49,6 +49,13 @@ const TKanjiWeight* FindKanji(char16_t c) {
     return it != end && it->codePoint == c ? it : nullptr;
 }
 
+const TLatinCode* FindGeneralDerived(char16_t c) {
+    const TGeneralCode* end = kGeneralDerived + kGeneralDerivedCount;
+    const TGeneralCode* it = std::lower_bound(
+        kGeneralDerived, end, c, [](const TGeneralCode& k, char16_t v) { return k.codePoint < v; });
+    return it != end && it->codePoint == c ? &it->code : nullptr;
+}
+
 bool InList(const char16_t* list, std::size_t count, char16_t c) {
     return std::binary_search(list, list + count, c);
 }
@@ -125,11 +132,13 @@ class TEncoder {
         lastKanji_ = 0;
     }
 
-    // General (1033/1) keys U+0000..U+00FF from the codes Access gives them (kGeneralLatin);
-    // everything above is refused.
+    // General (1033/1) keys U+0000..U+00FF from the codes Access gives them (kGeneralLatin) and
+    // the characters above whose codes follow from their Windows weights (kGeneralDerived);
+    // everything else is refused.
     void GeneralCharacter(std::size_t i, char16_t c) {
-        if (c >= 0x100) return Refuse(i, c, u"この文字のキーは確かめられていません");
-        Latin(i, c);
+        if (c < 0x100) return Latin(i, c);
+        if (const TLatinCode* code = FindGeneralDerived(c)) return Coded(i, c, *code);
+        Refuse(i, c, u"この文字のキーは確かめられていません");
     }
 
     void Character(std::u16string_view value, std::size_t i) {
@@ -182,7 +191,10 @@ class TEncoder {
     }
 
     void Latin(std::size_t i, char16_t c) {
-        const TLatinCode& code = order_.version == 1 ? kGeneralLatin[c] : kLatin[c];
+        Coded(i, c, order_.version == 1 ? kGeneralLatin[c] : kLatin[c]);
+    }
+
+    void Coded(std::size_t i, char16_t c, const TLatinCode& code) {
         switch (code.kind) {
             case TLatinKind::Ignore:
                 return;

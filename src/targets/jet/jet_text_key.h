@@ -1,6 +1,6 @@
 // Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
 // established: General legacy (1033, version 0), Japanese (1041, version 0) and, for
-// U+0000..U+00FF, General (1033, version 1). A key is built
+// U+0000..U+00FF and Latin Extended-A (but ı and ĸ), General (1033, version 1). A key is built
 // only when every character's encoding is proven by keys Access wrote; anything else is
 // refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
@@ -46,7 +46,7 @@ std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16str
 // "1033/0"-style name of a sort order, and whether EncodeTextKey supports it at all.
 std::u16string SortOrderName(TTextSortOrder order);
 // The characters other than digits and "-" whose General (1033/1) codes keys in the fixture
-// databases confirm (lower case stands for both cases); General keys all of U+0000..U+00FF.
+// databases confirm (lower case stands for both cases); General keys more (see EncodeTextKey).
 extern const char16_t kGeneralProven[];
 bool IsTextKeySortOrderSupported(TTextSortOrder order);
 

@@ -26,6 +26,15 @@ struct TLatinCode {
 extern const TLatinCode kLatin[256];
 extern const TLatinCode kGeneralLatin[256];
 
+// General codes above U+00FF derived from the Windows default table (Latin Extended-A but ı and
+// ĸ), sorted.
+struct TGeneralCode {
+    char16_t codePoint;
+    TLatinCode code;
+};
+extern const TGeneralCode kGeneralDerived[];
+extern const std::size_t kGeneralDerivedCount;
+
 // General (legacy) two-byte codes of punctuation above U+00FF (、 ・), sorted.
 struct TWideCode {
     char16_t codePoint;

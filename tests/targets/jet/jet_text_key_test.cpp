@@ -68,11 +68,11 @@ TEST(JetTextKey, LayoutOfTheSections) {
     EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "refused");  // no General legacy kanji table
 }
 
-// General (1033/1) keys of Latin-1 values, worked out by hand from the lines of Jackcess's
-// index_codes_gen.txt (S: primary code; I: primary code and diacritic weight; U: code in the
+// General (1033/1) keys worked out by hand from the lines of Jackcess's index_codes_gen.txt and
+// index_codes_ext_gen.txt (S: primary code; I: primary code and diacritic weight; U: code in the
 // unprintable section, at position 7 + 4 × the number of characters before it with a code; X:
 // ignored).
-TEST(JetTextKey, GeneralKeysOfLatin1) {
+TEST(JetTextKey, GeneralKeysOfLatin) {
     const struct {
         std::u16string_view value;
         const char* key;
@@ -95,6 +95,11 @@ TEST(JetTextKey, GeneralKeysOfLatin1) {
         {u"é-", "7f0e21010e010101800b068200"},     // - U82 after a diacritic weight
         {u"\u0001a", "7f0e02010101018007060300"},  // U+0001 U3 at 7
         {u"09", "7f0d170d210100"},
+        {u"Āb", "7f0e020e09011700"},                  // Ā IE02,17
+        {u"Łódź", "7f0e480e7c0e1a0ea9011f0e020e00"},  // Ł IE48,1F, ź IEA9,E
+        {u"œ", "7f0e7c0e210100"},                     // œ SE7C0E21
+        {u"Ĳ", "7f0e320e350100"},                     // Ĳ SE320E35
+        {u"ŉ", "7f0e70014800"},                       // ŉ IE70,48
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.value));
@@ -116,7 +121,8 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
         {u"a😀", {1041, 0}, 1, U'😀'},                                // astral
         {u"アイウエオカキクケコサシスセソ", {1041, 0}, 14, U'ソ'},  // a 15th kana
         {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
-        {u"ab\u0100", {1033, 1}, 2, U'\u0100'},                     // General: only U+0000..U+00FF
+        {u"abı", {1033, 1}, 2, U'ı'},  // General: Windows weight not Access's code
+        {u"aƀ", {1033, 1}, 1, U'ƀ'},   // General: beyond Latin Extended-A
         {u"Ａ", {1033, 1}, 0, U'Ａ'},
         {u"a😀", {1033, 1}, 1, U'😀'},
         {u"ab ", {1033, 1}, 2, U' '},  // General: trailing spaces unproven

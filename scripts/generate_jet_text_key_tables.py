@@ -19,12 +19,18 @@ encoder, from public data (see src/targets/jet/jet_text_key_tables.md for source
              and checks that each listed character is in a reproduced row); all others are
              refused.
 
-Usage: scripts/generate_jet_text_key_tables.py --genleg F --gen F --weights F --golden F > OUT
+  --check-ext  a transcription of lines of Jackcess's index_codes_ext_gen.txt and the code point
+             of its first line (repeatable): every General code above U+00FF that the
+             generator derives must equal its line there.
+
+Usage: scripts/generate_jet_text_key_tables.py --genleg F --gen F --weights F --golden F
+           --check-ext F FIRST [--check-ext F FIRST] > OUT
 """
 import argparse
 import csv
 import re
 import sys
+import unicodedata
 
 
 def parse_hex_code(text):
@@ -142,6 +148,8 @@ def parse_code(line):
         return "Diacritic", parse_hex_code(p), int(e, 16)
     if kind == "U":
         return "Unprintable", b"", int(line[1:], 16)
+    if kind in "PZ":  # above U+00FF only, never keyed here: compared as written
+        return "Other", line.encode(), 0
     raise SystemExit("unknown entry " + line)
 
 
@@ -181,9 +189,11 @@ def compare_with_windows(lines, weights):
 
 # Characters above U+00FF whose General codes are derived from the Windows default table: Latin
 # Extended-A but for ı (U+0131) and ĸ (U+0138), whose lines in Jackcess's index_codes_ext_gen.txt
-# give them diacritic weight 3 where the Windows 10 table has 4. --check-ext compares the
-# derivation with those lines and fails on any difference inside these ranges.
+# give them diacritic weight 3 where the Windows 10 table has 4.
 GENERAL_DERIVED_RANGES = [(0x0100, 0x0130), (0x0132, 0x0137), (0x0139, 0x017F)]
+# Full-width forms of Latin-1 characters (Unicode decomposition <wide>), coded as the character
+# they are a form of: the width makes no difference under General.
+GENERAL_WIDE_RANGES = [(0xFF01, 0xFF5E), (0xFFE0, 0xFFE5)]
 
 
 def derive_general(cp, windows):
@@ -212,28 +222,54 @@ def derive_general(cp, windows):
     return "Diacritic", bytes([sm, aw]), dw
 
 
-def check_derivation(path, first, windows):
-    """Compares the derivation with transcribed lines of index_codes_ext_gen.txt starting at
-    code point `first`; every character of GENERAL_DERIVED_RANGES must be among them and agree."""
-    lines = read_lines(path)
-    covered = set()
-    differences = 0
-    for i, line in enumerate(lines):
-        cp = first + i
-        derived = derive_general(cp, windows)
-        code = parse_code(line)
-        if derived == code:
-            covered.add(cp)
-            continue
-        inside = any(lo <= cp <= hi for lo, hi in GENERAL_DERIVED_RANGES)
-        differences += inside
-        sys.stderr.write("U+%04X: Jackcess %s, derived %s%s\n"
-                         % (cp, line, derived, " (inside a derived range)" if inside else ""))
-    missing = [cp for lo, hi in GENERAL_DERIVED_RANGES for cp in range(lo, hi + 1)
-               if cp not in covered]
-    sys.stderr.write("%d lines compared from U+%04X, %d agree; %d characters of the derived "
-                     "ranges not confirmed\n" % (len(lines), first, len(covered), len(missing)))
-    if differences or missing:
+def derive_wide(cp, general):
+    """General code of a full-width form: that of the Latin-1 character it is a form of."""
+    decomposition = unicodedata.decomposition(chr(cp)).split()
+    if len(decomposition) != 2 or decomposition[0] != "<wide>":
+        return None
+    narrow = int(decomposition[1], 16)
+    return parse_code(general[narrow]) if narrow <= 0xFF else None
+
+
+def derived_codes(general, windows):
+    """The General codes keyed above U+00FF, by code point."""
+    codes = {}
+    for lo, hi in GENERAL_DERIVED_RANGES:
+        for cp in range(lo, hi + 1):
+            codes[cp] = derive_general(cp, windows)
+    for lo, hi in GENERAL_WIDE_RANGES:
+        for cp in range(lo, hi + 1):
+            codes[cp] = derive_wide(cp, general)
+    if any(code is None or code[0] not in ("Simple", "Diacritic", "Unprintable")
+           for code in codes.values()):
+        raise SystemExit("a derived range holds a character the rules do not code")
+    return codes
+
+
+def check_derivation(transcriptions, general, windows, codes):
+    """Compares the derivations with transcribed lines of index_codes_ext_gen.txt (each a file
+    and the code point of its first line): every character keyed above U+00FF must be among them
+    and agree; differences elsewhere are listed."""
+    confirmed = set()
+    for path, first in transcriptions:
+        lines = read_lines(path)
+        agree = 0
+        for i, line in enumerate(lines):
+            cp = first + i
+            code = parse_code(line)
+            derived = codes.get(cp) or derive_general(cp, windows) or derive_wide(cp, general)
+            if derived == code:
+                agree += 1
+                confirmed.add(cp)
+            else:
+                sys.stderr.write("U+%04X: Jackcess %s, derived %s%s\n"
+                                 % (cp, line, derived, " (KEYED)" if cp in codes else ""))
+        sys.stderr.write("%s: %d lines from U+%04X, %d agree with the derivation\n"
+                         % (path, len(lines), first, agree))
+    missing = sorted(set(codes) - confirmed)
+    sys.stderr.write("%d characters keyed above U+00FF, %d of them not confirmed\n"
+                     % (len(codes), len(missing)))
+    if missing:
         raise SystemExit("the derivation does not hold for every character it is used for")
 
 
@@ -243,9 +279,10 @@ def main():
     parser.add_argument("--gen", required=True)
     parser.add_argument("--weights", required=True)
     parser.add_argument("--golden", required=True)
-    parser.add_argument("--check-ext", nargs=2, metavar=("FILE", "FIRST"),
+    parser.add_argument("--check-ext", nargs=2, metavar=("FILE", "FIRST"), action="append",
+                        required=True,
                         help="lines of index_codes_ext_gen.txt from code point FIRST (hex) to "
-                             "check the derived General codes against")
+                             "check the derived General codes against (repeatable)")
     args = parser.parse_args()
 
     legacy = read_code_list(args.genleg, "General (legacy)")
@@ -253,8 +290,9 @@ def main():
     kana, kanji, latin_weights, windows = read_weights(args.weights)
     proven = read_proven(args.golden, kana, kanji)
     compare_with_windows(general, latin_weights)
-    if args.check_ext:
-        check_derivation(args.check_ext[0], int(args.check_ext[1], 16), windows)
+    derived = derived_codes(general, windows)
+    check_derivation([(path, int(first, 16)) for path, first in args.check_ext], general, windows,
+                     derived)
 
     out = sys.stdout
     out.write("// Generated by scripts/generate_jet_text_key_tables.py from public data (sources and\n")
@@ -265,12 +303,11 @@ def main():
     write_code_table(out, "kGeneralLatin", general)
 
     out.write("const TGeneralCode kGeneralDerived[] = {\n")
-    for lo, hi in GENERAL_DERIVED_RANGES:
-        for cp in range(lo, hi + 1):
-            kind, primary, extra = derive_general(cp, windows)
-            p = list(primary) + [0] * (4 - len(primary))
-            out.write("    {0x%04X, {TLatinKind::%s, %d, {0x%02X, 0x%02X, 0x%02X, 0x%02X}, 0x%02X}},\n"
-                      % (cp, kind, len(primary), p[0], p[1], p[2], p[3], extra))
+    for cp in sorted(derived):
+        kind, primary, extra = derived[cp]
+        p = list(primary) + [0] * (4 - len(primary))
+        out.write("    {0x%04X, {TLatinKind::%s, %d, {0x%02X, 0x%02X, 0x%02X, 0x%02X}, 0x%02X}},\n"
+                  % (cp, kind, len(primary), p[0], p[1], p[2], p[3], extra))
     out.write("};\nconst std::size_t kGeneralDerivedCount = sizeof kGeneralDerived / "
               "sizeof kGeneralDerived[0];\n\n")
 

@@ -133,7 +133,7 @@ class TEncoder {
     }
 
     // General (1033/1) keys U+0000..U+00FF from the codes Access gives them (kGeneralLatin) and
-    // the characters above whose codes follow from their Windows weights (kGeneralDerived);
+    // the characters above whose codes are derived and checked (kGeneralDerived);
     // everything else is refused.
     void GeneralCharacter(std::size_t i, char16_t c) {
         if (c < 0x100) return Latin(i, c);

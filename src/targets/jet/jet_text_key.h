@@ -1,7 +1,8 @@
 // Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
 // established: General legacy (1033, version 0), Japanese (1041, version 0) and, for
-// U+0000..U+00FF and Latin Extended-A (but ı and ĸ), General (1033, version 1). A key is built
-// only when every character's encoding is proven by keys Access wrote; anything else is
+// U+0000..U+00FF, Latin Extended-A (but ı and ĸ) and the full-width forms of Latin-1, General
+// (1033, version 1). A key is built only when every character's encoding is proven by keys
+// Access wrote or by the code lists read from Access that Jackcess publishes; anything else is
 // refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
 //

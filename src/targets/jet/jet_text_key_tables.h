@@ -26,8 +26,8 @@ struct TLatinCode {
 extern const TLatinCode kLatin[256];
 extern const TLatinCode kGeneralLatin[256];
 
-// General codes above U+00FF derived from the Windows default table (Latin Extended-A but ı and
-// ĸ), sorted.
+// General codes above U+00FF: Latin Extended-A but ı and ĸ (derived from the Windows default
+// table) and the full-width forms of Latin-1 (coded as the character they are a form of), sorted.
 struct TGeneralCode {
     char16_t codePoint;
     TLatinCode code;

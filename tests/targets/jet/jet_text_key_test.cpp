@@ -100,6 +100,9 @@ TEST(JetTextKey, GeneralKeysOfLatin) {
         {u"œ", "7f0e7c0e210100"},                     // œ SE7C0E21
         {u"Ĳ", "7f0e320e350100"},                     // Ĳ SE320E35
         {u"ŉ", "7f0e70014800"},                       // ŉ IE70,48
+        {u"ＡＢ１", "7f0e020e090d190100"},            // full-width forms: SE02, SE09, SD19
+        {u"１－２", "7f0d190d1a01010101800b068200"},  // － U82, as "-"
+        {u"￥", "7f079a0100"},                        // ￥ S79A, as ¥
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.value));
@@ -123,7 +126,9 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
         {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
         {u"abı", {1033, 1}, 2, U'ı'},  // General: Windows weight not Access's code
         {u"aƀ", {1033, 1}, 1, U'ƀ'},   // General: beyond Latin Extended-A
-        {u"Ａ", {1033, 1}, 0, U'Ａ'},
+        {u"ｱ", {1033, 1}, 0, U'ｱ'},    // General: kana not keyed
+        {u"あ", {1033, 1}, 0, U'あ'},
+        {u"\u3000", {1033, 1}, 0, U'\u3000'},  // ideographic space: line not checked
         {u"a😀", {1033, 1}, 1, U'😀'},
         {u"ab ", {1033, 1}, 2, U' '},  // General: trailing spaces unproven
         {u"abc", {1049, 0}, 0, 0},

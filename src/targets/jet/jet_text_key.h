@@ -1,7 +1,8 @@
 // Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
-// established: General legacy (1033, version 0), Japanese (1041, version 0) and, for plain
-// ASCII codes only, General (1033, version 1). A key is built
-// only when every character's encoding is proven by keys Access wrote; anything else is
+// established: General legacy (1033, version 0), Japanese (1041, version 0) and, for
+// U+0000..U+00FF, Latin Extended-A (but ı and ĸ) and the full-width forms of Latin-1, General
+// (1033, version 1). A key is built only when every character's encoding is proven by keys
+// Access wrote or by the code lists read from Access that Jackcess publishes; anything else is
 // refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
 //
@@ -33,7 +34,8 @@ struct TTextKey {
     std::optional<TTextKeyRefusal> refusal;
 };
 
-// Values are keyed without their trailing spaces. Longer than 255 characters is refused: index
+// Values are keyed without their trailing spaces (under General a trailing space is refused: no
+// key shows what Access does with it). Longer than 255 characters is refused: index
 // keys cover only a value's first 255 characters, which EncodeRowIndexKey cuts off first.
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order);
 
@@ -44,8 +46,8 @@ std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16str
 
 // "1033/0"-style name of a sort order, and whether EncodeTextKey supports it at all.
 std::u16string SortOrderName(TTextSortOrder order);
-// The characters other than digits and "-" that General (1033/1) keys (lower case stands for
-// both cases).
+// The characters other than digits and "-" whose General (1033/1) codes keys in the fixture
+// databases confirm (lower case stands for both cases); General keys more (see EncodeTextKey).
 extern const char16_t kGeneralProven[];
 bool IsTextKeySortOrderSupported(TTextSortOrder order);
 

@@ -14,22 +14,26 @@ enum class TLatinKind : std::uint8_t {
     Unprintable,  // only in the "unprintable" section, with its position
 };
 
-// General (legacy) codes of U+0000..U+00FF.
+// Codes of U+0000..U+00FF as Access indexes them: kLatin under General legacy (and Japanese),
+// kGeneralLatin under General (1033, version 1), whose primary codes are two bytes per letter
+// and four for a letter that sorts as two (Æ as "ae").
 struct TLatinCode {
     TLatinKind kind;
     std::uint8_t length;  // primary bytes used
-    std::uint8_t primary[2];
+    std::uint8_t primary[4];
     std::uint8_t extra;  // diacritic weight, or the unprintable code
 };
 extern const TLatinCode kLatin[256];
+extern const TLatinCode kGeneralLatin[256];
 
-// Script member and alphabetic weight of ASCII characters in the Windows default table (0, 0
-// where it has none): the primary codes of the General sort order (1033, version 1).
-struct TWindowsWeight {
-    std::uint8_t script;
-    std::uint8_t alphabetic;
+// General codes above U+00FF: Latin Extended-A but ı and ĸ (derived from the Windows default
+// table) and the full-width forms of Latin-1 (coded as the character they are a form of), sorted.
+struct TGeneralCode {
+    char16_t codePoint;
+    TLatinCode code;
 };
-extern const TWindowsWeight kWindowsAscii[128];
+extern const TGeneralCode kGeneralDerived[];
+extern const std::size_t kGeneralDerivedCount;
 
 // General (legacy) two-byte codes of punctuation above U+00FF (、 ・), sorted.
 struct TWideCode {

@@ -526,7 +526,8 @@ std::string TJetBuilder::Finish() {
                 const bool used = c < indexes[i].columns.size();
                 SetU16(d, 4 + 3 * c,
                        used ? static_cast<std::uint32_t>(indexes[i].columns[c]) : 0xFFFF);
-                d[6 + 3 * c] = used ? (indexes[i].descending ? 2 : 1) : 0;
+                // Access writes 1 for an ascending column and 0 for a descending one.
+                d[6 + 3 * c] = used && !indexes[i].descending ? 1 : 0;
             }
             SetU32(d, 34, indexPointers[t][i].first);
             SetU32(d, 38, indexPointers[t][i].second);

@@ -365,7 +365,7 @@ class TChecker {
             textKeys = true;
             for (const auto& ic : index.columns) {
                 const TColumnDef* column = def.ColumnByNumber(ic.column);
-                if (column == nullptr || !IndexColumnKeyable(*column, ic)) textKeys = false;
+                if (column == nullptr || !IndexColumnKeyable(*column)) textKeys = false;
             }
         }
         const TRowDecoder decoder(file_, def);

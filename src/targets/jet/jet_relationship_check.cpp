@@ -96,8 +96,7 @@ TRelationshipCheck::TRelationshipCheck(const TJetDatabase& database, const TJetT
             if (!sameType)
                 throw Error(prefix + u"フィールド「" + mine->name + u"」と参照先のフィールド「" +
                             theirs->name + u"」は型が異なるため、値を照合できません。");
-            const bool keyable =
-                IndexColumnKeyable(*mine, parentIndex.columns[i]) && !theirs->IsCalculated();
+            const bool keyable = IndexColumnKeyable(*mine) && !theirs->IsCalculated();
             if (!keyable)
                 throw Error(prefix + u"フィールド「" + mine->name +
                             u"」の値の照合にはまだ対応していません。");

@@ -11,12 +11,10 @@ bool IsText(const TColumnDef& column) {
 
 }  // namespace
 
-bool IndexColumnKeyable(const TColumnDef& column, const TIndexColumn& indexColumn) {
+bool IndexColumnKeyable(const TColumnDef& column) {
     if (column.IsCalculated()) return false;
     if (!IsText(column)) return IndexKeyTypeSupported(column.type);
-    // Descending text keys complement the ascending ones in a way no key has shown yet.
-    return indexColumn.ascending &&
-           IsTextKeySortOrderSupported({column.sortOrder, column.sortVersion});
+    return IsTextKeySortOrderSupported({column.sortOrder, column.sortVersion});
 }
 
 TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index,
@@ -41,23 +39,19 @@ TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index
             key.bytes += *part;
             continue;
         }
-        if (!ic.ascending) {
-            key.unsupported = true;
-            key.column = column;
-            return key;
-        }
         const std::u16string* text = pending ? pending(*column) : nullptr;
         TJetValue decoded;
         if (text == nullptr) {
             decoded = decoder.DecodeColumn(row, *column);
             if (decoded.IsNull()) {
-                key.bytes.push_back('\0');  // the NULL flag of an ascending column
+                key.bytes.push_back(ic.ascending ? '\0' : static_cast<char>(0xFF));  // NULL flag
                 continue;
             }
             text = &decoded.text;
         }
         const std::u16string_view keyed = std::u16string_view(*text).substr(0, kTextKeyCharacters);
-        TTextKey encoded = EncodeTextKey(keyed, {column->sortOrder, column->sortVersion});
+        TTextKey encoded =
+            EncodeTextKey(keyed, {column->sortOrder, column->sortVersion}, ic.ascending);
         if (encoded.refusal) {
             key.refusal = std::move(encoded.refusal);
             key.column = column;

@@ -19,8 +19,7 @@ struct TRowIndexKey {
     std::optional<TTextKeyRefusal> refusal;
     const TColumnDef* column = nullptr;
     std::u16string value;
-    // Set when a column's type or direction has no key encoding here (descending text,
-    // Yes/No, Decimal, …): `column` names it.
+    // Set when a column's type has no key encoding here (Decimal, …): `column` names it.
     bool unsupported = false;
 
     bool Ok() const { return !refusal && !unsupported; }
@@ -38,9 +37,9 @@ TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index
                                const TRowLayout& row, const TRowDecoder& decoder,
                                const TPendingText& pending = {});
 
-// Whether keys of the column can be written in this direction at all: a column type and
-// direction with a key encoding, or a text column of a sort order the encoder knows. Single
-// values the encoder cannot key are refused row by row.
-bool IndexColumnKeyable(const TColumnDef& column, const TIndexColumn& indexColumn);
+// Whether keys of the column can be written at all, in either direction: a column type with a
+// key encoding, or a text column of a sort order the encoder knows. Single values the encoder
+// cannot key are refused row by row.
+bool IndexColumnKeyable(const TColumnDef& column);
 
 }  // namespace qm::jet

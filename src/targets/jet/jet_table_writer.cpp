@@ -122,13 +122,10 @@ bool WritableType(std::uint8_t type) {
 // An index column whose keys cannot be built at all (single values the text encoder cannot
 // key are refused row by row instead).
 [[noreturn]] void RefuseIndexColumn(const TJetTable& table, const std::u16string& path,
-                                    const std::u16string& index, const TColumnDef& column,
-                                    const TIndexColumn& ic) {
+                                    const std::u16string& index, const TColumnDef& column) {
     const bool text = column.type == kTypeText || column.type == kTypeMemo;
     std::u16string what = u"列「" + column.name + u"」の索引「" + index + u"」";
-    if (text && !column.IsCalculated() && !ic.ascending)
-        what = u"テキスト型の列「" + column.name + u"」の降順の索引「" + index + u"」";
-    else if (text && !column.IsCalculated())
+    if (text && !column.IsCalculated())
         what = u"並べ替え順序 " + SortOrderName({column.sortOrder, column.sortVersion}) +
                u" のテキスト型の列「" + column.name + u"」の索引「" + index + u"」";
     RefuseTable(table, path, what + u"への書き込みにはまだ対応していません。");
@@ -155,7 +152,7 @@ void RefuseUnwritableTable(const TJetDatabase& database, const TJetTable& table)
             const TColumnDef* column = def.ColumnByNumber(ic.column);
             if (column == nullptr)
                 RefuseTable(table, path, u"索引「" + name + u"」の列が見つかりません。");
-            if (!IndexColumnKeyable(*column, ic)) RefuseIndexColumn(table, path, name, *column, ic);
+            if (!IndexColumnKeyable(*column)) RefuseIndexColumn(table, path, name, *column);
         }
     }
 }

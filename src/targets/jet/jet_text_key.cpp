@@ -351,4 +351,15 @@ TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order) {
     return TEncoder(order).Run(value);
 }
 
+TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order, bool ascending) {
+    TTextKey key = EncodeTextKey(value, order);
+    if (ascending || key.refusal) return key;
+    std::string& bytes = key.bytes;
+    bytes[0] = static_cast<char>(0x80);
+    for (std::size_t i = 1; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(~bytes[i]);
+    bytes.push_back('\0');
+    return key;
+}
+
 }  // namespace qm::jet

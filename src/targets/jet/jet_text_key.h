@@ -39,6 +39,13 @@ struct TTextKey {
 // keys cover only a value's first 255 characters, which EncodeRowIndexKey cuts off first.
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order);
 
+// The key of the value in an index column of either direction. A descending key is the
+// ascending one with the flag 80 for 7F, every byte after the flag complemented (the final 00
+// becoming FF) and one more 00 behind them: "a" is 80 B5 FE FF 00 for 7F 4A 01 00.
+// Complemented bytes compare the other way round, so "ab" (80 B5 B3 FE FF 00) sorts before
+// "a", and keys equal in one direction are equal in the other.
+TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order, bool ascending);
+
 // The message for a row whose value cannot be keyed: names the index, the field, the value and
 // the first character that cannot be keyed (or the sort order).
 std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16string_view index,

@@ -180,42 +180,49 @@ TEST(JetRelationships, TheDryRunListsEveryRowWithoutItsParent) {
     EXPECT_TRUE(test::ReadBytes(file) == bytes);
 }
 
-// Text keys of a relationship are looked up as the sort order's encoder keys them, and a value
-// it cannot key fails its row naming the character, never a guessed key. (Tables with a text
-// index are refused before their rows for now, so the check is driven directly here.)
+// Text keys of a relationship are looked up as the sort order's encoder keys them, in the
+// direction of the referenced index, and a value it cannot key fails its row naming the
+// character, never a guessed key. (The check is driven directly here.)
 TEST(JetRelationships, TextKeysAreLookedUpAsTheEncoderKeysThem) {
-    TJetBuilder builder(
-        {{u"地域", {{u"コード", kTypeText, 10}}, {{u"PrimaryKey", {0}, true, true}}},
-         {u"店", {{u"番号", kTypeLong}, {u"地域", kTypeText, 10}}}});
-    builder.AddRelationship({u"地域店", 1, {1}, 0, 0});
-    const auto db = TJetDatabase::FromBytes(builder.Finish(), u"店.mdb");
-    const auto table = db->OpenTable(u"店");
-    const TRelationshipCheck check(*db, *table);
-    struct TParents : TParentIndexes {
-        std::vector<std::string> asked;
-        bool HasKey(std::uint32_t, std::size_t, const std::string& key) override {
-            asked.push_back(key);
-            return key == EncodeTextKey(u"TOKYO", {1033, 0}).bytes;
-        }
-    } parents;
-    const TTableDef& def = table->Def();
-    auto verdict = [&](const char16_t* region) {
-        std::vector<TCellValue> cells = {
-            EncodeColumnValue(def.columns[0], TValue{std::int64_t{1}}),
-            EncodeColumnValue(def.columns[1], TValue{std::u16string(region)})};
-        const std::string row = EncodeRow(def, cells);
-        const TRowLayout layout(db->File(), def,
-                                {reinterpret_cast<const std::uint8_t*>(row.data()), row.size()});
-        return test::ErrorOf([&] { check.Check(layout, {}, parents); });
-    };
-    // Case and trailing spaces do not count in General legacy keys, as Access compares them.
-    EXPECT_EQ(verdict(u"tokyo  "), "(no error)");
-    EXPECT_NE(verdict(u"OSAKA").find("フィールド「地域」の値「OSAKA」"), std::string::npos);
-    const std::string refused = verdict(u"東京😀");
-    EXPECT_NE(refused.find("リレーションシップ「地域店」の値を照合できません"), std::string::npos)
-        << refused;
-    EXPECT_NE(refused.find("😀"), std::string::npos) << refused;
-    EXPECT_EQ(parents.asked.size(), 2u);
+    for (const bool descending : {false, true}) {
+        SCOPED_TRACE(descending ? "descending" : "ascending");
+        TJetBuilder builder({{u"地域",
+                              {{u"コード", kTypeText, 10}},
+                              {{u"PrimaryKey", {0}, true, true, descending}}},
+                             {u"店", {{u"番号", kTypeLong}, {u"地域", kTypeText, 10}}}});
+        builder.AddRelationship({u"地域店", 1, {1}, 0, 0});
+        const auto db = TJetDatabase::FromBytes(builder.Finish(), u"店.mdb");
+        const auto table = db->OpenTable(u"店");
+        const TRelationshipCheck check(*db, *table);
+        struct TParents : TParentIndexes {
+            std::string tokyo;
+            std::vector<std::string> asked;
+            bool HasKey(std::uint32_t, std::size_t, const std::string& key) override {
+                asked.push_back(key);
+                return key == tokyo;
+            }
+        } parents;
+        parents.tokyo = EncodeTextKey(u"TOKYO", {1033, 0}, !descending).bytes;
+        const TTableDef& def = table->Def();
+        auto verdict = [&](const char16_t* region) {
+            std::vector<TCellValue> cells = {
+                EncodeColumnValue(def.columns[0], TValue{std::int64_t{1}}),
+                EncodeColumnValue(def.columns[1], TValue{std::u16string(region)})};
+            const std::string row = EncodeRow(def, cells);
+            const TRowLayout layout(
+                db->File(), def, {reinterpret_cast<const std::uint8_t*>(row.data()), row.size()});
+            return test::ErrorOf([&] { check.Check(layout, {}, parents); });
+        };
+        // Case and trailing spaces do not count in General legacy keys, as Access compares them.
+        EXPECT_EQ(verdict(u"tokyo  "), "(no error)");
+        EXPECT_NE(verdict(u"OSAKA").find("フィールド「地域」の値「OSAKA」"), std::string::npos);
+        const std::string refused = verdict(u"東京😀");
+        EXPECT_NE(refused.find("リレーションシップ「地域店」の値を照合できません"),
+                  std::string::npos)
+            << refused;
+        EXPECT_NE(refused.find("😀"), std::string::npos) << refused;
+        EXPECT_EQ(parents.asked.size(), 2u);
+    }
 }
 
 // indexTestV2003's Table1 references Table2 (otherfk1) and Table3 (otherfk2), as Access made

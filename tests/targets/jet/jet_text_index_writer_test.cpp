@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 
 #include "jet_independent_readers.h"
 #include "targets/engine.h"
 #include "targets/jet/jet_builder.h"
 #include "targets/jet/jet_check.h"
 #include "targets/jet/jet_index.h"
+#include "targets/jet/jet_table_scan.h"
 #include "targets/target_access.h"
 #include "test_util.h"
 #include "text/unicode.h"
@@ -333,6 +335,100 @@ TEST(JetTextIndexWriter, CollidingAndUnprovableKeysRollTheImportBack) {
     }
 }
 
+// Descending text indexes: a unique one on a General legacy column and one over a Japanese
+// column and a Long. Their entries are the complemented keys, in descending order of the values'
+// ascending keys with NULLs last; the strict check rebuilds them from the rows; a value whose
+// key a row already has is refused, the file left as it was; the independent readers read back
+// every row.
+TEST(JetTextIndexWriter, DescendingTextIndexesTakeComplementedKeysInReverseOrder) {
+    test::TempDir dir;
+    TJetBuilder builder(
+        {{u"表",
+          {{u"ID", kTypeLong},
+           {u"コード", kTypeText, 20},
+           {u"名前", kTypeText, 20, false, false, {}, 1041}},
+          {{u"コード", {1}, false, true, true}, {u"名前ID", {2, 0}, false, false, true}}}});
+    const auto file = dir.Write("降順.mdb", builder.Finish());
+    // コード's values in ascending key order under General legacy: "" first, then "ab" before
+    // "a-b" (the hyphen only adds a section after the primary codes), then "abc", "ABD", "b"
+    // and the kana, whose primary codes (7F xx) lie above the letters'.
+    const std::vector<std::u16string> ascending = {u"",    u"ab", u"a-b",   u"abc",
+                                                   u"ABD", u"b",  u"コード"};
+    const std::vector<std::u16string> names = {u"ﾊﾞｰ", u"カサダ", u"ぱば", u"",
+                                               u"abc", u"a-b",    u"x"};
+    std::vector<std::vector<TValue>> rows;
+    for (std::size_t i = 0; i < ascending.size(); ++i) {
+        const std::size_t k = (i * 3) % ascending.size();  // not in key order
+        rows.push_back({std::int64_t(k), ascending[k], names[k]});
+    }
+    rows.push_back({std::int64_t{20}, TValue{}, TValue{}});
+    rows.push_back({std::int64_t{21}, TValue{}, std::u16string(u"カサダ")});
+    Append(file, u"表", rows);
+
+    const TTableCheck check = StrictCheck(file, u"表");
+    EXPECT_EQ(check.liveRows, 9u);
+    EXPECT_EQ(check.keysCompared, 2 * 9u);
+    EXPECT_EQ(check.keysNotProvable, 0u);
+    {
+        const auto db = TJetDatabase::Open(Utf8ToUtf16(file.string()));
+        const auto table = db->OpenTable(u"表");
+        const TTableDef& def = table->Def();
+        ASSERT_FALSE(def.physicalIndexes[0].columns[0].ascending);
+        const TRowDecoder decoder(db->File(), def);
+        std::map<std::pair<std::uint32_t, std::uint8_t>, std::vector<TJetValue>> byRow;
+        {
+            TTableScan scan(db->File(), def);
+            TLiveRow row;
+            while (scan.Next(row)) {
+                const TRowLayout layout(db->File(), def, row.bytes);
+                auto& values = byRow[{row.page, static_cast<std::uint8_t>(row.slot)}];
+                for (std::uint16_t c = 0; c < 3; ++c)
+                    values.push_back(decoder.DecodeColumn(layout, *def.ColumnByNumber(c)));
+            }
+        }
+        // The unique index: the values in reverse, then the two NULLs (flag FF alone).
+        const auto entries = WalkIndexTree(db->File(), def.physicalIndexes[0].rootPage).leafEntries;
+        ASSERT_EQ(entries.size(), 9u);
+        for (std::size_t i = 0; i < ascending.size(); ++i) {
+            const TJetValue& code = byRow.at({entries[i].page, entries[i].row})[1];
+            EXPECT_EQ(Utf16ToUtf8(code.text), Utf16ToUtf8(ascending[ascending.size() - 1 - i]))
+                << "entry " << i;
+        }
+        EXPECT_EQ(entries[7].key, "\xFF");
+        EXPECT_EQ(entries[8].key, "\xFF");
+        // "ab": 7F 4A 4C 01 00 complemented behind 80, and a final 00.
+        EXPECT_EQ(entries[5].key, std::string("\x80\xB5\xB3\xFE\xFF\x00", 6));
+        // "": 7F 01 00 the same way.
+        EXPECT_EQ(entries[6].key, std::string("\x80\xFE\xFF\x00", 4));
+        // The two-column index: the name's descending key, then the ID's (a Long: big-endian,
+        // top bit flipped, complemented); the NULL name is FF and sorts last.
+        const auto pairs = WalkIndexTree(db->File(), def.physicalIndexes[1].rootPage).leafEntries;
+        ASSERT_EQ(pairs.size(), 9u);
+        EXPECT_EQ(pairs[8].key, std::string("\xFF\x80\x7F\xFF\xFF\xEB", 6));  // NULL, 20
+        // "" (row 3): 80 FE FF 00, then 80 and ~(80 00 00 03).
+        EXPECT_EQ(pairs[7].key, std::string("\x80\xFE\xFF\x00\x80\x7F\xFF\xFF\xFC", 9));
+        // カサダ of rows 21 and 1 share the name's key; the greater ID comes first.
+        std::vector<std::int64_t> kasada;
+        for (const auto& entry : pairs) {
+            const auto& values = byRow.at({entry.page, entry.row});
+            if (values[2].text == u"カサダ") kasada.push_back(values[0].integer);
+        }
+        EXPECT_EQ(kasada, (std::vector<std::int64_t>{21, 1}));
+    }
+    const std::string missing = readers::MissingReaders();
+    ASSERT_TRUE(missing.empty()) << missing;
+    EXPECT_EQ(readers::ExpectReadersAgree(file.string(), "降順.mdb"), 3 * 9u);
+
+    // "AB" takes the key of "ab" (case folds): the unique descending index refuses it.
+    const std::string bytes = test::ReadBytes(file);
+    const std::string error = test::ErrorOf([&] {
+        Append(file, u"表", {{std::int64_t{30}, std::u16string(u"AB"), TValue{}}});
+    });
+    EXPECT_NE(error.find("索引「コード」では値の重複が許されていない"), std::string::npos) << error;
+    EXPECT_NE(error.find("「ab」の行がすでにあります"), std::string::npos) << error;
+    EXPECT_TRUE(test::ReadBytes(file) == bytes);
+}
+
 // Index columns with no key encoding at all refuse the table before a row is written, naming
 // the table, the column and the index.
 TEST(JetTextIndexWriter, TextIndexesWithNoKeyEncodingRefuseTheTable) {
@@ -343,13 +439,13 @@ TEST(JetTextIndexWriter, TextIndexesWithNoKeyEncodingRefuseTheTable) {
         const char* reason;
     };
     const TCase cases[] = {
-        {"descending",
-         {u"コード", kTypeText, 10},
-         true,
-         "テキスト型の列「コード」の降順の索引「索」"},
         {"Russian sort order",
          {u"コード", kTypeText, 10, false, false, {}, 1049},
          false,
+         "並べ替え順序 1049/0 のテキスト型の列「コード」の索引「索」"},
+        {"Russian sort order, descending",
+         {u"コード", kTypeText, 10, false, false, {}, 1049},
+         true,
          "並べ替え順序 1049/0 のテキスト型の列「コード」の索引「索」"},
     };
     for (const auto& c : cases) {

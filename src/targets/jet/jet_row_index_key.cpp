@@ -59,6 +59,14 @@ TRowIndexKey EncodeRowIndexKey(const TTableDef& def, const TPhysicalIndex& index
             return key;
         }
         key.bytes += encoded.bytes;
+        // An entry longer than the longest proven text key is refused as a whole too.
+        if (key.bytes.size() > kMaxTextKeyBytes) {
+            key.refusal = TTextKeyRefusal{0, 0, LongKeyReason()};
+            key.column = column;
+            key.value = *text;
+            key.bytes.clear();
+            return key;
+        }
     }
     return key;
 }

@@ -348,7 +348,17 @@ TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order) {
             u"並べ替え順序 " + SortOrderName(order) + u" のテキストのキーには対応していません"};
         return key;
     }
-    return TEncoder(order).Run(value);
+    TTextKey key = TEncoder(order).Run(value);
+    if (!key.refusal && key.bytes.size() > kMaxTextKeyBytes) {
+        key.refusal = TTextKeyRefusal{0, 0, LongKeyReason()};
+        key.bytes.clear();
+    }
+    return key;
+}
+
+std::u16string LongKeyReason() {
+    return u"キーが " + Utf8ToUtf16(std::to_string(kMaxTextKeyBytes)) +
+           u" バイトを超えます。Accessがこの長さのキーをどう縮めて書くかは確かめられていません";
 }
 
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order, bool ascending) {
@@ -359,6 +369,10 @@ TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order, bool asc
     for (std::size_t i = 1; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(~bytes[i]);
     bytes.push_back('\0');
+    if (bytes.size() > kMaxTextKeyBytes) {
+        key.refusal = TTextKeyRefusal{0, 0, LongKeyReason()};
+        bytes.clear();
+    }
     return key;
 }
 

@@ -23,9 +23,17 @@ struct TTextSortOrder {
     std::uint8_t version = 0;
 };
 
+// The longest text key written. Access writes keys of long values in ways not established
+// here: under General (2010 and later) an entry is cut to 510 bytes and its last two bytes
+// replaced by a value nobody has explained; keys of long values in other sort orders have not
+// been seen beyond about 300 bytes. A longer key is refused rather than guessed.
+inline constexpr std::size_t kMaxTextKeyBytes = 508;
+// The reason given for such a refusal.
+std::u16string LongKeyReason();
+
 struct TTextKeyRefusal {
     std::size_t position = 0;  // index of the first character that cannot be keyed
-    char32_t character = 0;    // 0 when the whole sort order is not supported
+    char32_t character = 0;    // 0 when no one character is at fault (sort order, length)
     std::u16string reason;     // Japanese, for messages
 };
 

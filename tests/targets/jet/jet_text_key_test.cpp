@@ -196,6 +196,15 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
               "（2 文字目の「Ｂ」: この文字のキーは確かめられていません）。");
     EXPECT_TRUE(EncodeTextKey(std::u16string(256, u'a'), {1033, 0}).refusal.has_value());
     EXPECT_FALSE(EncodeTextKey(std::u16string(255, u'a') + u"   ", {1033, 0}).refusal.has_value());
+    // A key longer than 508 bytes is refused whole: a General letter takes two bytes, so 252
+    // letters make 507 bytes with the flag, 01 and 00, and 253 make 509.
+    EXPECT_EQ(EncodeTextKey(std::u16string(252, u'a'), {1033, 1}).bytes.size(), 507u);
+    const TTextKey tooLong = EncodeTextKey(std::u16string(253, u'a'), {1033, 1});
+    ASSERT_TRUE(tooLong.refusal.has_value());
+    EXPECT_EQ(tooLong.refusal->character, 0u);
+    EXPECT_TRUE(tooLong.bytes.empty());
+    EXPECT_TRUE(EncodeTextKey(std::u16string(253, u'a'), {1033, 1}, false).refusal.has_value());
+    EXPECT_TRUE(EncodeTextKey(std::u16string(253, u'商'), {1041, 0}).refusal.has_value());
 }
 
 TEST(JetTextKey, CommandLinePrintsKeysAndRefusals) {

@@ -18,12 +18,17 @@ std::u16string PageText(std::uint32_t page) {
 
 }  // namespace
 
+void SortKeyInto(std::string& out, std::string_view key, std::uint32_t page, std::uint8_t row) {
+    out.assign(key);
+    out.push_back(static_cast<char>(page >> 16));
+    out.push_back(static_cast<char>(page >> 8));
+    out.push_back(static_cast<char>(page));
+    out.push_back(static_cast<char>(row));
+}
+
 std::string TIndexEntry::SortKey() const {
-    std::string bytes = key;
-    bytes.push_back(static_cast<char>(page >> 16));
-    bytes.push_back(static_cast<char>(page >> 8));
-    bytes.push_back(static_cast<char>(page));
-    bytes.push_back(static_cast<char>(row));
+    std::string bytes;
+    SortKeyInto(bytes, key, page, row);
     return bytes;
 }
 
@@ -78,13 +83,6 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root, TIndexWal
     // it, and the parent check compares it with the parent's entry once a subtree is done.
     std::string last;
     std::string current;
-    const auto sortKeyInto = [](std::string& out, const TIndexEntry& entry) {
-        out.assign(entry.key);
-        out.push_back(static_cast<char>(entry.page >> 16));
-        out.push_back(static_cast<char>(entry.page >> 8));
-        out.push_back(static_cast<char>(entry.page));
-        out.push_back(static_cast<char>(entry.row));
-    };
     // Each visit checks that the child's greatest entry equals the parent's entry for it.
     struct TVisit {
         std::uint32_t page;
@@ -102,7 +100,7 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root, TIndexWal
         if (page.leaf) {
             tree.leafPages.push_back(page.number);
             for (const TIndexEntry& entry : page.entries) {
-                sortKeyInto(current, entry);
+                SortKeyInto(current, entry.key, entry.page, entry.row);
                 if (tree.leafEntryCount > 0 && !tree.firstDisorder && !(last < current))
                     tree.firstDisorder = tree.leafEntryCount;
                 last.swap(current);
@@ -122,7 +120,7 @@ TIndexTree WalkIndexTree(const TJetPageFile& file, std::uint32_t root, TIndexWal
             if (tree.leafEntryCount == entriesBefore) {
                 tree.problems.push_back(u"索引ページ " + PageText(v.page) + u" が空です");
             } else {
-                sortKeyInto(current, *v.parentEntry);
+                SortKeyInto(current, v.parentEntry->key, v.parentEntry->page, v.parentEntry->row);
                 if (last != current)
                     tree.problems.push_back(u"索引ページ " + PageText(v.page) +
                                             u" の最後の項目が親ページの項目と一致しません");

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "targets/jet/jet_page_file.h"
@@ -21,6 +22,10 @@ struct TIndexEntry {
     // The bytes the tree is ordered by: key, page (3 bytes big-endian), row.
     std::string SortKey() const;
 };
+
+// Puts the sort key of an entry with these key bytes and row pointer into `out`, reusing its
+// storage: walks over millions of entries build one per entry.
+void SortKeyInto(std::string& out, std::string_view key, std::uint32_t page, std::uint8_t row);
 
 struct TIndexPage {
     std::uint32_t number = 0;

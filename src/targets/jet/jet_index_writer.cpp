@@ -25,15 +25,6 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
     Put16(p + 2, v >> 16);
 }
 
-std::string SortKeyOf(const std::string& key, std::uint32_t page, std::uint8_t row) {
-    std::string sortKey = key;
-    sortKey.push_back(static_cast<char>(page >> 16));
-    sortKey.push_back(static_cast<char>(page >> 8));
-    sortKey.push_back(static_cast<char>(page));
-    sortKey.push_back(static_cast<char>(row));
-    return sortKey;
-}
-
 // Whether sort key `a` orders before `b`, byte by byte as unsigned values. Keys are short
 // (a numeric key with its row pointer is 9 bytes): comparing eight bytes at a time here costs
 // less than a call to memcmp.
@@ -399,7 +390,8 @@ bool TJetIndexWriter::Contains(const std::string& key) {
 }
 
 void TJetIndexWriter::Insert(const std::string& key, std::uint32_t page, std::uint8_t row) {
-    const std::string sortKey = SortKeyOf(key, page, row);
+    std::string sortKey;
+    SortKeyInto(sortKey, key, page, row);
     Descend(sortKey, path_);
     const std::uint32_t leafPage = path_.back().page;
     TNode& leaf = Node(leafPage);

@@ -341,19 +341,7 @@ std::u16string TextKeyRefusalMessage(const TTextKeyRefusal& refusal, std::u16str
 }
 
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order) {
-    if (!IsTextKeySortOrderSupported(order)) {
-        TTextKey key;
-        key.refusal = TTextKeyRefusal{
-            0, 0,
-            u"並べ替え順序 " + SortOrderName(order) + u" のテキストのキーには対応していません"};
-        return key;
-    }
-    TTextKey key = TEncoder(order).Run(value);
-    if (!key.refusal && key.bytes.size() > kMaxTextKeyBytes) {
-        key.refusal = TTextKeyRefusal{0, 0, LongKeyReason()};
-        key.bytes.clear();
-    }
-    return key;
+    return EncodeTextKey(value, order, true);
 }
 
 std::u16string LongKeyReason() {
@@ -362,13 +350,22 @@ std::u16string LongKeyReason() {
 }
 
 TTextKey EncodeTextKey(std::u16string_view value, TTextSortOrder order, bool ascending) {
-    TTextKey key = EncodeTextKey(value, order);
-    if (ascending || key.refusal) return key;
+    TTextKey key;
+    if (!IsTextKeySortOrderSupported(order)) {
+        key.refusal = TTextKeyRefusal{
+            0, 0,
+            u"並べ替え順序 " + SortOrderName(order) + u" のテキストのキーには対応していません"};
+        return key;
+    }
+    key = TEncoder(order).Run(value);
+    if (key.refusal) return key;
     std::string& bytes = key.bytes;
-    bytes[0] = static_cast<char>(0x80);
-    for (std::size_t i = 1; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>(~bytes[i]);
-    bytes.push_back('\0');
+    if (!ascending) {
+        bytes[0] = static_cast<char>(0x80);
+        for (std::size_t i = 1; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(~bytes[i]);
+        bytes.push_back('\0');
+    }
     if (bytes.size() > kMaxTextKeyBytes) {
         key.refusal = TTextKeyRefusal{0, 0, LongKeyReason()};
         bytes.clear();

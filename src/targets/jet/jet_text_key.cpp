@@ -14,10 +14,14 @@ using namespace text_key;
 constexpr std::size_t kMaxCharacters = 255;
 // Kana beyond this count change the length of the kana section in ways no key has shown yet.
 constexpr std::size_t kMaxKana = 14;
-// Largest position of an unprintable character seen in Access's keys: 7 + 4 × 21 = 0x5B under
-// General legacy and Japanese, 7 + 4 × 62 = 0xFF (the largest one byte holds) under General.
-constexpr std::size_t kMaxUnprintablePosition = 21;
-constexpr std::size_t kMaxUnprintablePositionGeneral = 62;
+// Under General the kana section is known only where it matches General legacy's for any rule:
+// up to seven kana (one 80 filler byte either way).
+constexpr std::size_t kMaxKanaGeneral = 7;
+// Largest position of an unprintable character written: its position byte 7 + 4 × 62 = 0xFF is
+// the largest one byte holds, and Access's General keys show positions up to there (General
+// legacy's, with the same layout, up to 21). Beyond it the position takes two bytes in a way no
+// key has shown.
+constexpr std::size_t kMaxUnprintablePosition = 62;
 
 constexpr char16_t kProlongedMark = 0x30FC;            // ー
 constexpr char16_t kHalfWidthProlongedMark = 0xFF70;   // ｰ
@@ -28,17 +32,65 @@ constexpr char16_t kLetterN = 0x30F3;                  // ン
 constexpr char16_t kHiraganaN = 0x3093;                // ん
 constexpr char16_t kHalfWidthN = 0xFF9D;               // ﾝ
 
+// Marks that repeat the character before them (々 〻 ゝ ゞ ヽ ヾ, the vertical kana repeat marks
+// and the Yi repeater): Windows weighs them by that character, and Access does so for 々 under
+// 1041. The code lists give each one fixed code, read from a key holding the mark alone ("a" with a
+// diacritic weight); what Access writes after another character is not known.
+bool IsRepeatMark(char16_t c) {
+    return c == 0x3005 || c == 0x303B || c == 0x309D || c == 0x309E || c == 0x30FD || c == 0x30FE ||
+           (c >= 0x3031 && c <= 0x3035) || c == 0xA015;
+}
+
+// One character's codes, expanded from the runs of the generated tables.
+struct TCharCode {
+    bool known = false;  // false for the surrogates
+    TCodeKind kind = TCodeKind::Ignore;
+    std::uint8_t primaryLength = 0;
+    std::uint8_t extraLength = 0;
+    std::uint8_t kanaFlag = 0;
+    std::uint8_t bytes[kMaxCodeBytes] = {};
+};
+using TCodeTable = std::vector<TCharCode>;
+
+// The primary code after this one: the last byte counts through 02..FF and carries.
+void Increment(std::uint8_t* code, std::size_t length) {
+    for (std::size_t i = length; i-- > 0;) {
+        if (code[i] < 0xFF) {
+            ++code[i];
+            return;
+        }
+        code[i] = 0x02;
+    }
+}
+
+TCodeTable Expand(const TCodeRun* runs, std::size_t count) {
+    TCodeTable table(0x10000);
+    for (const TCodeRun* run = runs; run != runs + count; ++run) {
+        TCharCode code;
+        code.known = true;
+        code.kind = run->kind;
+        code.primaryLength = run->primaryLength;
+        code.extraLength = run->extraLength;
+        code.kanaFlag = run->kanaFlag;
+        std::copy(std::begin(run->bytes), std::end(run->bytes), code.bytes);
+        for (std::size_t i = 0; i < run->count && run->first + i < table.size(); ++i) {
+            table[run->first + i] = code;
+            if (run->step == 1) Increment(code.bytes, code.primaryLength);
+        }
+    }
+    return table;
+}
+
+const TCharCode& CodeOf(char16_t c, TTextSortOrder order) {
+    static const TCodeTable legacy = Expand(kLegacyRuns, kLegacyRunsCount);
+    static const TCodeTable general = Expand(kGeneralRuns, kGeneralRunsCount);
+    return (order.version == 1 ? general : legacy)[c];
+}
+
 const TKanaWeight* FindKana(char16_t c) {
     const TKanaWeight* end = kKana + kKanaCount;
     const TKanaWeight* it = std::lower_bound(
         kKana, end, c, [](const TKanaWeight& k, char16_t v) { return k.codePoint < v; });
-    return it != end && it->codePoint == c ? it : nullptr;
-}
-
-const TWideCode* FindPunctuation(char16_t c) {
-    const TWideCode* end = kPunctuation + kPunctuationCount;
-    const TWideCode* it = std::lower_bound(
-        kPunctuation, end, c, [](const TWideCode& k, char16_t v) { return k.codePoint < v; });
     return it != end && it->codePoint == c ? it : nullptr;
 }
 
@@ -49,24 +101,11 @@ const TKanjiWeight* FindKanji(char16_t c) {
     return it != end && it->codePoint == c ? it : nullptr;
 }
 
-const TLatinCode* FindGeneralDerived(char16_t c) {
-    const TGeneralCode* end = kGeneralDerived + kGeneralDerivedCount;
-    const TGeneralCode* it = std::lower_bound(
-        kGeneralDerived, end, c, [](const TGeneralCode& k, char16_t v) { return k.codePoint < v; });
-    return it != end && it->codePoint == c ? &it->code : nullptr;
-}
-
-bool InList(const char16_t* list, std::size_t count, char16_t c) {
-    return std::binary_search(list, list + count, c);
-}
-
-// Kana are coded alike under both sort orders, so a kana proven under one is proven for both;
-// kanji and other characters only under the sort order whose keys showed them.
-bool Proven(char16_t c, TTextSortOrder order, bool kana) {
-    const bool japanese = InList(kProvenJapanese, kProvenJapaneseCount, c);
-    const bool general = InList(kProvenGeneralLegacy, kProvenGeneralLegacyCount, c);
-    if (kana) return japanese || general;
-    return order.lcid == 1041 ? japanese : general;
+// Under 1041 a character above U+00FF is keyed only when keys Access wrote show it; under the
+// General sort orders the code lists read from Access are the proof.
+bool Proven(char16_t c, TTextSortOrder order) {
+    if (order.lcid != 1041 || c < 0x100) return true;
+    return std::binary_search(kProvenJapanese, kProvenJapanese + kProvenJapaneseCount, c);
 }
 
 bool IsHalfWidthKana(char16_t c) {
@@ -120,25 +159,53 @@ class TEncoder {
         key_.refusal = TTextKeyRefusal{position, c, std::move(reason)};
     }
 
-    void Primary(std::initializer_list<std::uint8_t> bytes, std::uint8_t diacritic) {
-        Primary(bytes.begin(), bytes.size(), diacritic);
+    void RefuseUnproven(std::size_t i, char32_t c) {
+        Refuse(i, c, u"この文字のキーは確かめられていません");
     }
 
-    // One character's primary code (one to four bytes) and its single diacritic weight.
-    void Primary(const std::uint8_t* bytes, std::size_t length, std::uint8_t diacritic) {
+    // A character with a primary code: the code goes inline, its diacritic bytes (if any) to
+    // the diacritic section at the character's place, the characters before it without
+    // diacritic bytes holding the default 02 there.
+    void Primary(const std::uint8_t* bytes, std::size_t length, const std::uint8_t* extra,
+                 std::size_t extraLength) {
+        const std::size_t place = characters_++;
         primary_.append(reinterpret_cast<const char*>(bytes), length);
-        diacritics_.push_back(diacritic);
+        if (extraLength > 0) {
+            FillDiacritics(place);
+            diacritics_.append(reinterpret_cast<const char*>(extra), extraLength);
+            ++diacriticCharacters_;
+        }
         lastKana_ = nullptr;
         lastKanji_ = 0;
     }
 
-    // General (1033/1) keys U+0000..U+00FF from the codes Access gives them (kGeneralLatin) and
-    // the characters above whose codes are derived and checked (kGeneralDerived);
-    // everything else is refused.
-    void GeneralCharacter(std::size_t i, char16_t c) {
-        if (c < 0x100) return Latin(i, c);
-        if (const TLatinCode* code = FindGeneralDerived(c)) return Coded(i, c, *code);
-        Refuse(i, c, u"この文字のキーは確かめられていません");
+    void Primary(std::initializer_list<std::uint8_t> bytes, std::uint8_t diacritic) {
+        Primary(bytes.begin(), bytes.size(), &diacritic, diacritic != 2 ? 1 : 0);
+    }
+
+    void FillDiacritics(std::size_t upTo) {
+        diacriticsStarted_ = true;
+        for (; diacriticCharacters_ < upTo; ++diacriticCharacters_)
+            diacritics_.push_back('\x02');
+    }
+
+    // A combining mark adds its byte to the diacritic weight of the character before it; with
+    // no character before, the byte opens the section on its own.
+    void Modify(std::uint8_t modifier) {
+        FillDiacritics(characters_);
+        if (!diacritics_.empty()) {
+            diacritics_.back() = static_cast<char>(diacritics_.back() + modifier);
+        } else {
+            diacritics_.push_back(static_cast<char>(modifier));
+            diacriticPrefix_ = 1;
+        }
+    }
+
+    // The position recorded for an unprintable character counts the diacritic bytes written so
+    // far (a byte opening the section aside) and the characters after them.
+    std::size_t UnprintablePosition() const {
+        if (!diacriticsStarted_) return characters_;
+        return diacritics_.size() + (characters_ - diacriticCharacters_) - diacriticPrefix_;
     }
 
     void Character(std::u16string_view value, std::size_t i) {
@@ -148,20 +215,14 @@ class TEncoder {
                                    value[i + 1] <= 0xDFFF)
                                       ? 0x10000 + ((c - 0xD800) << 10) + (value[i + 1] - 0xDC00)
                                       : c;
-            return Refuse(i, full, u"この文字のキーは確かめられていません");
+            return RefuseUnproven(i, full);
         }
         if (order_.version == 1) return GeneralCharacter(i, c);
-        if (c < 0x100) return Latin(i, c);
+        if (c < 0x100) return Coded(i, c, CodeOf(c, order_));
         if (c == kProlongedMark || c == kHalfWidthProlongedMark) return Prolonged(i, c);
         if (c == kHalfWidthVoicedMark || c == kHalfWidthSemiVoicedMark) return VoicedMark(i, c);
-        if (const TWideCode* mark = FindPunctuation(c)) {
-            if (!Proven(c, order_, false))
-                return Refuse(i, c, u"この文字のキーは確かめられていません");
-            return Primary({mark->primary[0], mark->primary[1]}, 2);
-        }
         if (const TKanaWeight* kana = FindKana(c)) {
-            if (!Proven(c, order_, true))
-                return Refuse(i, c, u"この文字のキーは確かめられていません");
+            if (!Proven(c, order_)) return RefuseUnproven(i, c);
             Primary({0x7F, kana->alphabetic}, kana->diacritic);
             lastKana_ = kana;
             lastKanaIsHalfWidth_ = IsHalfWidthKana(c);
@@ -173,45 +234,63 @@ class TEncoder {
         if (order_.lcid == 1041) {
             if (c == kIterationMark) {
                 // Repeats the kanji before it, with diacritic weight 5.
-                if (lastKanji_ == 0 || !Proven(c, order_, false))
+                if (lastKanji_ == 0 || !Proven(c, order_))
                     return Refuse(i, c, u"この位置の「々」のキーは確かめられていません");
                 const std::uint16_t w = lastKanji_;
                 Primary({static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w)}, 5);
                 return;
             }
-            if (const TKanjiWeight* kanji = FindKanji(c); kanji && Proven(c, order_, false)) {
+            if (const TKanjiWeight* kanji = FindKanji(c)) {
+                if (!Proven(c, order_)) return RefuseUnproven(i, c);
                 Primary({static_cast<std::uint8_t>(kanji->weight >> 8),
                          static_cast<std::uint8_t>(kanji->weight)},
                         2);
                 lastKanji_ = kanji->weight;
                 return;
             }
+            if (!Proven(c, order_)) return RefuseUnproven(i, c);
         }
-        Refuse(i, c, u"この文字のキーは確かめられていません");
+        if (IsRepeatMark(c))
+            return Refuse(i, c, u"この位置の繰り返し記号のキーは確かめられていません");
+        Coded(i, c, CodeOf(c, order_));
     }
 
-    void Latin(std::size_t i, char16_t c) {
-        Coded(i, c, order_.version == 1 ? kGeneralLatin[c] : kLatin[c]);
+    // General (1033/1) keys every character by its line in the General code list, but for the
+    // prolonged sound marks and the iteration marks, whose keys depend on the character before
+    // them (General legacy shows it for ー) in a way no General key has shown.
+    void GeneralCharacter(std::size_t i, char16_t c) {
+        if (c == kProlongedMark || c == kHalfWidthProlongedMark)
+            return Refuse(i, c, u"この位置の長音記号のキーは確かめられていません");
+        if (IsRepeatMark(c))
+            return Refuse(i, c, u"この位置の繰り返し記号のキーは確かめられていません");
+        Coded(i, c, CodeOf(c, order_));
     }
 
-    void Coded(std::size_t i, char16_t c, const TLatinCode& code) {
+    void Coded(std::size_t i, char16_t c, const TCharCode& code) {
+        if (!code.known) return RefuseUnproven(i, c);
+        const std::uint8_t* extra = code.bytes + code.primaryLength;
         switch (code.kind) {
-            case TLatinKind::Ignore:
+            case TCodeKind::Ignore:
                 return;
-            case TLatinKind::Simple:
-            case TLatinKind::Diacritic:
-                Primary(code.primary, code.length,
-                        code.kind == TLatinKind::Simple ? 2 : code.extra);
-                return;
-            case TLatinKind::Unprintable: {
-                const std::size_t position = diacritics_.size();
-                if (position > (order_.version == 1 ? kMaxUnprintablePositionGeneral
-                                                    : kMaxUnprintablePosition))
+            case TCodeKind::Simple:
+                return Primary(code.bytes, code.primaryLength, nullptr, 0);
+            case TCodeKind::International:
+                return Primary(code.bytes, code.primaryLength, extra, code.extraLength);
+            case TCodeKind::Modifier:
+                return Modify(extra[0]);
+            case TCodeKind::Kana:
+                Primary(code.bytes, code.primaryLength, extra, code.extraLength);
+                kanaSmall_.push_back(code.kanaFlag);
+                kanaProlonged_.push_back(1);
+                return CheckKanaCount(i, c);
+            case TCodeKind::Unprintable: {
+                const std::size_t position = UnprintablePosition();
+                if (position > kMaxUnprintablePosition)
                     return Refuse(i, c, u"この位置の記号のキーは確かめられていません");
                 unprintable_ += '\x80';
                 unprintable_ += static_cast<char>(7 + 4 * position);
                 unprintable_ += '\x06';
-                unprintable_ += static_cast<char>(code.extra);
+                unprintable_.append(reinterpret_cast<const char*>(extra), code.extraLength);
                 return;
             }
         }
@@ -220,7 +299,7 @@ class TEncoder {
     // ー after a kana takes that kana's vowel: kana codes come in rows of eight with the
     // vowels あいうえお at 02..06.
     void Prolonged(std::size_t i, char16_t c) {
-        if (lastKana_ == nullptr || lastKanaIsN_ || !Proven(c, order_, true))
+        if (lastKana_ == nullptr || lastKanaIsN_ || !Proven(c, order_))
             return Refuse(i, c, u"この位置の長音記号のキーは確かめられていません");
         const std::uint8_t vowel =
             static_cast<std::uint8_t>(0x02 + (lastKana_->alphabetic - 0x02) % 8);
@@ -238,17 +317,21 @@ class TEncoder {
     }
 
     void CheckKanaCount(std::size_t i, char16_t c) {
-        if (kanaSmall_.size() > kMaxKana)
-            Refuse(i, c, u"カナが 15 文字以上の値のキーは確かめられていません");
+        if (kanaSmall_.size() > (order_.version == 1 ? kMaxKanaGeneral : kMaxKana))
+            Refuse(i, c,
+                   u"カナが " +
+                       Utf8ToUtf16(
+                           std::to_string((order_.version == 1 ? kMaxKanaGeneral : kMaxKana) + 1)) +
+                       u" 文字以上の値のキーは確かめられていません");
     }
 
     // ﾞ and ﾟ after a half-width kana voice it: the kana's diacritic weight becomes 3 or 4,
     // as for the full-width voiced kana.
     void VoicedMark(std::size_t i, char16_t c) {
-        if (lastKana_ == nullptr || !lastKanaIsHalfWidth_ || diacritics_.back() != 2 ||
-            !Proven(c, order_, true))
+        const bool kanaHasDiacritic = diacriticCharacters_ == characters_;
+        if (lastKana_ == nullptr || !lastKanaIsHalfWidth_ || kanaHasDiacritic || !Proven(c, order_))
             return Refuse(i, c, u"この位置の濁点・半濁点のキーは確かめられていません");
-        diacritics_.back() = c == kHalfWidthVoicedMark ? 3 : 4;
+        Modify(c == kHalfWidthVoicedMark ? 1 : 2);
     }
 
     TTextKey Result() {
@@ -257,14 +340,13 @@ class TEncoder {
         k.push_back('\x7F');
         k += primary_;
         k.push_back('\x01');
-        DropTrailing<std::uint8_t>(diacritics_, 2);
-        for (const std::uint8_t d : diacritics_)
-            k.push_back(static_cast<char>(d));
+        while (!diacritics_.empty() && static_cast<std::uint8_t>(diacritics_.back()) <= 2)
+            diacritics_.pop_back();
+        k += diacritics_;
         if (!kanaSmall_.empty() || !unprintable_.empty()) {
             k += "\x01\x01";
-            kanaCount_ = kanaSmall_.size();
-            if (kanaCount_ > 0) {
-                const std::size_t kana = kanaCount_;
+            const std::size_t kana = kanaSmall_.size();
+            if (kana > 0) {
                 DropTrailing<std::uint8_t>(kanaSmall_, 3);
                 DropTrailing<std::uint8_t>(kanaProlonged_, 1);
                 PackTwoBitValues(kanaSmall_, k);
@@ -278,7 +360,7 @@ class TEncoder {
             }
             if (!unprintable_.empty()) {
                 // After a kana section the unprintable section is introduced by FF 01.
-                if (kanaCount_ > 0) k.push_back('\xFF');
+                if (kana > 0) k.push_back('\xFF');
                 k.push_back('\x01');
                 k += unprintable_;
             }
@@ -290,11 +372,14 @@ class TEncoder {
     TTextSortOrder order_;
     TTextKey key_;
     std::string primary_;
-    std::vector<std::uint8_t> diacritics_;     // one per character with a primary code
+    std::size_t characters_ = 0;  // characters with a primary code so far
+    std::string diacritics_;
+    std::size_t diacriticCharacters_ = 0;  // characters the diacritic bytes account for
+    std::size_t diacriticPrefix_ = 0;      // a modifier byte that opened the section
+    bool diacriticsStarted_ = false;
     std::vector<std::uint8_t> kanaSmall_;      // 3 ordinary, 2 small
     std::vector<std::uint8_t> kanaProlonged_;  // 1 ordinary, 3 prolonged mark
     std::string unprintable_;
-    std::size_t kanaCount_ = 0;
     const TKanaWeight* lastKana_ = nullptr;
     bool lastKanaIsHalfWidth_ = false;
     bool lastKanaIsN_ = false;

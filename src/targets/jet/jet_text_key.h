@@ -1,12 +1,15 @@
 // Index keys of text values (Short Text, Long Text) under the sort orders whose encoding is
-// established: General legacy (1033, version 0), Japanese (1041, version 0) and, for
-// U+0000..U+00FF, Latin Extended-A (but ı and ĸ) and the full-width forms of Latin-1, General
-// (1033, version 1). A key is built only when every character's encoding is proven by keys
-// Access wrote or by the code lists read from Access that Jackcess publishes; anything else is
-// refused, naming the first character that cannot be keyed, because a wrong key silently
+// established: General legacy (1033, version 0), General (1033, version 1) and Japanese (1041,
+// version 0). The General sort orders key every character of the Basic Multilingual Plane by the
+// code lists Jackcess's authors read from Access, with the corrections that keys Access wrote
+// show (the prolonged sound mark, the length of the kana section); Japanese keys kanji by the
+// published ja-JP weights and the rest as General legacy, but only characters that keys Access
+// wrote under 1041 show. Whatever is not established (characters beyond the BMP, iteration
+// marks, and under General the prolonged sound mark, trailing spaces and more than seven kana)
+// is refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
 //
-// Layout of an ascending key: 7F, the primary codes, 01, the diacritic weights (trailing
+// Layout of an ascending key: 7F, the primary codes, 01, the diacritic bytes (trailing
 // defaults dropped), then — when the value has kana or "unprintable" characters — 01 01 and
 // the kana section, then 01 and the unprintable section; finally 00.
 #pragma once

@@ -7,41 +7,36 @@
 
 namespace qm::jet::text_key {
 
-enum class TLatinKind : std::uint8_t {
-    Ignore,       // no trace in the key
-    Simple,       // primary bytes only
-    Diacritic,    // primary bytes and a diacritic weight
-    Unprintable,  // only in the "unprintable" section, with its position
+// How a character enters a key, as the code lists read from Access describe it.
+enum class TCodeKind : std::uint8_t {
+    Ignore,         // no trace in the key
+    Simple,         // primary bytes only
+    International,  // primary bytes and diacritic bytes
+    Unprintable,    // only in the "unprintable" section, with its position
+    Modifier,       // no primary code: its byte is added to the diacritic weight before it
+    Kana,           // primary and diacritic bytes, and a flag in the kana section
 };
 
-// Codes of U+0000..U+00FF as Access indexes them: kLatin under General legacy (and Japanese),
-// kGeneralLatin under General (1033, version 1), whose primary codes are two bytes per letter
-// and four for a letter that sorts as two (Æ as "ae").
-struct TLatinCode {
-    TLatinKind kind;
-    std::uint8_t length;  // primary bytes used
-    std::uint8_t primary[4];
-    std::uint8_t extra;  // diacritic weight, or the unprintable code
+// The codes of consecutive characters: [first, first + count). With step 1 the primary code of
+// each next character is the one before plus one, its last byte counting through 02..FF and
+// carrying into the byte before it; with step 0 they share the code.
+inline constexpr std::size_t kMaxCodeBytes = 12;
+struct TCodeRun {
+    char16_t first;
+    std::uint16_t count;
+    TCodeKind kind;
+    std::uint8_t step;
+    std::uint8_t primaryLength;
+    std::uint8_t extraLength;           // diacritic bytes, the unprintable code, or the modifier
+    std::uint8_t kanaFlag;              // Kana: 2 small form, 3 ordinary
+    std::uint8_t bytes[kMaxCodeBytes];  // primary bytes, then the extra bytes
 };
-extern const TLatinCode kLatin[256];
-extern const TLatinCode kGeneralLatin[256];
-
-// General codes above U+00FF: Latin Extended-A but ı and ĸ (derived from the Windows default
-// table) and the full-width forms of Latin-1 (coded as the character they are a form of), sorted.
-struct TGeneralCode {
-    char16_t codePoint;
-    TLatinCode code;
-};
-extern const TGeneralCode kGeneralDerived[];
-extern const std::size_t kGeneralDerivedCount;
-
-// General (legacy) two-byte codes of punctuation above U+00FF (、 ・), sorted.
-struct TWideCode {
-    char16_t codePoint;
-    std::uint8_t primary[2];
-};
-extern const TWideCode kPunctuation[];
-extern const std::size_t kPunctuationCount;
+// Every character of U+0000..U+FFFF but the surrogates, in order: kLegacyRuns under General
+// legacy (and Japanese, but for kanji), kGeneralRuns under General (1033, version 1).
+extern const TCodeRun kLegacyRuns[];
+extern const std::size_t kLegacyRunsCount;
+extern const TCodeRun kGeneralRuns[];
+extern const std::size_t kGeneralRunsCount;
 
 // Kana of the Windows default table: alphabetic weight, diacritic weight, small form.
 struct TKanaWeight {
@@ -61,10 +56,8 @@ struct TKanjiWeight {
 extern const TKanjiWeight kJapaneseKanji[];
 extern const std::size_t kJapaneseKanjiCount;
 
-// Characters above U+00FF seen in keys Access wrote, per sort order (sorted).
+// Characters above U+00FF that keys Access wrote under 1041 show (sorted).
 extern const char16_t kProvenJapanese[];
 extern const std::size_t kProvenJapaneseCount;
-extern const char16_t kProvenGeneralLegacy[];
-extern const std::size_t kProvenGeneralLegacyCount;
 
 }  // namespace qm::jet::text_key

@@ -90,11 +90,12 @@ const std::vector<TPiece> kJapanese = {
 const std::vector<TPiece> kGeneralLegacy = {
     {u"abc", u""},  {u"ABC", u""},    {u"ÄÖé", u""}, {u"ｶｻﾀﾞ", u""}, {u"カサダ", u""},
     {u"ぱば", u""}, {u"コード", u""}, {u"x", u"  "}, {u"o'k", u""},  {u"a-b", u""},
+    {u"商品", u""}, {u"ＡＢ", u""},   {u"αβ", u""},
 };
-// General (Access 2010 and later): what its keys in the sample files prove, with no trailing
-// spaces.
+// General (Access 2010 and later): no trailing spaces, no prolonged mark, at most seven kana.
 const std::vector<TPiece> kGeneral = {
-    {u"abc", u""}, {u"ABD", u""}, {u"a.b_c", u""}, {u"x y", u""}, {u"a-b", u""},
+    {u"abc", u""},    {u"ABD", u""}, {u"a.b_c", u""}, {u"x y", u""},  {u"a-b", u""},
+    {u"カサダ", u""}, {u"ｶﾞｧ", u""}, {u"商品", u""},  {u"Łódź", u""}, {u"ＡＢ", u""},
 };
 
 std::u16string PieceText(const std::vector<TPiece>& pieces, int row, std::size_t size,

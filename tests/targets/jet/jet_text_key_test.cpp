@@ -65,14 +65,15 @@ TEST(JetTextKey, LayoutOfTheSections) {
     EXPECT_EQ(KeyHex(u"MSysDb", {1033, 1}), "7f0e510e910ea70e910e1a0e090100");
     EXPECT_EQ(KeyHex(u"test_data2.txt", {1033, 1}),
               "7f0e990e210e910e9907440e1a0e020e990e020d1a07330e990ea60e990100");
-    EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "refused");  // no General legacy kanji table
+    // General legacy codes kanji by its own table, not by the Japanese weights (Access's key).
+    EXPECT_EQ(KeyHex(u"商品マスタ", {1033, 0}), "7fa685a5fe7f327f147f1a010101ff0280ff8000");
 }
 
 // General (1033/1) keys worked out by hand from the lines of Jackcess's index_codes_gen.txt and
-// index_codes_ext_gen.txt (S: primary code; I: primary code and diacritic weight; U: code in the
-// unprintable section, at position 7 + 4 × the number of characters before it with a code; X:
-// ignored).
-TEST(JetTextKey, GeneralKeysOfLatin) {
+// index_codes_ext_gen.txt (S: primary code; I: primary code and diacritic bytes; U: code in the
+// unprintable section, at position 7 + 4 × the diacritic bytes and characters before it; P: added
+// to the diacritic weight before it; Z: kana, with a flag in the kana section; X: ignored).
+TEST(JetTextKey, GeneralKeysByTheCodeLists) {
     const struct {
         std::u16string_view value;
         const char* key;
@@ -103,10 +104,42 @@ TEST(JetTextKey, GeneralKeysOfLatin) {
         {u"ＡＢ１", "7f0e020e090d190100"},            // full-width forms: SE02, SE09, SD19
         {u"１－２", "7f0d190d1a01010101800b068200"},  // － U82, as "-"
         {u"￥", "7f079a0100"},                        // ￥ S79A, as ¥
+        {u"αΑ", "7f0f020f020100"},                    // α Α SF02
+        {u"一", "7ffdff3c6a0100"},                    // 一 SFDFF3C6A
+        {u"漢字", "7ffdff5dcefdff49db0100"},          // 漢 SFDFF5DCE, 字 SFDFF49DB
+        {u"ガ", "7f7f0a01030101ff0280ff8000"},        // ガ Z7F0A,3,: kana section
+        {u"ｶﾞ", "7f7f0a01030101ff0280ff8000"},        // ｶ Z7F0A,,  ﾞ P01 adds 1
+        {u"ァ", "7f7f02010101a0ff0280ff8000"},        // ァ Z7F02,,1: a small kana
+        {u"e\u0301", "7f0e21010e00"},                 // ◌́ P0C: e + 0C = é
+        {u"Ǣ-", "7f0e020e21011717010101800f068200"},  // Ǣ IE020E21,1717: - counts 2 bytes
+        {u"a—b", "7f0e020e0901010101800b069000"},     // — U90
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.value));
         EXPECT_EQ(KeyHex(c.value, {1033, 1}), c.key);
+    }
+}
+
+// General legacy (1033/0) keys worked out by hand from the lines of Jackcess's
+// index_codes_genleg.txt and index_codes_ext_genleg.txt, in the same notation.
+TEST(JetTextKey, GeneralLegacyKeysByTheCodeLists) {
+    const struct {
+        std::u16string_view value;
+        const char* key;
+    } cases[] = {
+        {u"αΑa", "7f790c790c4a0100"},             // α Α S790C
+        {u"а", "7f792f0100"},                     // Cyrillic а S792F
+        {u"一漢", "7f9f02c0b60100"},              // 一 S9F02, 漢 SC0B6
+        {u"가", "7f81030100"},                    // 가 S8103
+        {u"ＡＢ", "7f4a4c0100"},                  // full-width forms: the codes of A and B
+        {u"a\u3000b", "7f4a074c0100"},            // ideographic space S7, as a space
+        {u"e\u0301", "7f51010e00"},               // ◌́ PC: e + 0C, as é
+        {u"Ǣ-", "7f4a51011717010101800f068200"},  // Ǣ I4A51,1717: - counts 2 bytes
+        {u"a—", "7f4a01010101800b068b00"},        // — U8B
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.value));
+        EXPECT_EQ(KeyHex(c.value, {1033, 0}), c.key);
     }
 }
 
@@ -173,13 +206,16 @@ TEST(JetTextKey, RefusesWhatIsNotProvenNamingTheCharacter) {
         {u"a😀", {1041, 0}, 1, U'😀'},                                // astral
         {u"アイウエオカキクケコサシスセソ", {1041, 0}, 14, U'ソ'},  // a 15th kana
         {u"x々", {1041, 0}, 1, U'々'},                              // not after a kanji
-        {u"abı", {1033, 1}, 2, U'ı'},  // General: Windows weight not Access's code
-        {u"aƀ", {1033, 1}, 1, U'ƀ'},   // General: beyond Latin Extended-A
-        {u"ｱ", {1033, 1}, 0, U'ｱ'},    // General: kana not keyed
-        {u"あ", {1033, 1}, 0, U'あ'},
-        {u"\u3000", {1033, 1}, 0, U'\u3000'},  // ideographic space: line not checked
+        {u"a😀", {1033, 0}, 1, U'😀'},
+        {u"木々", {1033, 0}, 1, U'々'},  // iteration marks depend on the character before
+        {u"こゝろ", {1033, 0}, 1, U'ゝ'},
+        {u"ーア", {1033, 0}, 0, U'ー'},
         {u"a😀", {1033, 1}, 1, U'😀'},
-        {u"ab ", {1033, 1}, 2, U' '},  // General: trailing spaces unproven
+        {u"ab ", {1033, 1}, 2, U' '},    // General: trailing spaces unproven
+        {u"カー", {1033, 1}, 1, U'ー'},  // General: the prolonged mark unproven
+        {u"ﾃﾞｰﾀ", {1033, 1}, 2, U'ｰ'},
+        {u"木々", {1033, 1}, 1, U'々'},
+        {u"アイウエオカキク", {1033, 1}, 7, U'ク'},  // General: an eighth kana
         {u"abc", {1049, 0}, 0, 0},
     };
     for (const auto& c : cases) {
@@ -282,7 +318,9 @@ TEST(JetTextKey, ReproducesTheKeysAccessWrote) {
         }
     };
     check(text_key::kProvenJapanese, text_key::kProvenJapaneseCount, 1041);
-    check(text_key::kProvenGeneralLegacy, text_key::kProvenGeneralLegacyCount, 1033);
+    // General legacy keys every character of the BMP from its code list: every row is keyed.
+    EXPECT_GT(coverage["1033/0"].keyed, 200);
+    EXPECT_EQ(coverage["1033/0"].refused, 0);
     EXPECT_EQ(rows, 3624);
     for (const auto& [order, count] : coverage)
         std::printf("sort order %s: %d rows keyed, %d refused\n", order.c_str(), count.keyed,
@@ -360,6 +398,10 @@ TEST(JetTextKey, RebuildsTheKeysOfTheFixtureIndexesFromTheirRows) {
                         ++otherSkipped;
                     } else if (refused) {
                         ++coverage[order].refused;
+                        std::printf("refused under %s in %s at %zu: U+%04X %s\n", order.c_str(),
+                                    Utf16ToUtf8(table.name).c_str(), key.refusal->position,
+                                    static_cast<unsigned>(key.refusal->character),
+                                    Utf16ToUtf8(key.refusal->reason).c_str());
                     } else {
                         EXPECT_EQ(Hex(key.bytes), Hex(entry.key))
                             << Utf16ToUtf8(table.name) << " row " << entry.page << "/"

@@ -3,9 +3,8 @@
 //   make_access_target OUT.accdb autonumber   an AutoNumber primary key 「ID」 and an index
 //                                             on the Long Integer 「整数」
 //   make_access_target OUT.accdb textkey      a Short Text primary key 「番号」 and an index
-//                                             on the Short Text 「英字」 (ASCII words: the
-//                                             writer refuses keys of characters whose key it
-//                                             cannot prove, as kanji under this sort order)
+//                                             on the Short Text 「名称」 (kanji and kana names,
+//                                             General legacy sort order)
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -34,7 +33,7 @@ int main(int argc, char** argv) {
     std::vector<TBuildIndex> indexes;
     if (textKey) {
         indexes.push_back({u"PrimaryKey", {0}, true, true});
-        indexes.push_back({u"英字", {4}});
+        indexes.push_back({u"名称", {5}});
     } else {
         indexes.push_back({u"PrimaryKey", {0}, true, true});
         indexes.push_back({u"整数", {2}});

@@ -81,10 +81,14 @@ TCodeTable Expand(const TCodeRun* runs, std::size_t count) {
     return table;
 }
 
+// Each sort order's table is built the first time a key of that order is made.
 const TCharCode& CodeOf(char16_t c, TTextSortOrder order) {
+    if (order.version == 1) {
+        static const TCodeTable general = Expand(kGeneralRuns, kGeneralRunsCount);
+        return general[c];
+    }
     static const TCodeTable legacy = Expand(kLegacyRuns, kLegacyRunsCount);
-    static const TCodeTable general = Expand(kGeneralRuns, kGeneralRunsCount);
-    return (order.version == 1 ? general : legacy)[c];
+    return legacy[c];
 }
 
 const TKanaWeight* FindKana(char16_t c) {

@@ -12,8 +12,8 @@ encoder, from public data (see src/targets/jet/jet_text_key_tables.md for source
              (index_codes_gen.txt, index_codes_ext_gen.txt).
   --weights  Microsoft's "Windows 10 Sorting Weight Table.txt" (public domain; Debian's wine
              source package ships it under debian/unicode/): kana weights from its default
-             table (checked against the General (legacy) list's kana lines), kanji weights
-             from its ja-JP block.
+             table, which the General (legacy) list's kana lines must equal (a check of the
+             transcribed list), and kanji weights from its ja-JP block.
   --golden   text-keys.tsv, keys that Access wrote: the characters outside U+0000..U+00FF of
              its Japanese rows made only of characters the encoder keys are the ones proven
              under 1041 (the encoder's test reproduces every such row byte for byte); all others
@@ -101,6 +101,8 @@ def read_lines(path):
 
 # Lines of a full list: U+0100..U+FFFF without the 2,048 surrogates, one per character.
 EXT_LINES = 0x10000 - 0x100 - 0x800
+# Primary and extra bytes of one code: kMaxCodeBytes in jet_text_key_tables.h.
+MAX_CODE_BYTES = 12
 
 
 def read_code_list(base_path, ext_path, what):
@@ -192,7 +194,8 @@ def expand_runs(runs):
 
 
 def check_kana(legacy, kana):
-    """Our kana keys (the Windows weights) against the General (legacy) list's lines."""
+    """The Windows kana weights against the General (legacy) list's kana lines, which the
+    encoder keys kana by."""
     differences = []
     for cp, (aw, dw, small) in sorted(kana.items()):
         expected = ("Kana", bytes([0x7F, aw]), bytes([dw]) if dw != 2 else b"", 2 if small else 3)
@@ -215,9 +218,6 @@ def write_runs(out, name, runs):
                   % (run["first"], run["count"], kind, run["step"], len(primary), len(extra),
                      flag, ", ".join("0x%02X" % b for b in data)))
     out.write("};\nconst std::size_t %sCount = sizeof %s / sizeof %s[0];\n\n" % (name, name, name))
-
-
-MAX_CODE_BYTES = 12
 
 
 def main():
@@ -255,12 +255,6 @@ def main():
 
     for name, runs in tables:
         write_runs(out, name, runs)
-
-    out.write("const TKanaWeight kKana[] = {\n")
-    for cp in sorted(kana):
-        aw, dw, small = kana[cp]
-        out.write("    {0x%04X, 0x%02X, 0x%02X, %s},\n" % (cp, aw, dw, "true" if small else "false"))
-    out.write("};\nconst std::size_t kKanaCount = sizeof kKana / sizeof kKana[0];\n\n")
 
     out.write("const TKanjiWeight kJapaneseKanji[] = {\n")
     for cp in sorted(kanji):

@@ -91,13 +91,6 @@ const TCharCode& CodeOf(char16_t c, TTextSortOrder order) {
     return legacy[c];
 }
 
-const TKanaWeight* FindKana(char16_t c) {
-    const TKanaWeight* end = kKana + kKanaCount;
-    const TKanaWeight* it = std::lower_bound(
-        kKana, end, c, [](const TKanaWeight& k, char16_t v) { return k.codePoint < v; });
-    return it != end && it->codePoint == c ? it : nullptr;
-}
-
 const TKanjiWeight* FindKanji(char16_t c) {
     const TKanjiWeight* end = kJapaneseKanji + kJapaneseKanjiCount;
     const TKanjiWeight* it = std::lower_bound(
@@ -114,6 +107,13 @@ bool Proven(char16_t c, TTextSortOrder order) {
 
 bool IsHalfWidthKana(char16_t c) {
     return c >= 0xFF66 && c <= 0xFF9D;
+}
+
+// The hiragana, katakana and half-width katakana letters: a prolonged sound mark after one of
+// them takes its vowel. (Other characters the lists code as kana — ヷ, circled katakana — are
+// not shown followed by one.)
+bool IsKanaLetter(char16_t c) {
+    return (c >= 0x3041 && c <= 0x30F6) || IsHalfWidthKana(c);
 }
 
 // Packs 2-bit values three to a byte behind the bits 10, the last byte padded with zeros.
@@ -179,7 +179,7 @@ class TEncoder {
             diacritics_.append(reinterpret_cast<const char*>(extra), extraLength);
             ++diacriticCharacters_;
         }
-        lastKana_ = nullptr;
+        lastKana_ = 0;
         lastKanji_ = 0;
     }
 
@@ -188,7 +188,6 @@ class TEncoder {
     }
 
     void FillDiacritics(std::size_t upTo) {
-        diacriticsStarted_ = true;
         for (; diacriticCharacters_ < upTo; ++diacriticCharacters_)
             diacritics_.push_back('\x02');
     }
@@ -208,7 +207,6 @@ class TEncoder {
     // The position recorded for an unprintable character counts the diacritic bytes written so
     // far (a byte opening the section aside) and the characters after them.
     std::size_t UnprintablePosition() const {
-        if (!diacriticsStarted_) return characters_;
         return diacritics_.size() + (characters_ - diacriticCharacters_) - diacriticPrefix_;
     }
 
@@ -225,16 +223,6 @@ class TEncoder {
         if (c < 0x100) return Coded(i, c, CodeOf(c, order_));
         if (c == kProlongedMark || c == kHalfWidthProlongedMark) return Prolonged(i, c);
         if (c == kHalfWidthVoicedMark || c == kHalfWidthSemiVoicedMark) return VoicedMark(i, c);
-        if (const TKanaWeight* kana = FindKana(c)) {
-            if (!Proven(c, order_)) return RefuseUnproven(i, c);
-            Primary({0x7F, kana->alphabetic}, kana->diacritic);
-            lastKana_ = kana;
-            lastKanaIsHalfWidth_ = IsHalfWidthKana(c);
-            lastKanaIsN_ = c == kLetterN || c == kHiraganaN || c == kHalfWidthN;
-            kanaSmall_.push_back(kana->small ? 2 : 3);
-            kanaProlonged_.push_back(1);
-            return CheckKanaCount(i, c);
-        }
         if (order_.lcid == 1041) {
             if (c == kIterationMark) {
                 // Repeats the kanji before it, with diacritic weight 5.
@@ -284,6 +272,11 @@ class TEncoder {
                 return Modify(extra[0]);
             case TCodeKind::Kana:
                 Primary(code.bytes, code.primaryLength, extra, code.extraLength);
+                if (IsKanaLetter(c)) {
+                    lastKana_ = code.bytes[code.primaryLength - 1];
+                    lastKanaIsHalfWidth_ = IsHalfWidthKana(c);
+                    lastKanaIsN_ = c == kLetterN || c == kHiraganaN || c == kHalfWidthN;
+                }
                 kanaSmall_.push_back(code.kanaFlag);
                 kanaProlonged_.push_back(1);
                 return CheckKanaCount(i, c);
@@ -303,12 +296,11 @@ class TEncoder {
     // ー after a kana takes that kana's vowel: kana codes come in rows of eight with the
     // vowels あいうえお at 02..06.
     void Prolonged(std::size_t i, char16_t c) {
-        if (lastKana_ == nullptr || lastKanaIsN_ || !Proven(c, order_))
+        if (lastKana_ == 0 || lastKanaIsN_ || !Proven(c, order_))
             return Refuse(i, c, u"この位置の長音記号のキーは確かめられていません");
-        const std::uint8_t vowel =
-            static_cast<std::uint8_t>(0x02 + (lastKana_->alphabetic - 0x02) % 8);
+        const std::uint8_t vowel = static_cast<std::uint8_t>(0x02 + (lastKana_ - 0x02) % 8);
         if (vowel > 0x06) return Refuse(i, c, u"この位置の長音記号のキーは確かめられていません");
-        const TKanaWeight* previous = lastKana_;
+        const std::uint8_t previous = lastKana_;
         const bool halfWidth = lastKanaIsHalfWidth_;
         Primary({0x7F, vowel}, 2);
         // Another ー may follow and takes the same vowel.
@@ -321,11 +313,10 @@ class TEncoder {
     }
 
     void CheckKanaCount(std::size_t i, char16_t c) {
-        if (kanaSmall_.size() > (order_.version == 1 ? kMaxKanaGeneral : kMaxKana))
+        const std::size_t limit = order_.version == 1 ? kMaxKanaGeneral : kMaxKana;
+        if (kanaSmall_.size() > limit)
             Refuse(i, c,
-                   u"カナが " +
-                       Utf8ToUtf16(
-                           std::to_string((order_.version == 1 ? kMaxKanaGeneral : kMaxKana) + 1)) +
+                   u"カナが " + Utf8ToUtf16(std::to_string(limit + 1)) +
                        u" 文字以上の値のキーは確かめられていません");
     }
 
@@ -333,7 +324,7 @@ class TEncoder {
     // as for the full-width voiced kana.
     void VoicedMark(std::size_t i, char16_t c) {
         const bool kanaHasDiacritic = diacriticCharacters_ == characters_;
-        if (lastKana_ == nullptr || !lastKanaIsHalfWidth_ || kanaHasDiacritic || !Proven(c, order_))
+        if (lastKana_ == 0 || !lastKanaIsHalfWidth_ || kanaHasDiacritic || !Proven(c, order_))
             return Refuse(i, c, u"この位置の濁点・半濁点のキーは確かめられていません");
         Modify(c == kHalfWidthVoicedMark ? 1 : 2);
     }
@@ -378,13 +369,12 @@ class TEncoder {
     std::string primary_;
     std::size_t characters_ = 0;  // characters with a primary code so far
     std::string diacritics_;
-    std::size_t diacriticCharacters_ = 0;  // characters the diacritic bytes account for
-    std::size_t diacriticPrefix_ = 0;      // a modifier byte that opened the section
-    bool diacriticsStarted_ = false;
+    std::size_t diacriticCharacters_ = 0;      // characters the diacritic bytes account for
+    std::size_t diacriticPrefix_ = 0;          // a modifier byte that opened the section
     std::vector<std::uint8_t> kanaSmall_;      // 3 ordinary, 2 small
     std::vector<std::uint8_t> kanaProlonged_;  // 1 ordinary, 3 prolonged mark
     std::string unprintable_;
-    const TKanaWeight* lastKana_ = nullptr;
+    std::uint8_t lastKana_ = 0;  // alphabetic weight of a kana letter just before, or 0
     bool lastKanaIsHalfWidth_ = false;
     bool lastKanaIsN_ = false;
     std::uint16_t lastKanji_ = 0;

@@ -38,16 +38,6 @@ extern const std::size_t kLegacyRunsCount;
 extern const TCodeRun kGeneralRuns[];
 extern const std::size_t kGeneralRunsCount;
 
-// Kana of the Windows default table: alphabetic weight, diacritic weight, small form.
-struct TKanaWeight {
-    char16_t codePoint;
-    std::uint8_t alphabetic;
-    std::uint8_t diacritic;
-    bool small;
-};
-extern const TKanaWeight kKana[];
-extern const std::size_t kKanaCount;
-
 // Kanji of the ja-JP table, their weight already shifted into Jet's range (first byte − 0x43).
 struct TKanjiWeight {
     char16_t codePoint;

@@ -35,28 +35,36 @@ std::string KeyHex(std::u16string_view value, TTextSortOrder order = {1041, 0}) 
     return key.refusal ? "refused" : Hex(key.bytes);
 }
 
-TEST(JetTextKey, LayoutOfTheSections) {
-    const struct {
-        std::u16string_view value;
-        const char* key;
-    } cases[] = {
-        {u"", "7f0100"},
-        {u"A01", "7f4a36380100"},
-        {u"a01  ", "7f4a36380100"},  // case-insensitive, trailing spaces dropped
-        {u"_VBA", "7f2b03714c4a0100"},
-        {u"102-0082", "7f38363a3636463a010101018013068200"},  // hyphen: unprintable at 3
-        {u"é", "7f51010e00"},                                 // diacritic section
-        {u"コード", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},
-        {u"こーど", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},  // hiragana = katakana
-        {u"メッセージマスタ",
-         "7f7f357f1c7f157f057f137f327f147f1a0102020202030101b8ff95b0028080ff808000"},
-        {u"商品マスタ", "7f868f8afb7f327f147f1a010101ff0280ff8000"},
-        {u"寿々木", "7f861b861b8c3101020500"},
-    };
-    for (const auto& c : cases) {
+// A value and the key expected for it, in hex.
+struct TKeyCase {
+    std::u16string_view value;
+    const char* key;
+};
+
+void ExpectKeys(std::initializer_list<TKeyCase> cases, TTextSortOrder order) {
+    for (const TKeyCase& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(c.value));
-        EXPECT_EQ(KeyHex(c.value), c.key);
+        EXPECT_EQ(KeyHex(c.value, order), c.key);
     }
+}
+
+TEST(JetTextKey, LayoutOfTheSections) {
+    ExpectKeys(
+        {
+            {u"", "7f0100"},
+            {u"A01", "7f4a36380100"},
+            {u"a01  ", "7f4a36380100"},  // case-insensitive, trailing spaces dropped
+            {u"_VBA", "7f2b03714c4a0100"},
+            {u"102-0082", "7f38363a3636463a010101018013068200"},  // hyphen: unprintable at 3
+            {u"é", "7f51010e00"},                                 // diacritic section
+            {u"コード", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},
+            {u"こーど", "7f7f0e7f067f1e010202030101ff9c0280ff8000"},  // hiragana = katakana
+            {u"メッセージマスタ",
+             "7f7f357f1c7f157f057f137f327f147f1a0102020202030101b8ff95b0028080ff808000"},
+            {u"商品マスタ", "7f868f8afb7f327f147f1a010101ff0280ff8000"},
+            {u"寿々木", "7f861b861b8c3101020500"},
+        },
+        {1041, 0});
     // Half-width kana with their voicing marks share the keys of the full-width forms.
     EXPECT_NE(KeyHex(u"バー"), "refused");
     EXPECT_EQ(KeyHex(u"ﾊﾞｰ"), KeyHex(u"バー"));
@@ -74,73 +82,63 @@ TEST(JetTextKey, LayoutOfTheSections) {
 // unprintable section, at position 7 + 4 × the diacritic bytes and characters before it; P: added
 // to the diacritic weight before it; Z: kana, with a flag in the kana section; X: ignored).
 TEST(JetTextKey, GeneralKeysByTheCodeLists) {
-    const struct {
-        std::u16string_view value;
-        const char* key;
-    } cases[] = {
-        {u"abc", "7f0e020e090e0a0100"},
-        {u"ABC", "7f0e020e090e0a0100"},
-        {u"Éa", "7f0e210e02010e00"},               // É IE21,E; trailing default weight dropped
-        {u"aé", "7f0e020e2101020e00"},             // é IE21,E after a plain letter
-        {u"ÿ", "7f0ea7011300"},                    // ÿ IEA7,13
-        {u"ªz", "7f0e020ea9010300"},               // ª IE02,3
-        {u"Æb", "7f0e020e210e090100"},             // Æ SE020E21: one character, two letters
-        {u"ß", "7f0e910e910100"},                  // ß SE910E91
-        {u"Ü", "7f0e9f0e210100"},                  // Ü SE9F0E21
-        {u"½", "7f0d1801d600"},                    // ½ ID18,D6
-        {u"a\tb", "7f0e0207050e090100"},           // tab S705
-        {u"a\u00A0b", "7f0e0207040e090100"},       // no-break space S704
-        {u"a\u00ADb", "7f0e020e090100"},           // soft hyphen X
-        {u"a\u0080", "7f0e020cfa01021d00"},        // U+0080 ICFA,1D
-        {u"a'b", "7f0e020e0901010101800b068000"},  // ' U80 at 7 + 4 × 1
-        {u"é-", "7f0e21010e010101800b068200"},     // - U82 after a diacritic weight
-        {u"\u0001a", "7f0e02010101018007060300"},  // U+0001 U3 at 7
-        {u"09", "7f0d170d210100"},
-        {u"Āb", "7f0e020e09011700"},                  // Ā IE02,17
-        {u"Łódź", "7f0e480e7c0e1a0ea9011f0e020e00"},  // Ł IE48,1F, ź IEA9,E
-        {u"œ", "7f0e7c0e210100"},                     // œ SE7C0E21
-        {u"Ĳ", "7f0e320e350100"},                     // Ĳ SE320E35
-        {u"ŉ", "7f0e70014800"},                       // ŉ IE70,48
-        {u"ＡＢ１", "7f0e020e090d190100"},            // full-width forms: SE02, SE09, SD19
-        {u"１－２", "7f0d190d1a01010101800b068200"},  // － U82, as "-"
-        {u"￥", "7f079a0100"},                        // ￥ S79A, as ¥
-        {u"αΑ", "7f0f020f020100"},                    // α Α SF02
-        {u"一", "7ffdff3c6a0100"},                    // 一 SFDFF3C6A
-        {u"漢字", "7ffdff5dcefdff49db0100"},          // 漢 SFDFF5DCE, 字 SFDFF49DB
-        {u"ガ", "7f7f0a01030101ff0280ff8000"},        // ガ Z7F0A,3,: kana section
-        {u"ｶﾞ", "7f7f0a01030101ff0280ff8000"},        // ｶ Z7F0A,,  ﾞ P01 adds 1
-        {u"ァ", "7f7f02010101a0ff0280ff8000"},        // ァ Z7F02,,1: a small kana
-        {u"e\u0301", "7f0e21010e00"},                 // ◌́ P0C: e + 0C = é
-        {u"Ǣ-", "7f0e020e21011717010101800f068200"},  // Ǣ IE020E21,1717: - counts 2 bytes
-        {u"a—b", "7f0e020e0901010101800b069000"},     // — U90
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Utf16ToUtf8(c.value));
-        EXPECT_EQ(KeyHex(c.value, {1033, 1}), c.key);
-    }
+    ExpectKeys(
+        {
+            {u"abc", "7f0e020e090e0a0100"},
+            {u"ABC", "7f0e020e090e0a0100"},
+            {u"Éa", "7f0e210e02010e00"},               // É IE21,E; trailing default weight dropped
+            {u"aé", "7f0e020e2101020e00"},             // é IE21,E after a plain letter
+            {u"ÿ", "7f0ea7011300"},                    // ÿ IEA7,13
+            {u"ªz", "7f0e020ea9010300"},               // ª IE02,3
+            {u"Æb", "7f0e020e210e090100"},             // Æ SE020E21: one character, two letters
+            {u"ß", "7f0e910e910100"},                  // ß SE910E91
+            {u"Ü", "7f0e9f0e210100"},                  // Ü SE9F0E21
+            {u"½", "7f0d1801d600"},                    // ½ ID18,D6
+            {u"a\tb", "7f0e0207050e090100"},           // tab S705
+            {u"a\u00A0b", "7f0e0207040e090100"},       // no-break space S704
+            {u"a\u00ADb", "7f0e020e090100"},           // soft hyphen X
+            {u"a\u0080", "7f0e020cfa01021d00"},        // U+0080 ICFA,1D
+            {u"a'b", "7f0e020e0901010101800b068000"},  // ' U80 at 7 + 4 × 1
+            {u"é-", "7f0e21010e010101800b068200"},     // - U82 after a diacritic weight
+            {u"\u0001a", "7f0e02010101018007060300"},  // U+0001 U3 at 7
+            {u"09", "7f0d170d210100"},
+            {u"Āb", "7f0e020e09011700"},                  // Ā IE02,17
+            {u"Łódź", "7f0e480e7c0e1a0ea9011f0e020e00"},  // Ł IE48,1F, ź IEA9,E
+            {u"œ", "7f0e7c0e210100"},                     // œ SE7C0E21
+            {u"Ĳ", "7f0e320e350100"},                     // Ĳ SE320E35
+            {u"ŉ", "7f0e70014800"},                       // ŉ IE70,48
+            {u"ＡＢ１", "7f0e020e090d190100"},            // full-width forms: SE02, SE09, SD19
+            {u"１－２", "7f0d190d1a01010101800b068200"},  // － U82, as "-"
+            {u"￥", "7f079a0100"},                        // ￥ S79A, as ¥
+            {u"αΑ", "7f0f020f020100"},                    // α Α SF02
+            {u"一", "7ffdff3c6a0100"},                    // 一 SFDFF3C6A
+            {u"漢字", "7ffdff5dcefdff49db0100"},          // 漢 SFDFF5DCE, 字 SFDFF49DB
+            {u"ガ", "7f7f0a01030101ff0280ff8000"},        // ガ Z7F0A,3,: kana section
+            {u"ｶﾞ", "7f7f0a01030101ff0280ff8000"},        // ｶ Z7F0A,,  ﾞ P01 adds 1
+            {u"ァ", "7f7f02010101a0ff0280ff8000"},        // ァ Z7F02,,1: a small kana
+            {u"e\u0301", "7f0e21010e00"},                 // ◌́ P0C: e + 0C = é
+            {u"Ǣ-", "7f0e020e21011717010101800f068200"},  // Ǣ IE020E21,1717: - counts 2 bytes
+            {u"a—b", "7f0e020e0901010101800b069000"},     // — U90
+        },
+        {1033, 1});
 }
 
 // General legacy (1033/0) keys worked out by hand from the lines of Jackcess's
 // index_codes_genleg.txt and index_codes_ext_genleg.txt, in the same notation.
 TEST(JetTextKey, GeneralLegacyKeysByTheCodeLists) {
-    const struct {
-        std::u16string_view value;
-        const char* key;
-    } cases[] = {
-        {u"αΑa", "7f790c790c4a0100"},             // α Α S790C
-        {u"а", "7f792f0100"},                     // Cyrillic а S792F
-        {u"一漢", "7f9f02c0b60100"},              // 一 S9F02, 漢 SC0B6
-        {u"가", "7f81030100"},                    // 가 S8103
-        {u"ＡＢ", "7f4a4c0100"},                  // full-width forms: the codes of A and B
-        {u"a\u3000b", "7f4a074c0100"},            // ideographic space S7, as a space
-        {u"e\u0301", "7f51010e00"},               // ◌́ PC: e + 0C, as é
-        {u"Ǣ-", "7f4a51011717010101800f068200"},  // Ǣ I4A51,1717: - counts 2 bytes
-        {u"a—", "7f4a01010101800b068b00"},        // — U8B
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Utf16ToUtf8(c.value));
-        EXPECT_EQ(KeyHex(c.value, {1033, 0}), c.key);
-    }
+    ExpectKeys(
+        {
+            {u"αΑa", "7f790c790c4a0100"},             // α Α S790C
+            {u"а", "7f792f0100"},                     // Cyrillic а S792F
+            {u"一漢", "7f9f02c0b60100"},              // 一 S9F02, 漢 SC0B6
+            {u"가", "7f81030100"},                    // 가 S8103
+            {u"ＡＢ", "7f4a4c0100"},                  // full-width forms: the codes of A and B
+            {u"a\u3000b", "7f4a074c0100"},            // ideographic space S7, as a space
+            {u"e\u0301", "7f51010e00"},               // ◌́ PC: e + 0C, as é
+            {u"Ǣ-", "7f4a51011717010101800f068200"},  // Ǣ I4A51,1717: - counts 2 bytes
+            {u"a—", "7f4a01010101800b068b00"},        // — U8B
+        },
+        {1033, 0});
 }
 
 // A descending key is 80, the bytes after the ascending key's flag complemented (its final 00

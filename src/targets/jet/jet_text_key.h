@@ -5,8 +5,8 @@
 // show (the prolonged sound mark, the length of the kana section); Japanese keys kanji by the
 // published ja-JP weights and the rest as General legacy, but only characters that keys Access
 // wrote under 1041 show. Whatever is not established (characters beyond the BMP, repeat
-// marks such as 々, and under General the prolonged sound mark, trailing spaces and more than seven kana)
-// is refused, naming the first character that cannot be keyed, because a wrong key silently
+// marks such as 々, and under General the prolonged sound mark, trailing spaces and more than seven
+// kana) is refused, naming the first character that cannot be keyed, because a wrong key silently
 // corrupts the index.
 //
 // Layout of an ascending key: 7F, the primary codes, 01, the diacritic bytes (trailing
